@@ -1,0 +1,113 @@
+#pragma once
+
+#include "zqdata_export.h"
+
+#include <QList>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace zq::data {
+
+/// The database engine behind a connection.
+enum class Engine { SQLite, PostgreSQL };
+
+/// One entry of the error list of the last failure.
+///
+/// `nativeCode` follows one rule on both engines: 0 means the link to the database is
+/// gone (the caller closes the connection), anything else is a plain statement error.
+struct DbErrorItem
+{
+    int nativeCode = 0;
+    QString sqlState; ///< SQLSTATE on PostgreSQL, the SQLite result code as text otherwise
+    QString text;
+};
+
+/// Thrown by `Recordset` and `Connection` operations that fail; carries the error list.
+class ZQDATA_EXPORT DbError : public std::runtime_error
+{
+public:
+    explicit DbError(const QList<DbErrorItem> &errors);
+    explicit DbError(const QString &message);
+    const QList<DbErrorItem> &errors() const { return m_errors; }
+
+private:
+    QList<DbErrorItem> m_errors;
+};
+
+/// The host's database connection: one `QSqlDatabase` under a unique connection name.
+///
+/// The host creates and owns it; the module opens it, reads its table list, runs its
+/// statements through `Recordset` and closes it only when a statement reports a lost link.
+class ZQDATA_EXPORT Connection : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Connection(QObject *parent = nullptr);
+    ~Connection() override;
+
+    /// Use an SQLite database file (created when missing).
+    void setSQLiteFile(const QString &path);
+    /// Use a PostgreSQL server; `conninfo` is "key=value" pairs: host, port, user,
+    /// password, dbname (as libpq writes them).
+    void setPostgres(const QString &conninfo);
+
+    Engine engine() const { return m_engine; }
+    QString connectionName() const { return m_name; }
+    /// The underlying database handle (valid between construction and destruction).
+    QSqlDatabase database() const;
+
+    /// Connects. Returns true when connected (also when it already was); on failure
+    /// `errors()` holds the reason.
+    bool open();
+    /// Disconnects; open recordsets keep their fetched rows but can no longer post.
+    void close();
+    /// True while the link is usable. Reflects a link that broke underneath (PostgreSQL
+    /// server gone) only after a statement has failed on it.
+    bool isConnected() const;
+
+    /// The user tables of the connected database (system tables excluded), as the engine
+    /// reports them (PostgreSQL folds them to lower case).
+    QStringList userTables() const;
+    /// Case-insensitive look-up in `userTables()`.
+    bool hasTable(const QString &name) const;
+
+    bool begin();
+    bool commit();
+    bool rollback();
+    bool inTransaction() const { return m_inTransaction; }
+
+    /// Runs one statement without rows. Returns false and fills `errors()` on failure.
+    bool execute(const QString &sql);
+
+    /// The error list of the last failure (empty after a success that cleared it).
+    const QList<DbErrorItem> &errors() const { return m_errors; }
+    void clearErrors() { m_errors.clear(); }
+    /// Replaces the error list by the translation of `error` (and closes nothing).
+    void setErrorsFrom(const class QSqlError &error);
+    /// The error list `error` translates to, by the rule of `DbErrorItem::nativeCode`.
+    QList<DbErrorItem> translate(const class QSqlError &error) const;
+
+    /// The SQL string literal of `text`: enclosed in single quotes, each quote doubled.
+    /// Backslashes and every other character stay as they are (standard conforming
+    /// strings on both engines). Throws `std::invalid_argument` for a text holding NUL,
+    /// which neither engine can store in a text column.
+    static QString quoted(const QString &text);
+
+    /// The zone-free text form in which date-time values are written: yyyy-MM-dd HH:mm:ss.
+    static QString dateTimeText(const class QDateTime &value);
+
+signals:
+    void connectedChanged(bool connected);
+
+private:
+    QString m_name;
+    Engine m_engine = Engine::SQLite;
+    bool m_inTransaction = false;
+    QList<DbErrorItem> m_errors;
+};
+
+} // namespace zq::data

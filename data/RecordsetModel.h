@@ -1,0 +1,51 @@
+#pragma once
+
+#include "zqdata_export.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QStringList>
+
+class QItemSelectionModel;
+class QTableView;
+
+namespace zq::data {
+
+class Recordset;
+
+/// Shows a `Recordset` in a grid: one row per fetched row, one column per field (or per
+/// name given to `setColumns`). Read-only. Follows the recordset's signals.
+class ZQDATA_EXPORT RecordsetModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit RecordsetModel(QObject *parent = nullptr);
+
+    void setRecordset(Recordset *recordset);
+    Recordset *recordset() const { return m_rs; }
+
+    /// The field names shown, in order ("" = every field of the recordset).
+    void setColumns(const QStringList &fields);
+    QStringList columns() const;
+    /// The field shown in `column`.
+    QString fieldOfColumn(int column) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    /// Attaches the model to `view` and keeps the view's current row and the recordset's
+    /// cursor following each other (whole-row selection).
+    void attach(QTableView *view);
+
+private:
+    void syncViewToCursor();
+    QPointer<Recordset> m_rs;
+    QStringList m_columns;
+    QPointer<QTableView> m_view;
+    bool m_syncing = false;
+};
+
+} // namespace zq::data
