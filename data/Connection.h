@@ -86,6 +86,8 @@ public:
     /// The error list of the last failure (empty after a success that cleared it).
     const QList<DbErrorItem> &errors() const { return m_errors; }
     void clearErrors() { m_errors.clear(); }
+    /// Replaces the error list (for failures found by the data layer itself).
+    void setErrors(const QList<DbErrorItem> &errors) { m_errors = errors; }
     /// Replaces the error list by the translation of `error` (and closes nothing).
     void setErrorsFrom(const class QSqlError &error);
     /// The error list `error` translates to, by the rule of `DbErrorItem::nativeCode`.

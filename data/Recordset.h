@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -16,6 +17,7 @@ namespace zq::data {
 
 class Connection;
 class RecordsetStore;
+struct WriteTarget;
 
 /// A query object of a window (`adoDB`, `adoChk`, `adqTmp`, ...): a static cursor.
 ///
@@ -128,6 +130,11 @@ signals:
 
 private:
     void setRow(int row);
+    QSqlQuery runStatement(bool forRows);
+    WriteTarget writeTarget() const;
+    QString whereClause(const WriteTarget &target, const QVector<QVariant> &original,
+                        QVariantList &binds) const;
+    int runWrite(const QString &sql, const QVariantList &binds);
     QPointer<Connection> m_connection;
     QString m_statement;
     bool m_prepared = false;

@@ -41,6 +41,10 @@ struct TableDef
 ZQDATA_EXPORT const QList<TableDef> &siteTables();
 ZQDATA_EXPORT const TableDef *findTable(const QString &name);
 
+/// True when a table of `siteTables()` has a date-time column of that name (any case);
+/// SQLite reports such columns as text, so the recordset needs to know them.
+ZQDATA_EXPORT bool isDateTimeColumn(const QString &name);
+
 /// CREATE TABLE and CREATE INDEX statements for `table` on `engine`.
 ZQDATA_EXPORT QStringList createStatements(const TableDef &table, Engine engine);
 

@@ -1,0 +1,143 @@
+#include "Helpers.h"
+
+#include "Connection.h"
+#include "Recordset.h"
+
+#include <QComboBox>
+#include <QPointer>
+
+namespace zq::data {
+
+namespace {
+QPointer<Connection> g_moduleConnection;
+}
+
+void setModuleConnection(Connection *connection)
+{
+    g_moduleConnection = connection;
+}
+
+Connection *moduleConnection()
+{
+    return g_moduleConnection.data();
+}
+
+int RunQuery(Recordset *query, const QString &statement, int mode)
+{
+    if (!query)
+        return 0;
+    Connection *connection = nullptr;
+    try {
+        query->close();
+        if (statement.isEmpty())
+            return 0;
+        connection = query->connection();
+        if (!connection || !connection->isConnected())
+            return 0;
+        query->setStatement(statement);
+        query->setPrepared(true);
+        if (mode == 0)
+            query->open();
+        else if (mode == 1)
+            query->execute();
+        return 1;
+    } catch (...) {
+        try {
+            query->close();
+            if (connection) {
+                for (const DbErrorItem &e : connection->errors()) {
+                    if (e.nativeCode == 0) {
+                        connection->close();
+                        break;
+                    }
+                }
+            }
+        } catch (...) {
+        }
+        return 0;
+    }
+}
+
+int CheckConnection()
+{
+    try {
+        Recordset probe;
+        probe.setConnection(moduleConnection());
+        const int result = RunQuery(&probe, QStringLiteral(" SELECT * FROM UserData WHERE 1 = 2 "), 0);
+        probe.close();
+        return result;
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool LocateRecord(Recordset *dataSet, const QString &field, const QString &value)
+{
+    if (!dataSet || !dataSet->isOpen() || dataSet->isEmpty())
+        return false;
+    const int column = dataSet->fieldIndex(field);
+    dataSet->first();
+    if (column < 0)
+        return false;
+    for (int row = 0; row < dataSet->recordCount(); ++row) {
+        if (Recordset::textOf(dataSet->valueAt(row, column)) == value) {
+            dataSet->moveTo(row);
+            return true;
+        }
+    }
+    return false;
+}
+
+void OpenTableOrdered(Recordset *query, const QString &table, const QString &field)
+{
+    query->close();
+    query->setStatement(QStringLiteral("Select * From ") + table + QStringLiteral(" Order By ")
+                        + field);
+    query->open();
+}
+
+void OpenQueryText(Recordset *query, const QString &statement)
+{
+    query->setStatement(statement);
+    query->open();
+}
+
+void FillComboFromDataSet(Recordset *dataSet, const QString &keyField, const QString &nameField,
+                          QComboBox *combo, QStringList &keys)
+{
+    dataSet->first();
+    combo->addItem(QString());
+    const int count = dataSet->recordCount();
+    for (int i = 0; i < count; ++i) {
+        const QString key = dataSet->text(keyField).trimmed();
+        const QString name = dataSet->text(nameField).trimmed();
+        combo->addItem(key + QStringLiteral(" : ") + name);
+        keys << key;
+        dataSet->next();
+    }
+    combo->setCurrentIndex(0);
+}
+
+QString TextBeforeSeparator(const QString &text, const QString &separator)
+{
+    const qsizetype at = text.indexOf(separator);
+    if (at < 0)
+        return text;
+    return text.left(at).trimmed();
+}
+
+void BindFormDataSets(QObject *window, int mode)
+{
+    if (!window)
+        return;
+    const QList<Recordset *> sets = window->findChildren<Recordset *>();
+    for (Recordset *rs : sets) {
+        try {
+            rs->close();
+            rs->setConnection(mode == 0 ? moduleConnection() : nullptr);
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace zq::data
