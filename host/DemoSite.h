@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace zq::data {
+class Connection;
+}
+
+/// Fills a new site database with a small demo site: departments in a hierarchy, titles,
+/// types, card pictures, about 50 holders with photos and cards, devices, and the users
+/// "admin" (supervisor) and "operator" (two departments, limited rights). One transaction.
+bool createDemoSite(zq::data::Connection &connection, QString &error);

@@ -1,0 +1,78 @@
+#include "HostOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QStandardPaths>
+
+bool parseHostOptions(const QStringList &arguments, HostOptions &options, QString &error)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Host of the card-holder module"));
+    p.addHelpOption();
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Site folder."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite site database."),
+                                QStringLiteral("FILE"));
+    const QCommandLineOption pg(QStringLiteral("pg"),
+                                QStringLiteral("PostgreSQL site database (libpq key=value)."),
+                                QStringLiteral("CONNINFO"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Logged-in user."),
+                                  QStringLiteral("ID"), QStringLiteral("admin"));
+    const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("en or zh_TW."),
+                                  QStringLiteral("LANG"), QStringLiteral("en"));
+    const QCommandLineOption open(QStringLiteral("open"),
+                                  QStringLiteral("Open a window at start (department, title, "
+                                                 "type, holder, report, transfer)."),
+                                  QStringLiteral("KIND"));
+    const QCommandLineOption reportDir(QStringLiteral("report-dir"),
+                                       QStringLiteral("Write reports as PDF files here."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption shot(QStringLiteral("screenshot"),
+                                  QStringLiteral("Grab the main window into FILE.png and quit."),
+                                  QStringLiteral("FILE.png"));
+    p.addOptions({home, db, pg, user, lang, open, reportDir, shot});
+    if (!p.parse(arguments)) {
+        error = p.errorText();
+        return false;
+    }
+    if (p.isSet(QStringLiteral("help"))) {
+        error = p.helpText();
+        return false;
+    }
+    if (p.isSet(db) && p.isSet(pg)) {
+        error = QStringLiteral("--db and --pg exclude each other");
+        return false;
+    }
+    QString folder = p.value(home);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                 + QStringLiteral("/ZQHolder");
+    folder = QDir(folder).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    options.home = folder;
+    options.dbFile = p.isSet(db) ? QDir(p.value(db)).absolutePath()
+                                 : folder + QStringLiteral("ZQSite.db");
+    options.pgConnInfo = p.value(pg);
+    options.user = p.value(user).trimmed();
+    options.language = p.value(lang);
+    if (options.language != QLatin1String("en") && options.language != QLatin1String("zh_TW")) {
+        error = QStringLiteral("--lang must be en or zh_TW");
+        return false;
+    }
+    static const QStringList kinds{QStringLiteral("department"), QStringLiteral("title"),
+                                   QStringLiteral("type"),       QStringLiteral("holder"),
+                                   QStringLiteral("report"),     QStringLiteral("transfer")};
+    for (const QString &k : p.values(open)) {
+        if (!kinds.contains(k)) {
+            error = QStringLiteral("unknown window kind for --open: ") + k;
+            return false;
+        }
+        options.open << k;
+    }
+    if (p.isSet(reportDir)) {
+        options.reportDir = QDir(p.value(reportDir)).absolutePath() + QLatin1Char('/');
+    }
+    options.screenshot = p.value(shot);
+    return true;
+}

@@ -1,0 +1,107 @@
+#include "HostWindow.h"
+
+#include "ServiceAbi.h"
+#include "SuiteLoader.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+
+#include <dlfcn.h>
+
+namespace {
+struct KindEntry
+{
+    const char *kind;
+    const char *action;
+    const char *exportName;
+};
+const KindEntry kKinds[] = {
+    {"department", "mnuDepartment", "ShowDepartmentForm"},
+    {"title", "mnuTitle", "ShowOccupationTitleForm"},
+    {"type", "mnuType", "ShowOccupationTypeForm"},
+    {"holder", "mnuHolder", "ShowHolderForm"},
+    {"report", "mnuReport", "ShowHolderReport"},
+    {"transfer", "mnuTransfer", "HolderImportExport"},
+};
+} // namespace
+
+HostWindow::HostWindow(const SuiteLoader &suite, QWidget *parent)
+    : QMainWindow(parent)
+    , m_suite(suite)
+    , m_mdi(new QMdiArea(this))
+{
+    setObjectName(QStringLiteral("ZQHostMain"));
+    setProperty("zq.formClass", QStringLiteral("TZQHostMain"));
+    setWindowTitle(QStringLiteral("ZQHolder"));
+    m_mdi->setObjectName(QStringLiteral("mdiArea"));
+    m_mdi->setBackground(QColor(96, 112, 128));
+    setCentralWidget(m_mdi);
+    qApp->setProperty("zq.mdiArea", QVariant::fromValue<QObject *>(m_mdi));
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
+    quit->setObjectName(QStringLiteral("mnuQuit"));
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu *windows = menuBar()->addMenu(QStringLiteral("&Windows"));
+    windows->setObjectName(QStringLiteral("mnuWindows"));
+    for (const KindEntry &k : kKinds) {
+        QAction *a = windows->addAction(QString::fromLatin1(k.action));
+        a->setObjectName(QString::fromLatin1(k.action));
+        const QString kind = QString::fromLatin1(k.kind);
+        connect(a, &QAction::triggered, this, [this, kind] { openKind(kind); });
+    }
+    windows->addSeparator();
+    QAction *tile = windows->addAction(QStringLiteral("Tile"), m_mdi, &QMdiArea::tileSubWindows);
+    tile->setObjectName(QStringLiteral("mnuTile"));
+    QAction *cascade =
+        windows->addAction(QStringLiteral("Cascade"), m_mdi, &QMdiArea::cascadeSubWindows);
+    cascade->setObjectName(QStringLiteral("mnuCascade"));
+
+    if (auto setup = reinterpret_cast<SetupFormLanguageFn>(
+            dlsym(m_suite.library(1), "SetupFormLanguage")))
+        setup(this, "ZQBasic");
+    resize(1200, 860);
+}
+
+HostWindow::Export HostWindow::entry(const char *name) const
+{
+    return reinterpret_cast<Export>(m_suite.pluginEntry(name));
+}
+
+bool HostWindow::openKind(const QString &kind)
+{
+    for (const KindEntry &k : kKinds) {
+        if (kind == QLatin1String(k.kind)) {
+            const Export e = entry(k.exportName);
+            return e && e() == 1;
+        }
+    }
+    return false;
+}
+
+bool HostWindow::closeDocuments()
+{
+    m_mdi->closeAllSubWindows();
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    const Export status = entry("CheckFormStatus");
+    return !status || status() == 0;
+}
+
+void HostWindow::closeEvent(QCloseEvent *event)
+{
+    const Export status = entry("CheckFormStatus");
+    if (status && status() == 1) {
+        if (auto box = reinterpret_cast<ShowMessageBoxFn>(
+                dlsym(m_suite.library(1), "ShowMessageBox")))
+            box("PleaseCloseWindows", "SystemMessage", 64);
+        event->ignore();
+        return;
+    }
+    event->accept();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ServiceAbi.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+/// The five sibling libraries and the plug-in, loaded with dlopen from the host's library
+/// folder.
+class SuiteLoader
+{
+public:
+    ~SuiteLoader();
+
+    /// Loads the suite and hands it `context`, then loads the plug-in. False with `error()`
+    /// when a library is missing; a missing entry of a suite library is not an error here.
+    bool load(const QString &libraryFolder, const ZQSuiteContext &context);
+    QString error() const { return m_error; }
+
+    /// The six values for SetGlobalFunction (the reserved one is 0).
+    void handles(intptr_t out[6]) const;
+    void *plugin() const { return m_plugin; }
+    void *library(int index) const { return m_libraries[index]; }
+    /// An export of the plug-in.
+    void *pluginEntry(const char *name) const;
+
+private:
+    void *m_libraries[5] = {};
+    void *m_plugin = nullptr;
+    QString m_error;
+};

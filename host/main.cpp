@@ -1,0 +1,127 @@
+// zqhost: opens the site database, loads the suite and the card-holder module, and shows
+// the module's windows in its main window.
+#include "Connection.h"
+#include "DemoSite.h"
+#include "HostOptions.h"
+#include "HostWindow.h"
+#include "Schema.h"
+#include "SuiteLoader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QTimer>
+
+#include <cstdio>
+
+using zq::data::Connection;
+
+namespace {
+
+QString folderOf(const char *compiled, const char *envName)
+{
+    const QString env = qEnvironmentVariable(envName);
+    return env.isEmpty() ? QString::fromUtf8(compiled) : QDir(env).absolutePath() + '/';
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "zqhost: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZQHolder"));
+
+    HostOptions options;
+    QString error;
+    if (!parseHostOptions(QApplication::arguments(), options, error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return error.startsWith(QLatin1String("Usage")) ? 0 : 2;
+    }
+    if (!QDir().mkpath(options.home))
+        return fail(QStringLiteral("cannot create the site folder ") + options.home);
+    if (!options.reportDir.isEmpty() && !QDir().mkpath(options.reportDir))
+        return fail(QStringLiteral("cannot create the report folder ") + options.reportDir);
+
+    Connection connection;
+    if (options.pgConnInfo.isEmpty())
+        connection.setSQLiteFile(options.dbFile);
+    else
+        connection.setPostgres(options.pgConnInfo);
+    if (!connection.open())
+        return fail(QStringLiteral("cannot open the site database: ")
+                    + connection.errors().value(0).text);
+    const bool fresh = !connection.hasTable(QStringLiteral("HolderData"));
+    if (!zq::data::createSchema(connection))
+        return fail(QStringLiteral("cannot create the tables: ") + connection.errors().value(0).text);
+    if (fresh && !createDemoSite(connection, error))
+        return fail(QStringLiteral("cannot create the demo site: ") + error);
+
+    const QByteArray home = options.home.toUtf8();
+    const QByteArray user = options.user.toUtf8();
+    const QByteArray lang = options.language.toUtf8();
+    const QByteArray langDir = folderOf(ZQ_HOST_LANG_DIR, "ZQ_LANG_DIR").toUtf8();
+    const QByteArray reportDir = folderOf(ZQ_HOST_REPORT_DIR, "ZQ_REPORT_DIR").toUtf8();
+    const QByteArray reportOut = options.reportDir.toUtf8();
+    ZQSuiteContext context{ZQ_SUITE_CONTEXT_VERSION,
+                           &connection,
+                           home.constData(),
+                           user.constData(),
+                           lang.constData(),
+                           langDir.constData(),
+                           reportDir.constData(),
+                           reportOut.constData()};
+
+    SuiteLoader suite;
+    const QString libs = QDir(QApplication::applicationDirPath() + QStringLiteral("/../lib"))
+                             .absolutePath()
+                         + '/';
+    if (!suite.load(libs, context))
+        return fail(QStringLiteral("cannot load the suite: ") + suite.error());
+
+    using SetGlobal = int32_t (*)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
+    using SetConnection = int32_t (*)(void *);
+    auto setGlobal = reinterpret_cast<SetGlobal>(suite.pluginEntry("SetGlobalFunction"));
+    auto setConnection = reinterpret_cast<SetConnection>(suite.pluginEntry("SetADOConnection"));
+    if (!setGlobal || !setConnection)
+        return fail(QStringLiteral("the module lacks its entries"));
+    intptr_t h[6];
+    suite.handles(h);
+    setGlobal(h[0], h[1], h[2], h[3], h[4], h[5]);
+    if (setConnection(&connection) != 1)
+        return fail(QStringLiteral("the module cannot use the site database"));
+
+    HostWindow window(suite);
+    window.show();
+    int opened = 0;
+    for (const QString &kind : std::as_const(options.open))
+        if (window.openKind(kind))
+            ++opened;
+
+    if (!options.screenshot.isEmpty()) {
+        const QString file = QFileInfo(options.screenshot).absoluteFilePath();
+        int result = 1;
+        QTimer::singleShot(1200, &window, [&] {
+            if (window.mdiArea()->subWindowList().size() > 1)
+                window.mdiArea()->tileSubWindows();
+            QCoreApplication::processEvents();
+            if (window.grab().save(file))
+                result = 0;
+            else
+                std::fprintf(stderr, "zqhost: cannot write %s\n", qPrintable(file));
+            window.closeDocuments();
+            window.close();
+            app.quit();
+        });
+        app.exec();
+        return result;
+    }
+    Q_UNUSED(opened)
+    return app.exec();
+}
