@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace zq::data {
+class Connection;
+}
+
+namespace zq::suite {
+
+/// The command bits everybody has on a key no row of UserProgramRight names, when he is a
+/// supervisor.
+constexpr int kSupervisorRight = 127;
+
+/// The user's command bits for `rightKey` from UserProgramRight; without a row
+/// `kSupervisorRight` for a supervisor (UserData.Supervisor = 1), else 0. Throws `DbError`
+/// when the database cannot answer.
+int programRight(zq::data::Connection &connection, const QString &userId, const QString &rightKey);
+
+/// Appends the audit entry (now, user, key, entry) to ProgramRunEdit. False when the
+/// database refused it.
+bool addProgramRunEdit(zq::data::Connection &connection,
+                       const QString &userId,
+                       const QString &rightKey,
+                       const QString &entry);
+
+} // namespace zq::suite
