@@ -22,7 +22,8 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
                                   QStringLiteral("LANG"), QStringLiteral("en"));
     const QCommandLineOption open(QStringLiteral("open"),
                                   QStringLiteral("Open a window at start (department, title, "
-                                                 "type, holder, report, transfer)."),
+                                                 "type, holder, report, transfer; picture = the card "
+                                                 "pictures, opened from the type window)."),
                                   QStringLiteral("KIND"));
     const QCommandLineOption reportDir(QStringLiteral("report-dir"),
                                        QStringLiteral("Write reports as PDF files here."),
@@ -30,7 +31,11 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Grab the main window into FILE.png and quit."),
                                   QStringLiteral("FILE.png"));
-    p.addOptions({home, db, pg, user, lang, open, reportDir, shot});
+    const QCommandLineOption click(QStringLiteral("click"),
+                                   QStringLiteral("Click a button of the active window, by its "
+                                                  "object name (btnEdit, ...); for scripts."),
+                                   QStringLiteral("NAME"));
+    p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot});
     if (!p.parse(arguments)) {
         error = p.errorText();
         return false;
@@ -62,7 +67,8 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
     }
     static const QStringList kinds{QStringLiteral("department"), QStringLiteral("title"),
                                    QStringLiteral("type"),       QStringLiteral("holder"),
-                                   QStringLiteral("report"),     QStringLiteral("transfer")};
+                                   QStringLiteral("report"),     QStringLiteral("transfer"),
+                                   QStringLiteral("picture")};
     for (const QString &k : p.values(open)) {
         if (!kinds.contains(k)) {
             error = QStringLiteral("unknown window kind for --open: ") + k;
@@ -70,6 +76,7 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         }
         options.open << k;
     }
+    options.click = p.values(click);
     if (p.isSet(reportDir)) {
         options.reportDir = QDir(p.value(reportDir)).absolutePath() + QLatin1Char('/');
     }

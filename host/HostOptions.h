@@ -11,6 +11,7 @@ struct HostOptions
     QString user = QStringLiteral("admin");
     QString language = QStringLiteral("en");
     QStringList open;   // department, title, type, holder, report, transfer
+    QStringList click;  // buttons of the active window to click, by object name
     QString reportDir;
     QString screenshot;
 };

@@ -3,6 +3,7 @@
 #include "ServiceAbi.h"
 #include "SuiteLoader.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -75,6 +76,16 @@ HostWindow::Export HostWindow::entry(const char *name) const
 
 bool HostWindow::openKind(const QString &kind)
 {
+    if (kind == QLatin1String("picture")) {
+        // The card pictures have no entry of their own: they open from the type window.
+        if (!openKind(QStringLiteral("type")))
+            return false;
+        auto *button = m_mdi->findChild<QAbstractButton *>(QStringLiteral("btnLabelPic"));
+        if (!button || !button->isEnabled())
+            return false;
+        button->click();
+        return true;
+    }
     for (const KindEntry &k : kKinds) {
         if (kind == QLatin1String(k.kind)) {
             const Export e = entry(k.exportName);
@@ -82,6 +93,19 @@ bool HostWindow::openKind(const QString &kind)
         }
     }
     return false;
+}
+
+bool HostWindow::clickInActiveWindow(const QString &name)
+{
+    QMdiSubWindow *sub = m_mdi->activeSubWindow();
+    if (!sub && !m_mdi->subWindowList().isEmpty())
+        sub = m_mdi->subWindowList().last();
+    auto *button = sub ? sub->findChild<QAbstractButton *>(name) : nullptr;
+    if (!button || !button->isEnabled())
+        return false;
+    button->click();
+    QCoreApplication::processEvents();
+    return true;
 }
 
 bool HostWindow::closeDocuments()

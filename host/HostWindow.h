@@ -20,6 +20,8 @@ public:
     bool openKind(const QString &kind);
     /// Closes every document window; true when none is left open by the module.
     bool closeDocuments();
+    /// Clicks the button `name` of the active document window; false when there is none.
+    bool clickInActiveWindow(const QString &name);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

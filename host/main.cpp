@@ -103,13 +103,13 @@ int main(int argc, char **argv)
     for (const QString &kind : std::as_const(options.open))
         if (window.openKind(kind))
             ++opened;
+    for (const QString &name : std::as_const(options.click))
+        window.clickInActiveWindow(name);
 
     if (!options.screenshot.isEmpty()) {
         const QString file = QFileInfo(options.screenshot).absoluteFilePath();
         int result = 1;
         QTimer::singleShot(1200, &window, [&] {
-            if (window.mdiArea()->subWindowList().size() > 1)
-                window.mdiArea()->tileSubWindows();
             QCoreApplication::processEvents();
             if (window.grab().save(file))
                 result = 0;

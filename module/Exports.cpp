@@ -38,6 +38,7 @@ int32_t SetGlobalFunction(intptr_t common, intptr_t language, intptr_t userRight
                           intptr_t utility, intptr_t reserved)
 {
     (void)reserved;
+    installFactories();
     try {
         const intptr_t handles[zq::services::LibraryCount] = {common, language, userRight, com,
                                                               utility};

@@ -1,9 +1,24 @@
 #include "ModuleState.h"
 
+#include "TfrmLabelPic.h"
+#include "TfrmOccupationTitle.h"
+#include "TfrmOccupationType.h"
+
 namespace zq::module {
 
 // Each window folder adds its factory here as its window is built; kinds without one open
-// a bare document window.
-void installFactories() {}
+// a bare document window. Windows take their command rights from the last right value.
+void installFactories()
+{
+    setFactory(WindowKind::OccupationTitle, []() -> QWidget * {
+        return new zq::forms::TfrmOccupationTitle(state().lastRight);
+    });
+    setFactory(WindowKind::OccupationType, []() -> QWidget * {
+        return new zq::forms::TfrmOccupationType(state().lastRight);
+    });
+    setFactory(WindowKind::LabelPic, []() -> QWidget * {
+        return new zq::forms::TfrmLabelPic(state().lastRight);
+    });
+}
 
 } // namespace zq::module

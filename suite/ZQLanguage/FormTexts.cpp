@@ -77,9 +77,16 @@ QString formClassName(const QWidget *window)
     return colons >= 0 ? name.mid(colons + 2) : name;
 }
 
-void applyFormTexts(QWidget *window, const LanguageFile &texts)
+void applyFormTexts(QWidget *window, const LanguageFile &texts, const QString &sharedSection)
 {
     const QString section = formClassName(window);
+    const auto find = [&](const QString &key) -> std::optional<QString> {
+        if (auto own = texts.find(section, key))
+            return own;
+        if (sharedSection.isEmpty())
+            return std::nullopt;
+        return texts.find(sharedSection, key);
+    };
     if (auto caption = texts.find(section, QStringLiteral("Caption")))
         window->setWindowTitle(*caption);
 
@@ -90,12 +97,12 @@ void applyFormTexts(QWidget *window, const LanguageFile &texts)
         if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
             continue;
         if (auto *edit = qobject_cast<QLineEdit *>(child)) {
-            if (auto placeholder = texts.find(section, name + QStringLiteral(".Placeholder")))
+            if (auto placeholder = find(name + QStringLiteral(".Placeholder")))
                 edit->setPlaceholderText(*placeholder);
-        } else if (auto text = texts.find(section, name)) {
+        } else if (auto text = find(name)) {
             applyText(child, *text);
         }
-        if (auto hint = texts.find(section, name + QStringLiteral(".Hint")))
+        if (auto hint = find(name + QStringLiteral(".Hint")))
             applyHint(child, *hint);
     }
 }

@@ -14,6 +14,9 @@ QString formClassName(const QWidget *window);
 
 /// Puts the texts of the window's section on the window and its named children. Controls
 /// without a text in the section keep theirs.
-void applyFormTexts(QWidget *window, const LanguageFile &texts);
+/// Controls not named in the window's own section take their texts from `sharedSection`
+/// (the section argument of SetupFormLanguage), where the controls every window of a kind
+/// has in common (tool bar, menus, status) are kept once.
+void applyFormTexts(QWidget *window, const LanguageFile &texts, const QString &sharedSection);
 
 } // namespace zq::suite

@@ -75,7 +75,7 @@ ZQ_SERVICE_EXPORT void SetupFormLanguage(void *window, const char *section)
         if (!window)
             return;
         state().texts.refresh();
-        applyFormTexts(windowOf(window), state().texts);
+        applyFormTexts(windowOf(window), state().texts, fromC(section));
     });
 }
 

@@ -10,7 +10,6 @@ namespace zq::module {
 
 namespace {
 std::array<WindowFactory, KindCount> g_factories{};
-bool g_factoriesInstalled = false;
 } // namespace
 
 ModuleState &state()
@@ -78,10 +77,6 @@ void track(WindowKind kind, QWidget *window)
 
 QWidget *createWindow(WindowKind kind)
 {
-    if (!g_factoriesInstalled) {
-        g_factoriesInstalled = true;
-        installFactories();
-    }
     const WindowFactory factory = g_factories[int(kind)];
     QWidget *window = factory ? factory() : new BareWindow(windowClass(kind));
     if (!window)
@@ -101,8 +96,16 @@ void showDocumentWindow(QWidget *window)
             if (s->widget() == window)
                 sub = s;
         if (!sub) {
+            const QSize wanted = window->size();
             sub = mdi->addSubWindow(window);
             sub->setAttribute(Qt::WA_DeleteOnClose);
+            // The frame takes the window's own size and sits in the middle of the area.
+            sub->show();
+            const QSize frame = sub->size() - window->size();
+            sub->resize(wanted + frame);
+            const QRect area = mdi->viewport()->rect();
+            sub->move(qMax(0, (area.width() - sub->width()) / 2),
+                      qMax(0, (area.height() - sub->height()) / 2));
             const QPointer<QMdiSubWindow> guard(sub);
             // A window that closes itself takes its frame along.
             QObject::connect(window, &QObject::destroyed, mdi, [guard] {

@@ -58,6 +58,7 @@ QWidget *createWindow(WindowKind kind);
 using WindowFactory = QWidget *(*)();
 void setFactory(WindowKind kind, WindowFactory factory);
 /// Installs the factories of the windows that are built; the others open a bare window.
+/// Part of the module (it knows every window folder); SetGlobalFunction runs it.
 void installFactories();
 
 /// Records `window` as the live window of its kind (done by createWindow).

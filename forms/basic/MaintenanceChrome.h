@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QToolButton;
+class QWidget;
+
+namespace zq::forms {
+
+/// The controls every maintenance window has: menu `mnuMain`, tool bar `tbEdit`, page
+/// control `pcData` with `tsData` and `tsView`, grid `dgView`, status bar `sbMain`.
+struct MaintenanceChrome
+{
+    QMenuBar *mnuMain = nullptr;
+    QToolBar *tbEdit = nullptr;
+    QTabWidget *pcData = nullptr;
+    QWidget *tsData = nullptr;
+    QWidget *tsView = nullptr;
+    QTableView *dgView = nullptr;
+    QStatusBar *sbMain = nullptr;
+    QLabel *panel0 = nullptr;
+    QLabel *panel1 = nullptr;
+    /// Icon-only tool buttons, for narrow windows.
+    bool compact = false;
+    QHash<QString, QToolButton *> buttons;  ///< by name: "btnAdd", ...
+    QHash<QString, QAction *> menuItems;    ///< by name: "mnuAdd", ...
+
+    /// Builds the controls into `window`. `toolButtons` lists the tool bar in order ("|" is a
+    /// separator); menu items exist for the commands in `menuCommands` ("Add", "Search", ...).
+    void build(QWidget *window, const QStringList &toolButtons, const QStringList &menuCommands);
+
+    QToolButton *button(const QString &name) const { return buttons.value(name); }
+    QAction *menuItem(const QString &name) const { return menuItems.value(name); }
+};
+
+/// Read-only edits are sky blue; writable ones have the normal window colour.
+void setEditWritable(QLineEdit *edit, bool writable);
+/// The read-only colour of the maintenance windows.
+extern const int ReadOnlyRgb[3];
+
+} // namespace zq::forms

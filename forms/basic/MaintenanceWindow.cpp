@@ -1,0 +1,671 @@
+#include "MaintenanceWindow.h"
+
+#include "Connection.h"
+#include "Helpers.h"
+#include "Recordset.h"
+#include "RecordsetModel.h"
+#include "Services.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QWheelEvent>
+
+namespace zq::forms {
+
+namespace svc = zq::services;
+using zq::data::Recordset;
+
+namespace {
+QSize g_screenOverride;
+const QString kSection = QStringLiteral("ZQBasic");
+const QString kCaption = QStringLiteral("SystemMessage");
+constexpr int StyleInfo = 64;
+constexpr int StyleError = 16;
+constexpr int StyleQuestion = 36;
+constexpr int Yes = 6;
+} // namespace
+
+QSize MaintenanceWindow::screenSize()
+{
+    if (g_screenOverride.isValid())
+        return g_screenOverride;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->size() : QSize(1024, 768);
+}
+
+void MaintenanceWindow::setScreenSizeOverride(const QSize &size)
+{
+    g_screenOverride = size;
+}
+
+MaintenanceWindow::MaintenanceWindow(const MaintenanceSpec &spec, int rights,
+                                     const QStringList &toolButtons,
+                                     const QStringList &menuCommands, QWidget *parent,
+                                     bool compactToolBar)
+    : QWidget(parent)
+    , m_spec(spec)
+    , adoDB(new Recordset(QStringLiteral("adoDB"), this))
+    , adoChk(new Recordset(QStringLiteral("adoChk"), this))
+    , adqTmp(new Recordset(QStringLiteral("adqTmp"), this))
+    , dsDB(new zq::data::RecordsetModel(this))
+    , m_rights(rights)
+{
+    setObjectName(QStringLiteral("frm") + spec.formClass.mid(4));
+    setProperty("zq.formClass", spec.formClass);
+    setWindowTitle(spec.designCaption);
+    m_ui.compact = compactToolBar;
+    m_ui.build(this, toolButtons, menuCommands);
+    m_dataLayout = new QGridLayout(m_ui.tsData);
+    m_dataLayout->setContentsMargins(24, 24, 24, 24);
+    m_dataLayout->setHorizontalSpacing(12);
+    m_dataLayout->setVerticalSpacing(10);
+    m_dataLayout->setColumnStretch(2, 1);
+    // C1: busy and unmodified until the creation has loaded the list.
+    m_busy = true;
+    m_modified = false;
+    connectCommands();
+}
+
+MaintenanceWindow::~MaintenanceWindow() = default;
+
+void MaintenanceWindow::connectCommands()
+{
+    using Handler = void (MaintenanceWindow::*)();
+    const QList<QPair<QString, Handler>> commands{
+        {QStringLiteral("Add"), &MaintenanceWindow::btnAddClick},
+        {QStringLiteral("Search"), &MaintenanceWindow::btnSearchClick},
+        {QStringLiteral("Edit"), &MaintenanceWindow::btnEditClick},
+        {QStringLiteral("Delete"), &MaintenanceWindow::btnDeleteClick},
+        {QStringLiteral("Ok"), &MaintenanceWindow::btnOkClick},
+        {QStringLiteral("Cancel"), &MaintenanceWindow::btnCancelClick},
+        {QStringLiteral("First"), &MaintenanceWindow::btnFirstClick},
+        {QStringLiteral("Prev"), &MaintenanceWindow::btnPrevClick},
+        {QStringLiteral("Next"), &MaintenanceWindow::btnNextClick},
+        {QStringLiteral("Last"), &MaintenanceWindow::btnLastClick},
+        {QStringLiteral("Refresh"), &MaintenanceWindow::btnRefreshClick},
+        {QStringLiteral("Output"), &MaintenanceWindow::btnOutputClick},
+        {QStringLiteral("Exit"), &MaintenanceWindow::btnExitClick},
+    };
+    for (const auto &c : commands) {
+        const Handler handler = c.second;
+        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + c.first))
+            connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + c.first))
+            connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    }
+    connect(m_ui.dgView->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &MaintenanceWindow::dgViewTitleClick);
+    connect(adoDB, &Recordset::dataChanged, this, &MaintenanceWindow::onDataChanged);
+    m_ui.dgView->installEventFilter(this);
+    m_ui.dgView->viewport()->installEventFilter(this);
+}
+
+QLineEdit *MaintenanceWindow::addEdit(const QString &editName, const QString &labelName,
+                                      const QString &caption, int maxLength,
+                                      const QString &column)
+{
+    auto *label = new QLabel(caption, m_ui.tsData);
+    label->setObjectName(labelName);
+    auto *edit = new QLineEdit(m_ui.tsData);
+    edit->setObjectName(editName);
+    edit->setMaxLength(maxLength);
+    // Wide enough for the longest input, not wider than the page.
+    edit->setMinimumWidth(qBound(120, edit->fontMetrics().averageCharWidth() * maxLength + 24, 420));
+    label->setBuddy(edit);
+    m_dataLayout->addWidget(label, m_dataRows, 0, Qt::AlignRight | Qt::AlignVCenter);
+    m_dataLayout->addWidget(edit, m_dataRows, 1);
+    ++m_dataRows;
+    m_dataLayout->setRowStretch(m_dataRows, 1);
+    m_edits.append({edit, column});
+    if (column == m_spec.keyColumn)
+        m_keyEdit = edit;
+    else if (column == m_spec.nameColumn)
+        m_nameEdit = edit;
+    connect(edit, &QLineEdit::textChanged, this, [this] { m_modified = true; });
+    edit->installEventFilter(this);
+    return edit;
+}
+
+void MaintenanceWindow::formCreate()
+{
+    QCoreApplication::processEvents();
+    const QSize screen = screenSize();
+    if (screen.width() >= 1024 && screen.height() >= 768)
+        resize(974, 718);
+    else
+        resize(650, 580);
+    if (!m_spec.hasOutput) {
+        if (QToolButton *b = m_ui.button(QStringLiteral("btnOutput")))
+            b->hide();
+        if (QAction *a = m_ui.menuItem(QStringLiteral("mnuOutput")))
+            a->setVisible(false);
+    }
+    try {
+        zq::data::BindFormDataSets(this, 0);
+        openExtraQueries();
+        adoDB->close();
+        zq::data::RunQuery(adoDB, m_spec.listStatement, 0);
+        dsDB->setRecordset(adoDB);
+        dsDB->setColumns(m_spec.gridColumns);
+        dsDB->attach(m_ui.dgView);
+        m_busy = false;
+        m_modified = false;
+        enterMode(ViewMode);
+        showRecord();
+        const int columns = int(m_spec.gridColumns.size());
+        const int gridWidth = width() - 16;
+        for (int i = 0; i < columns; ++i)
+            m_ui.dgView->setColumnWidth(i, (gridWidth - 40) / columns);
+    } catch (...) {
+        // The window still opens, with its list not loaded.
+        m_busy = false;
+        dsDB->setRecordset(adoDB);
+        dsDB->attach(m_ui.dgView);
+        enterMode(ViewMode);
+    }
+    applyRights();
+}
+
+void MaintenanceWindow::applyRights()
+{
+    static const char *const commands[] = {"Add", "Search", "Edit", "Delete",
+                                           "Ok",  "Cancel", "Output"};
+    for (int bit = 0; bit < 7; ++bit) {
+        const bool on = (m_rights & (1 << bit)) != 0;
+        const QString name = QString::fromLatin1(commands[bit]);
+        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + name))
+            b->setEnabled(on);
+        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + name))
+            a->setEnabled(on);
+    }
+}
+
+void MaintenanceWindow::enterMode(Mode mode)
+{
+    m_mode = mode;
+    svc::SelectFormLanguage(this, kSection);
+    static const char *const names[] = {"ViewMode", "AddMode", "EditMode"};
+    m_ui.panel0->setText(svc::GetFunctionString(QString::fromLatin1(names[mode])));
+    m_ui.panel1->clear();
+    switch (mode) {
+    case ViewMode:
+        m_ui.pcData->setCurrentWidget(m_ui.tsView);
+        for (const auto &e : std::as_const(m_edits))
+            setEditWritable(e.first, false);
+        break;
+    case AddMode:
+        m_ui.pcData->setCurrentWidget(m_ui.tsData);
+        for (const auto &e : std::as_const(m_edits))
+            setEditWritable(e.first, true);
+        clearDataPage();
+        if (m_keyEdit)
+            m_keyEdit->setFocus();
+        break;
+    case EditMode:
+        m_ui.pcData->setCurrentWidget(m_ui.tsData);
+        for (const auto &e : std::as_const(m_edits))
+            setEditWritable(e.first, e.first != m_keyEdit);
+        if (m_nameEdit)
+            m_nameEdit->setFocus();
+        break;
+    }
+    modeEntered(mode);
+    m_modified = false;
+    m_busy = false;
+}
+
+void MaintenanceWindow::clearDataPage()
+{
+    for (const auto &e : std::as_const(m_edits))
+        e.first->clear();
+}
+
+void MaintenanceWindow::showRecord()
+{
+    if (!adoDB->isOpen() || adoDB->isEmpty() || adoDB->currentRow() < 0) {
+        clearDataPage();
+    } else {
+        try {
+            for (const auto &e : std::as_const(m_edits)) {
+                if (m_mode == AddMode && e.first == m_keyEdit)
+                    continue;
+                e.first->setText(adoDB->text(e.second).trimmed());
+            }
+        } catch (...) {
+            clearDataPage();
+        }
+    }
+    m_modified = false;
+    m_busy = false;
+}
+
+void MaintenanceWindow::onDataChanged()
+{
+    if (m_busy)
+        return;
+    if (!adoDB->isOpen() || adoDB->isEmpty())
+        clearDataPage();
+    else
+        showRecord();
+}
+
+void MaintenanceWindow::trimInput()
+{
+    for (const auto &e : std::as_const(m_edits)) {
+        const QString trimmed = e.first->text().trimmed();
+        if (trimmed != e.first->text()) {
+            const bool modified = m_modified;
+            e.first->setText(trimmed);
+            m_modified = modified;
+        }
+    }
+}
+
+QString MaintenanceWindow::quotedKey(const QString &key) const
+{
+    return zq::data::Connection::quoted(key);
+}
+
+void MaintenanceWindow::audit(const QString &prefix, const QString &key)
+{
+    svc::AddProgramRunEdit(zq::module::rightKey(m_spec.kind), prefix + key);
+}
+
+bool MaintenanceWindow::leaveCheck()
+{
+    trimInput();
+    if (!adoDB->isOpen())
+        return true;
+    const bool filled = m_keyEdit && m_nameEdit && !m_keyEdit->text().isEmpty()
+                        && !m_nameEdit->text().isEmpty();
+    if (m_mode == AddMode) {
+        if (!filled)
+            return true;
+        svc::SelectFormLanguage(this, kSection);
+        if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), kCaption, StyleQuestion) == Yes)
+            return insertRecord();
+        return true;
+    }
+    if (m_mode == EditMode && m_modified && !adoDB->isEmpty()) {
+        if (!filled)
+            return true;
+        svc::SelectFormLanguage(this, kSection);
+        if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), kCaption, StyleQuestion) == Yes)
+            return updateRecord();
+    }
+    return true;
+}
+
+void MaintenanceWindow::writeColumns(Recordset &rs)
+{
+    for (const auto &e : std::as_const(m_edits))
+        rs.setField(e.second, e.first->text().trimmed());
+}
+
+bool MaintenanceWindow::insertRecord()
+{
+    try {
+        trimInput();
+        const QString key = m_keyEdit->text().trimmed();
+        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + quotedKey(key), 0) == 1
+            && !adoChk->isEmpty()) {
+            svc::SelectFormLanguage(this, kSection);
+            svc::ShowMessageBox(m_spec.msgDouble, kCaption, StyleError);
+            m_ui.pcData->setCurrentWidget(m_ui.tsData);
+            m_keyEdit->setFocus();
+            adoChk->close();
+            return false;
+        }
+        m_busy = true;
+        zq::data::Connection *c = adoDB->connection();
+        bool committed = false;
+        try {
+            if (!c || !c->begin())
+                throw zq::data::DbError(QStringLiteral("no transaction"));
+            adoDB->append();
+            writeColumns(*adoDB);
+            adoDB->post();
+            committed = c->commit();
+            if (!committed)
+                throw zq::data::DbError(c->errors());
+        } catch (...) {
+            adoDB->cancel();
+            if (c && c->inTransaction())
+                c->rollback();
+            zq::data::CheckConnection();
+        }
+        if (!committed) {
+            // The input stays on the Data page so that nothing typed is lost.
+            m_busy = false;
+            adoChk->close();
+            svc::PlaySoundError();
+            return false;
+        }
+        audit(QStringLiteral("A "), key);
+        reloadList();
+        zq::data::LocateRecord(adoDB, m_spec.keyColumn, m_keyEdit->text());
+        m_busy = false;
+        m_modified = false;
+        showRecord();
+        adoChk->close();
+        return true;
+    } catch (...) {
+        m_busy = false;
+        adoChk->close();
+        return false;
+    }
+}
+
+bool MaintenanceWindow::updateRecord()
+{
+    try {
+        trimInput();
+        if (zq::data::CheckConnection() == 1) {
+            m_busy = true;
+            zq::data::Connection *c = adoDB->connection();
+            bool committed = false;
+            try {
+                if (!c || !c->begin())
+                    throw zq::data::DbError(QStringLiteral("no transaction"));
+                adoDB->edit();
+                writeColumns(*adoDB);
+                adoDB->post();
+                committed = c->commit();
+                if (!committed)
+                    throw zq::data::DbError(c->errors());
+            } catch (...) {
+                adoDB->cancel();
+                if (c && c->inTransaction())
+                    c->rollback();
+                zq::data::CheckConnection();
+            }
+            if (!committed) {
+                m_busy = false;
+                svc::PlaySoundError();
+                return false;
+            }
+            audit(QStringLiteral("E "), m_keyEdit->text().trimmed());
+        }
+        m_busy = false;
+        m_modified = false;
+        showRecord();
+        return true;
+    } catch (...) {
+        m_busy = false;
+        m_modified = false;
+        return false;
+    }
+}
+
+bool MaintenanceWindow::reloadList()
+{
+    const bool busy = m_busy;
+    m_busy = true;
+    adoDB->close();
+    const bool ok = zq::data::RunQuery(adoDB, m_spec.listStatement, 0) == 1;
+    m_busy = busy;
+    return ok;
+}
+
+void MaintenanceWindow::btnSearchClick()
+{
+    svc::SelectFormLanguage(this, kSection);
+    if (m_mode != ViewMode) {
+        svc::PlaySoundError();
+        return;
+    }
+    svc::PlaySoundOk();
+    m_busy = true;
+    if (!svc::entries().ShowSearchDataForm)
+        reloadList();
+    else
+        svc::ShowSearchDataForm(adoDB, m_spec.searchStatement);
+    if (adoDB->isOpen())
+        adoDB->first();
+    enterMode(ViewMode);
+    showRecord();
+}
+
+void MaintenanceWindow::btnAddClick()
+{
+    if (!adoDB->isOpen())
+        return;
+    if (m_mode == AddMode) {
+        svc::PlaySoundError();
+        return;
+    }
+    if (m_mode == EditMode && !leaveCheck())
+        return;
+    svc::PlaySoundOk();
+    enterMode(AddMode);
+}
+
+void MaintenanceWindow::btnEditClick()
+{
+    if (!adoDB->isOpen() || adoDB->isEmpty()) {
+        svc::PlaySoundError();
+        return;
+    }
+    switch (m_mode) {
+    case AddMode:
+        if (leaveCheck()) {
+            svc::PlaySoundOk();
+            enterMode(EditMode);
+            showRecord();
+        }
+        break;
+    case EditMode:
+        if (leaveCheck()) {
+            svc::PlaySoundOk();
+            enterMode(ViewMode);
+            showRecord();
+        }
+        break;
+    case ViewMode:
+        svc::PlaySoundOk();
+        enterMode(EditMode);
+        showRecord();
+        break;
+    }
+}
+
+void MaintenanceWindow::btnDeleteClick()
+{
+    if (m_mode == AddMode) {
+        svc::PlaySoundError();
+        return;
+    }
+    try {
+        if (adoDB->isOpen() && !adoDB->isEmpty() && zq::data::CheckConnection() == 1) {
+            const QString key = adoDB->text(m_spec.keyColumn).trimmed();
+            if (zq::data::RunQuery(adqTmp, m_spec.inUsePrefix + quotedKey(key) + m_spec.inUseSuffix,
+                                   0)
+                    == 1
+                && !adqTmp->isEmpty()) {
+                adqTmp->close();
+                svc::PlaySoundError();
+                svc::SelectFormLanguage(this, kSection);
+                svc::ShowMessageBox(m_spec.msgInUse, kCaption, StyleError);
+            } else {
+                svc::PlaySoundQuestion();
+                svc::SelectFormLanguage(this, kSection);
+                if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), kCaption, StyleQuestion)
+                    == Yes) {
+                    adoDB->deleteCurrent();
+                    audit(QStringLiteral("D "), key);
+                    enterMode(ViewMode);
+                    showRecord();
+                }
+            }
+        } else {
+            svc::PlaySoundError();
+        }
+    } catch (...) {
+    }
+    adqTmp->close();
+}
+
+void MaintenanceWindow::btnOkClick()
+{
+    trimInput();
+    if (!(m_mode == AddMode || (m_mode == EditMode && adoDB->isOpen()))) {
+        svc::PlaySoundError();
+        return;
+    }
+    if (m_keyEdit->text().trimmed().isEmpty() || m_nameEdit->text().trimmed().isEmpty()) {
+        svc::SelectFormLanguage(this, kSection);
+        svc::PlaySoundQuestion();
+        const bool keyMissing = m_keyEdit->text().trimmed().isEmpty();
+        svc::ShowMessageBox(keyMissing ? m_spec.msgInputKey : m_spec.msgInputName, kCaption,
+                            StyleInfo);
+        m_ui.pcData->setCurrentWidget(m_ui.tsData);
+        (keyMissing ? m_keyEdit : m_nameEdit)->setFocus();
+        return;
+    }
+    svc::PlaySoundOk();
+    if (m_mode == AddMode) {
+        if (insertRecord())
+            enterMode(ViewMode);
+    } else if (updateRecord()) {
+        enterMode(EditMode);
+    }
+}
+
+void MaintenanceWindow::btnCancelClick()
+{
+    if (m_mode == AddMode || m_mode == EditMode) {
+        svc::PlaySoundOk();
+        enterMode(ViewMode);
+        showRecord();
+    } else {
+        svc::PlaySoundError();
+    }
+}
+
+void MaintenanceWindow::btnRefreshClick()
+{
+    if (!leaveCheck())
+        return;
+    svc::PlaySoundOk();
+    m_busy = true;
+    reloadList();
+    m_busy = false;
+    m_modified = false;
+    enterMode(ViewMode);
+    showRecord();
+}
+
+void MaintenanceWindow::btnOutputClick()
+{
+    svc::PlaySoundOk();
+}
+
+void MaintenanceWindow::navigate(int where)
+{
+    if (!adoDB->isOpen()) {
+        svc::PlaySoundError();
+        return;
+    }
+    if (!adoDB->isEmpty() && m_mode == EditMode && !leaveCheck())
+        return;
+    svc::PlaySoundOk();
+    switch (where) {
+    case 0:
+        adoDB->first();
+        break;
+    case 1:
+        adoDB->prior();
+        break;
+    case 2:
+        adoDB->next();
+        break;
+    default:
+        adoDB->last();
+        break;
+    }
+}
+
+void MaintenanceWindow::dgViewTitleClick(int column)
+{
+    if (!adoDB->isOpen() || adoDB->isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString field = dsDB->fieldOfColumn(column);
+    try {
+        if (adoDB->sort().contains(QLatin1String("DESC")))
+            adoDB->setSort(field);
+        else
+            adoDB->setSort(field + QStringLiteral(" DESC"));
+    } catch (...) {
+        reloadList();
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void MaintenanceWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    svc::SetupFormLanguage(this, kSection);
+    svc::GetDBGridView(m_ui.dgView, m_spec.gridLayoutKey);
+    svc::PlaySoundOpen();
+}
+
+void MaintenanceWindow::closeEvent(QCloseEvent *event)
+{
+    QCoreApplication::processEvents();
+    svc::SetDBGridView(m_ui.dgView, m_spec.gridLayoutKey);
+    zq::data::BindFormDataSets(this, 1);
+    svc::PlaySoundClose();
+    event->accept();
+}
+
+bool MaintenanceWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (watched == m_ui.dgView && key->key() == Qt::Key_Delete) {
+            QToolButton *del = m_ui.button(QStringLiteral("btnDelete"));
+            if (del && del->isEnabled())
+                btnDeleteClick();
+            return true;
+        }
+        if (qobject_cast<QLineEdit *>(watched)) {
+            if (key->key() == Qt::Key_PageDown) {
+                btnNextClick();
+                return true;
+            }
+            if (key->key() == Qt::Key_PageUp) {
+                btnPrevClick();
+                return true;
+            }
+        }
+    } else if (event->type() == QEvent::Wheel && watched == m_ui.dgView->viewport()) {
+        if (!adoDB->isOpen())
+            return false;
+        const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+        try {
+            if (delta < 0)
+                btnNextClick();
+            else if (delta > 0)
+                btnPrevClick();
+        } catch (...) {
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace zq::forms

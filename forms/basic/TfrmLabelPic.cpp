@@ -1,0 +1,294 @@
+#include "TfrmLabelPic.h"
+
+#include "FileDialogs.h"
+#include "Helpers.h"
+#include "PictureBox.h"
+#include "PictureCodec.h"
+#include "Recordset.h"
+#include "Services.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace zq::forms {
+
+namespace svc = zq::services;
+
+MaintenanceSpec TfrmLabelPic::pictureSpec()
+{
+    MaintenanceSpec s;
+    s.kind = zq::module::WindowKind::LabelPic;
+    s.formClass = QStringLiteral("TfrmLabelPic");
+    s.designCaption = QStringLiteral("Label Pic");
+    s.table = QStringLiteral("CardPicture");
+    s.keyColumn = QStringLiteral("PicNo");
+    s.nameColumn = QStringLiteral("PicName");
+    s.listStatement = QStringLiteral(" SELECT * FROM CardPicture ORDER BY PicNo ");
+    s.duplicatePrefix = QStringLiteral(" SELECT * FROM CardPicture WHERE PicNo = ");
+    s.gridLayoutKey = QStringLiteral("ZQHolderOfCardPicData");
+    s.gridColumns = {QStringLiteral("PicNo"), QStringLiteral("PicName"),
+                     QStringLiteral("Description")};
+    s.hasOutput = false;
+    return s;
+}
+
+QString TfrmLabelPic::fileFilter()
+{
+    return QStringLiteral("All (*.jpg *.jpeg *.bmp *.ico);;JPEG Image File (*.jpg);;"
+                          "JPEG Image File (*.jpeg);;Bitmaps (*.bmp);;ICO (*.ico)");
+}
+
+namespace {
+const QStringList kTools{"btnAdd",  "btnEdit", "btnDelete", "btnOk",     "btnCancel", "|",
+                         "btnFirst", "btnPrev", "btnNext",  "btnLast",   "|",         "btnRefresh",
+                         "|",       "btnExit"};
+const QStringList kMenu{"Add", "Edit", "Delete", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
+} // namespace
+
+TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
+    : MaintenanceWindow(pictureSpec(), rights, kTools, kMenu, parent, true)
+{
+    edtPicNo = addEdit("edtPicNo", "lblPicNo", "PicNo:", 20, "PicNo");
+    edtPicName = addEdit("edtPicName", "lblPicName", "PicName:", 20, "PicName");
+    edtDescription = addEdit("edtDescription", "lblDescription", "Description:", 40, "Description");
+    for (QLineEdit *e : {edtPicNo, edtPicName, edtDescription})
+        e->setMinimumWidth(220);
+    dataLayout()->setContentsMargins(12, 12, 12, 12);
+
+    const int row = dataLayout()->rowCount() - 1;
+    auto *photoLabel = new QLabel(QStringLiteral("Photo:"), m_ui.tsData);
+    photoLabel->setObjectName(QStringLiteral("lblPhoto"));
+    imgPhoto = new PictureBox(m_ui.tsData);
+    imgPhoto->setObjectName(QStringLiteral("imgPhoto"));
+    imgPhoto->setFixedSize(286, 356);
+    auto *buttons = new QVBoxLayout;
+    btnOpen = new QPushButton(QStringLiteral("Load"), m_ui.tsData);
+    btnOpen->setObjectName(QStringLiteral("btnOpen"));
+    btnClear = new QPushButton(QStringLiteral("Erase"), m_ui.tsData);
+    btnClear->setObjectName(QStringLiteral("btnClear"));
+    buttons->addWidget(btnOpen);
+    buttons->addWidget(btnClear);
+    buttons->addStretch(1);
+    dataLayout()->addWidget(photoLabel, row, 0, Qt::AlignRight | Qt::AlignTop);
+    dataLayout()->addWidget(imgPhoto, row, 1, Qt::AlignLeft | Qt::AlignTop);
+    dataLayout()->addLayout(buttons, row + 1, 1);
+    dataLayout()->setRowStretch(row, 0);
+    dataLayout()->setRowStretch(row + 2, 1);
+    connect(btnOpen, &QPushButton::clicked, this, &TfrmLabelPic::btnOpenClick);
+    connect(btnClear, &QPushButton::clicked, this, &TfrmLabelPic::btnClearClick);
+    edtPicName->installEventFilter(this);
+
+    svc::SelectLanguage();
+    formCreate();
+    setFixedSize(442, 589);
+    m_ui.dgView->setColumnWidth(0, 53);
+    m_ui.dgView->setColumnWidth(1, 150);
+    m_ui.dgView->horizontalHeader()->setStretchLastSection(true);
+}
+
+void TfrmLabelPic::clearPicture()
+{
+    m_picture.clear();
+    imgPhoto->clear();
+}
+
+void TfrmLabelPic::clearDataPage()
+{
+    MaintenanceWindow::clearDataPage();
+    clearPicture();
+}
+
+void TfrmLabelPic::showRecord()
+{
+    MaintenanceWindow::showRecord();
+    if (!adoDB->isOpen() || adoDB->isEmpty() || adoDB->currentRow() < 0)
+        return;
+    clearPicture();
+    try {
+        const QByteArray stored = adoDB->bytes(QStringLiteral("GBPhoto"));
+        if (!stored.isEmpty()) {
+            const QImage image = zq::platform::decodeJpeg(stored);
+            if (!image.isNull()) {
+                imgPhoto->setImage(image);
+                // Saving without touching the picture stores the same bytes again.
+                m_picture = stored;
+            }
+        }
+    } catch (...) {
+        clearDataPage();
+    }
+    clearModified();
+}
+
+void TfrmLabelPic::btnOpenClick()
+{
+    setModified();
+    svc::PlaySoundOk();
+    const QString path = zq::platform::getOpenFileName(this, QString(), fileFilter());
+    if (path.isEmpty())
+        return;
+    const zq::platform::PictureResult picture = zq::platform::pictureForFile(path, 70);
+    if (!picture.ok) {
+        clearPicture();
+        return;
+    }
+    m_picture = picture.jpeg;
+    imgPhoto->setImage(picture.image);
+}
+
+void TfrmLabelPic::btnClearClick()
+{
+    setModified();
+    svc::PlaySoundOk();
+    clearPicture();
+}
+
+void TfrmLabelPic::writeColumns(zq::data::Recordset &rs)
+{
+    MaintenanceWindow::writeColumns(rs);
+    rs.setField(QStringLiteral("GBPhoto"), m_picture);
+}
+
+void TfrmLabelPic::btnOkClick()
+{
+    if (mode() == AddMode) {
+        svc::PlaySoundOk();
+        if (insertRecord())
+            enterMode(ViewMode);
+    } else if (mode() == EditMode && adoDB->isOpen()) {
+        svc::PlaySoundOk();
+        if (updateRecord())
+            enterMode(EditMode);
+    } else {
+        svc::PlaySoundError();
+    }
+}
+
+bool TfrmLabelPic::insertRecord()
+{
+    try {
+        trimInput();
+        const QString key = edtPicNo->text().trimmed();
+        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + quotedKey(key), 0) == 1
+            && adoChk->isEmpty()) {
+            setBusy(true);
+            try {
+                adoDB->append();
+                writeColumns(*adoDB);
+                adoDB->post();
+            } catch (...) {
+                adoDB->cancel();
+            }
+            reloadList();
+            zq::data::LocateRecord(adoDB, m_spec.keyColumn, edtPicNo->text());
+            setBusy(false);
+            clearModified();
+            showRecord();
+        }
+        adoChk->close();
+        return true;
+    } catch (...) {
+        setBusy(false);
+        adoChk->close();
+        return false;
+    }
+}
+
+bool TfrmLabelPic::updateRecord()
+{
+    try {
+        trimInput();
+        setBusy(true);
+        try {
+            adoDB->edit();
+            writeColumns(*adoDB);
+            adoDB->post();
+        } catch (...) {
+            adoDB->cancel();
+        }
+        setBusy(false);
+        clearModified();
+        showRecord();
+        return true;
+    } catch (...) {
+        setBusy(false);
+        return false;
+    }
+}
+
+bool TfrmLabelPic::leaveCheck()
+{
+    // Leaving a changed record saves it without asking.
+    if (adoDB->isOpen() && !adoDB->isEmpty() && mode() == EditMode && isModified())
+        updateRecord();
+    return true;
+}
+
+void TfrmLabelPic::btnDeleteClick()
+{
+    if (mode() == AddMode || !adoDB->isOpen() || adoDB->isEmpty()) {
+        svc::PlaySoundError();
+        return;
+    }
+    svc::PlaySoundQuestion();
+    if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), QStringLiteral("SystemMessage"), 36)
+        != 6)
+        return;
+    try {
+        adoDB->deleteCurrent();
+    } catch (...) {
+    }
+    enterMode(ViewMode);
+    showRecord();
+}
+
+void TfrmLabelPic::btnRefreshClick()
+{
+    if (mode() != ViewMode) {
+        svc::PlaySoundError();
+        return;
+    }
+    leaveCheck();
+    svc::PlaySoundOk();
+    setBusy(true);
+    reloadList();
+    if (adoDB->isOpen())
+        adoDB->first();
+    setBusy(false);
+    clearModified();
+    enterMode(ViewMode);
+    showRecord();
+}
+
+void TfrmLabelPic::modeEntered(Mode mode)
+{
+    const bool editing = mode != ViewMode;
+    for (QLineEdit *e : {edtPicNo, edtPicName, edtDescription})
+        setEditWritable(e, editing);
+    btnOpen->setVisible(editing);
+    btnClear->setVisible(editing);
+    m_ui.tsData->setEnabled(editing);
+}
+
+void TfrmLabelPic::closeEvent(QCloseEvent *event)
+{
+    MaintenanceWindow::closeEvent(event);
+    clearPicture();
+}
+
+bool TfrmLabelPic::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == edtPicName && event->type() == QEvent::FocusOut
+        && edtDescription->text().trimmed().isEmpty())
+        edtDescription->setText(edtPicName->text());
+    return MaintenanceWindow::eventFilter(watched, event);
+}
+
+} // namespace zq::forms
