@@ -63,6 +63,12 @@ void setEditWritable(QLineEdit *edit, bool writable)
     edit->setPalette(p);
 }
 
+void MaintenanceChrome::setButtonVisible(const QString &name, bool visible)
+{
+    if (QAction *a = buttonActions.value(name))
+        a->setVisible(visible);
+}
+
 void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
                               const QStringList &menuCommands)
 {
@@ -124,7 +130,7 @@ void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
             b->setFixedSize(34, 34);
         else
             b->setMinimumSize(58, 52);
-        tbEdit->addWidget(b);
+        buttonActions.insert(name, tbEdit->addWidget(b));
         buttons.insert(name, b);
     }
     layout->addWidget(tbEdit);

@@ -34,12 +34,15 @@ struct MaintenanceChrome
     bool compact = false;
     QHash<QString, QToolButton *> buttons;  ///< by name: "btnAdd", ...
     QHash<QString, QAction *> menuItems;    ///< by name: "mnuAdd", ...
+    QHash<QString, QAction *> buttonActions;
 
     /// Builds the controls into `window`. `toolButtons` lists the tool bar in order ("|" is a
     /// separator); menu items exist for the commands in `menuCommands` ("Add", "Search", ...).
     void build(QWidget *window, const QStringList &toolButtons, const QStringList &menuCommands);
 
     QToolButton *button(const QString &name) const { return buttons.value(name); }
+    /// A tool bar widget is shown and hidden through its tool bar action.
+    void setButtonVisible(const QString &name, bool visible);
     QAction *menuItem(const QString &name) const { return menuItems.value(name); }
 };
 

@@ -145,8 +145,7 @@ void MaintenanceWindow::formCreate()
     else
         resize(650, 580);
     if (!m_spec.hasOutput) {
-        if (QToolButton *b = m_ui.button(QStringLiteral("btnOutput")))
-            b->hide();
+        m_ui.setButtonVisible(QStringLiteral("btnOutput"), false);
         if (QAction *a = m_ui.menuItem(QStringLiteral("mnuOutput")))
             a->setVisible(false);
     }

@@ -16,14 +16,15 @@ namespace zq::suite {
 namespace {
 
 // An ini key cannot hold '=' nor start with '[' or a comment character, and loses its
-// outer blanks; a column without a header text is keyed by its model position.
+// outer blanks; such a column, or one without a header text, is keyed by its model position
+// behind a prefix that is no comment character itself, or the line would read back as one.
 QString columnKey(const QTableView &grid, int logical)
 {
     QString key = grid.model()->headerData(logical, Qt::Horizontal).toString().simplified();
     key.replace(QLatin1Char('='), QLatin1Char('_'));
     if (key.isEmpty() || key.front() == QLatin1Char('[') || key.front() == QLatin1Char(';')
         || key.front() == QLatin1Char('#'))
-        key.prepend(QStringLiteral("#%1 ").arg(logical));
+        key = QStringLiteral("<%1> %2").arg(logical).arg(key).trimmed();
     return key;
 }
 

@@ -54,7 +54,12 @@ intptr_t openProgress(int total,
 {
     if (!widgetsAvailable())
         return 0;
-    auto *dialog = new QProgressDialog(message, cancel, 0, qMax(0, total), dialogParent());
+    // A progress window that is active is no owner for another: closing or cancelling it
+    // would take the other one along.
+    QWidget *parent = dialogParent();
+    while (parent && parent->objectName() == QLatin1String("frmProcess"))
+        parent = parent->parentWidget();
+    auto *dialog = new QProgressDialog(message, cancel, 0, qMax(0, total), parent);
     dialog->setObjectName(QStringLiteral("frmProcess"));
     dialog->setWindowTitle(title);
     dialog->setWindowModality(Qt::NonModal);
