@@ -1,5 +1,6 @@
 #include "ModuleState.h"
 
+#include "TfrmDepartment.h"
 #include "TfrmLabelPic.h"
 #include "TfrmOccupationTitle.h"
 #include "TfrmOccupationType.h"
@@ -10,6 +11,9 @@ namespace zq::module {
 // a bare document window. Windows take their command rights from the last right value.
 void installFactories()
 {
+    setFactory(WindowKind::Department, []() -> QWidget * {
+        return new zq::forms::TfrmDepartment(state().lastRight);
+    });
     setFactory(WindowKind::OccupationTitle, []() -> QWidget * {
         return new zq::forms::TfrmOccupationTitle(state().lastRight);
     });

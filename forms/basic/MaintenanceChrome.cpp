@@ -41,7 +41,7 @@ const ButtonLook kLooks[] = {
     {"btnOutput", "Print", QStyle::SP_FileDialogListView},
     {"btnExit", "Exit", QStyle::SP_DialogCloseButton},
     {"btnLabelPic", "Label Picture", QStyle::SP_DirOpenIcon},
-    {"btnTree", "Tree", QStyle::SP_DirIcon},
+    {"btnTreeView", "Tree", QStyle::SP_DirIcon},
 };
 
 const ButtonLook *lookOf(const QString &name)

@@ -153,7 +153,7 @@ void MaintenanceWindow::formCreate()
         zq::data::BindFormDataSets(this, 0);
         openExtraQueries();
         adoDB->close();
-        zq::data::RunQuery(adoDB, m_spec.listStatement, 0);
+        zq::data::RunQuery(adoDB, listStatement(), 0);
         dsDB->setRecordset(adoDB);
         dsDB->setColumns(m_spec.gridColumns);
         dsDB->attach(m_ui.dgView);
@@ -411,7 +411,7 @@ bool MaintenanceWindow::reloadList()
     const bool busy = m_busy;
     m_busy = true;
     adoDB->close();
-    const bool ok = zq::data::RunQuery(adoDB, m_spec.listStatement, 0) == 1;
+    const bool ok = zq::data::RunQuery(adoDB, listStatement(), 0) == 1;
     m_busy = busy;
     return ok;
 }
@@ -606,7 +606,7 @@ void MaintenanceWindow::dgViewTitleClick(int column)
         else
             adoDB->setSort(field + QStringLiteral(" DESC"));
     } catch (...) {
-        reloadList();
+        sortFailed();
     }
     QApplication::restoreOverrideCursor();
 }

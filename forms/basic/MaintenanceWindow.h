@@ -82,6 +82,10 @@ protected:
     void trimInput();
     /// Closes and reopens the list with its statement; false when that failed.
     bool reloadList();
+    /// The statement of the list (a window may build it per user).
+    virtual QString listStatement() const { return m_spec.listStatement; }
+    /// A column sort could not be set.
+    virtual void sortFailed() { reloadList(); }
     void navigate(int where);
     void onDataChanged();
     void setModified() { m_modified = true; }

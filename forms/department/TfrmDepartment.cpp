@@ -1,0 +1,417 @@
+#include "TfrmDepartment.h"
+
+#include "Connection.h"
+#include "Helpers.h"
+#include "Recordset.h"
+#include "Services.h"
+#include "TfrmDepartmentView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QToolButton>
+
+namespace zq::forms {
+
+namespace svc = zq::services;
+using zq::data::Connection;
+using zq::data::Recordset;
+
+namespace {
+const QString kCaption = QStringLiteral("SystemMessage");
+const QStringList kTools{"btnAdd",   "btnSearch", "btnEdit",    "btnDelete", "btnOk",
+                         "btnCancel", "|",        "btnFirst",   "btnPrev",   "btnNext",
+                         "btnLast",  "|",         "btnRefresh", "btnOutput", "btnTreeView",
+                         "|",        "btnExit"};
+const QStringList kMenu{"Add",  "Search", "Edit", "Delete", "Output", "First",
+                        "Prev", "Next",   "Last", "Ok",     "Cancel"};
+} // namespace
+
+MaintenanceSpec TfrmDepartment::departmentSpec()
+{
+    MaintenanceSpec s;
+    s.kind = zq::module::WindowKind::Department;
+    s.formClass = QStringLiteral("TfrmDepartment");
+    s.designCaption = QStringLiteral("Department Establish");
+    s.table = QStringLiteral("DepartmentData");
+    s.keyColumn = QStringLiteral("DepartmentNo");
+    s.nameColumn = QStringLiteral("DepartmentName");
+    s.duplicatePrefix = QStringLiteral(" Select * From DepartmentData Where DepartmentNo = ");
+    s.msgInputKey = QStringLiteral("PleaseInputDepartmentNo");
+    s.msgInputName = QStringLiteral("PleaseInputDepartmentName");
+    s.msgDouble = QStringLiteral("DepartmentNoDouble");
+    s.gridLayoutKey = QStringLiteral("ZQHolderOfDepartment");
+    s.gridColumns = {QStringLiteral("DepartmentNo"), QStringLiteral("DepartmentName"),
+                     QStringLiteral("Description"), QStringLiteral("UnderName")};
+    s.hasOutput = false;
+    return s;
+}
+
+TfrmDepartment::TfrmDepartment(int rights, QWidget *parent)
+    : MaintenanceWindow(departmentSpec(), rights, kTools, kMenu, parent)
+    , adqUnder(new Recordset(QStringLiteral("adqUnder"), this))
+    , adqUserData(new Recordset(QStringLiteral("adqUserData"), this))
+    , adqUserRightDept(new Recordset(QStringLiteral("adqUserRightDept"), this))
+{
+    edNo = addEdit("edNo", "lblNo", "No:", 10, "DepartmentNo");
+    edName = addEdit("edName", "lblName", "Name:", 20, "DepartmentName");
+    edDescription = addEdit("edDescription", "lblDescription", "Description:", 40, "Description");
+    const int row = dataLayout()->rowCount() - 1;
+    auto *label = new QLabel(QStringLiteral("UnderNo:"), m_ui.tsData);
+    label->setObjectName(QStringLiteral("lblUnderNo"));
+    cmbUnderNo = new QComboBox(m_ui.tsData);
+    cmbUnderNo->setObjectName(QStringLiteral("cmbUnderNo"));
+    cmbUnderNo->setEditable(false);
+    cmbUnderNo->setMinimumWidth(260);
+    label->setBuddy(cmbUnderNo);
+    dataLayout()->addWidget(label, row, 0, Qt::AlignRight | Qt::AlignVCenter);
+    dataLayout()->addWidget(cmbUnderNo, row, 1);
+    dataLayout()->setRowStretch(row, 0);
+    dataLayout()->setRowStretch(row + 1, 1);
+    connect(cmbUnderNo, &QComboBox::currentIndexChanged, this, [this] { setModified(); });
+
+    m_ui.setButtonVisible(QStringLiteral("btnSearch"), false);
+    m_ui.menuItem(QStringLiteral("mnuSearch"))->setVisible(false);
+    connect(m_ui.button(QStringLiteral("btnTreeView")), &QToolButton::clicked, this,
+            &TfrmDepartment::btnTreeViewClick);
+    connect(m_ui.dgView, &QTableView::doubleClicked, this, [this] { btnEditClick(); });
+
+    formCreate();
+    btnRefreshClick();
+}
+
+QString TfrmDepartment::loginUser() const
+{
+    return svc::GetLoginUserID();
+}
+
+bool TfrmDepartment::hasRightsTables() const
+{
+    return zq::module::tableExists(QStringLiteral("UserData"))
+           && zq::module::tableExists(QStringLiteral("UserRightDept"));
+}
+
+void TfrmDepartment::openExtraQueries()
+{
+    const QString user = loginUser();
+    Recordset q;
+    q.setConnection(zq::data::moduleConnection());
+    if (zq::data::RunQuery(&q,
+                           QStringLiteral(" Select * From UserData WHERE UserID = ")
+                               + Connection::quoted(user) + QStringLiteral(" "),
+                           0)
+            == 1
+        && !q.isEmpty())
+        m_supervisor = q.value(QStringLiteral("Supervisor")).toInt() == 1;
+    m_candidates = loadParentCandidates(zq::data::moduleConnection(), m_supervisor, user);
+}
+
+QString TfrmDepartment::listStatement() const
+{
+    if (m_supervisor)
+        return QStringLiteral(" SELECT T2.*, T1.DepartmentName AS UnderName FROM DepartmentData AS "
+                              "T2 LEFT JOIN DepartmentData AS T1 ON T2.UnderNo = T1.DepartmentNo "
+                              "ORDER BY T2.DepartmentNo,T2.UnderNo ");
+    return QStringLiteral(" SELECT T2.*, T1.DepartmentName AS UnderName ")
+           + QStringLiteral(" FROM ((DepartmentData AS T2 LEFT JOIN DepartmentData AS T1 ON "
+                            "T2.UnderNo = T1.DepartmentNo) ")
+           + QStringLiteral(" INNER JOIN UserRightDept AS T3 ON T2.DepartmentNo = T3.DepartmentNo ) ")
+           + QStringLiteral(" WHERE T3.UserID = ") + Connection::quoted(loginUser())
+           + QStringLiteral("          ") + QStringLiteral(" ORDER BY T2.DepartmentNo,T2.UnderNo ");
+}
+
+void TfrmDepartment::sortFailed()
+{
+    adoDB->close();
+}
+
+void TfrmDepartment::loadPicker(const QString &underNo)
+{
+    const QSignalBlocker block(cmbUnderNo);
+    cmbUnderNo->clear();
+    cmbUnderNo->addItems(m_picker.names);
+    const qsizetype at = underNo.isEmpty() ? 0 : m_picker.numbers.indexOf(underNo);
+    cmbUnderNo->setCurrentIndex(at < 0 ? 0 : int(at));
+}
+
+void TfrmDepartment::clearDataPage()
+{
+    MaintenanceWindow::clearDataPage();
+    m_picker = m_candidates;
+    loadPicker(QString());
+}
+
+void TfrmDepartment::showRecord()
+{
+    if (!adoDB->isOpen() || adoDB->isEmpty() || adoDB->currentRow() < 0) {
+        clearDataPage();
+        clearModified();
+        setBusy(false);
+        return;
+    }
+    try {
+        const QString number = adoDB->text(QStringLiteral("DepartmentNo")).trimmed();
+        if (mode() != AddMode)
+            edNo->setText(number);
+        m_picker = m_candidates;
+        if (mode() == EditMode)
+            removeSubtree(adoDB->connection(), number, m_picker);
+        loadPicker(adoDB->text(QStringLiteral("UnderNo")).trimmed());
+        edDescription->setText(adoDB->text(QStringLiteral("Description")).trimmed());
+        edName->setText(adoDB->text(QStringLiteral("DepartmentName")).trimmed());
+    } catch (...) {
+        clearDataPage();
+    }
+    clearModified();
+    setBusy(false);
+}
+
+void TfrmDepartment::setRow(Recordset &rs)
+{
+    rs.setField(QStringLiteral("DepartmentNo"), edNo->text().trimmed());
+    rs.setField(QStringLiteral("DepartmentName"), edName->text().trimmed());
+    rs.setField(QStringLiteral("Description"), edDescription->text().trimmed());
+    rs.setField(QStringLiteral("UnderNo"), m_picker.numbers.value(cmbUnderNo->currentIndex()).trimmed());
+}
+
+void TfrmDepartment::grantToUsers(const QString &number)
+{
+    if (!hasRightsTables())
+        return;
+    Connection *c = adoDB->connection();
+    try {
+        if (zq::data::RunQuery(adqUserData,
+                               QStringLiteral(" SELECT * FROM UserData ")
+                                   + QStringLiteral(" WHERE UserID = ") + Connection::quoted(loginUser())
+                                   + QStringLiteral(" OR Supervisor = 1 "),
+                               0)
+            == 1) {
+            for (int row = 0; row < adqUserData->recordCount(); ++row) {
+                const QString user = Recordset::textOf(
+                    adqUserData->valueAt(row, adqUserData->fieldIndex(QStringLiteral("UserID"))));
+                const QString sql = QStringLiteral(" SELECT * FROM UserRightDept WHERE UserID = ")
+                                    + Connection::quoted(user)
+                                    + QStringLiteral(" AND DepartmentNo = ")
+                                    + Connection::quoted(number) + QStringLiteral(" ");
+                if (zq::data::RunQuery(adqUserRightDept, sql, 0) != 1 || !adqUserRightDept->isEmpty())
+                    continue;
+                try {
+                    if (!c->begin())
+                        continue;
+                    adqUserRightDept->append();
+                    adqUserRightDept->setField(QStringLiteral("UserID"), user);
+                    adqUserRightDept->setField(QStringLiteral("DepartmentNo"), number);
+                    adqUserRightDept->post();
+                    if (!c->commit())
+                        throw zq::data::DbError(c->errors());
+                } catch (...) {
+                    adqUserRightDept->cancel();
+                    if (c->inTransaction())
+                        c->rollback();
+                    zq::data::CheckConnection();
+                }
+            }
+        }
+    } catch (...) {
+    }
+    adqUserData->close();
+    adqUserRightDept->close();
+}
+
+bool TfrmDepartment::insertRecord()
+{
+    try {
+        trimInput();
+        const QString number = edNo->text().trimmed();
+        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + Connection::quoted(number)
+                                           + QStringLiteral(" "),
+                               0)
+                == 1
+            && !adoChk->isEmpty()) {
+            svc::SelectLanguage();
+            svc::ShowMessageBox(m_spec.msgDouble, kCaption, 16);
+            m_ui.pcData->setCurrentWidget(m_ui.tsData);
+            edNo->setFocus();
+            adoChk->close();
+            return false;
+        }
+        setBusy(true);
+        Connection *c = adoDB->connection();
+        bool committed = false;
+        try {
+            if (!adoChk->isOpen() || !c->begin())
+                throw zq::data::DbError(QStringLiteral("no transaction"));
+            adoChk->append();
+            setRow(*adoChk);
+            adoChk->post();
+            committed = c->commit();
+        } catch (...) {
+            adoChk->cancel();
+            if (c && c->inTransaction())
+                c->rollback();
+            zq::data::CheckConnection();
+        }
+        if (!committed) {
+            // The input stays on the Data page; nothing was stored.
+            setBusy(false);
+            adoChk->close();
+            svc::PlaySoundError();
+            return false;
+        }
+        audit(QStringLiteral("A "), number);
+        grantToUsers(number);
+        m_candidates = loadParentCandidates(c, m_supervisor, loginUser());
+        reloadList();
+        zq::data::LocateRecord(adoDB, QStringLiteral("DepartmentNo"), number);
+        setBusy(false);
+        clearModified();
+        showRecord();
+        adoChk->close();
+        return true;
+    } catch (...) {
+        setBusy(false);
+        adoChk->close();
+        return false;
+    }
+}
+
+bool TfrmDepartment::updateRecord()
+{
+    try {
+        trimInput();
+        const QString number = edNo->text().trimmed();
+        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + Connection::quoted(number)
+                                           + QStringLiteral(" "),
+                               0)
+                != 1
+            || adoChk->isEmpty()) {
+            adoChk->close();
+            return true;
+        }
+        setBusy(true);
+        Connection *c = adoDB->connection();
+        bool committed = false;
+        try {
+            if (!c->begin())
+                throw zq::data::DbError(QStringLiteral("no transaction"));
+            adoChk->edit();
+            setRow(*adoChk);
+            adoChk->post();
+            committed = c->commit();
+        } catch (...) {
+            adoChk->cancel();
+            if (c && c->inTransaction())
+                c->rollback();
+            zq::data::CheckConnection();
+        }
+        adoChk->close();
+        if (committed)
+            audit(QStringLiteral("E "), number);
+        m_candidates = loadParentCandidates(c, m_supervisor, loginUser());
+        reloadList();
+        zq::data::LocateRecord(adoDB, QStringLiteral("DepartmentNo"), number);
+        setBusy(false);
+        clearModified();
+        showRecord();
+        return committed;
+    } catch (...) {
+        setBusy(false);
+        clearModified();
+        return false;
+    }
+}
+
+void TfrmDepartment::btnDeleteClick()
+{
+    if (mode() == AddMode) {
+        svc::PlaySoundError();
+        return;
+    }
+    if (!adoDB->isOpen() || adoDB->isEmpty() || zq::data::CheckConnection() != 1) {
+        svc::PlaySoundError();
+        return;
+    }
+    try {
+        const QString number = adoDB->text(QStringLiteral("DepartmentNo")).trimmed();
+        const QString q = Connection::quoted(number);
+        if (zq::data::RunQuery(adqTmp,
+                               QStringLiteral(" SELECT DepartmentNo FROM HolderData ")
+                                   + QStringLiteral("  WHERE DepartmentNo = ") + q + QStringLiteral(" "),
+                               0)
+                == 1
+            && !adqTmp->isEmpty()) {
+            svc::PlaySoundError();
+            svc::SelectLanguage();
+            svc::ShowMessageBox(QStringLiteral("HaveDepartmentCantDelete"), kCaption, 16);
+        } else if (zq::data::RunQuery(adqTmp,
+                                      QStringLiteral(" SELECT DepartmentNo FROM DepartmentData ")
+                                          + QStringLiteral("  WHERE UnderNo = ") + q
+                                          + QStringLiteral(" "),
+                                      0)
+                       == 1
+                   && !adqTmp->isEmpty()) {
+            svc::PlaySoundError();
+            svc::SelectLanguage();
+            svc::ShowMessageBox(QStringLiteral("CantDelete"), kCaption, 16);
+        } else {
+            svc::PlaySoundQuestion();
+            svc::SelectLanguage();
+            if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), kCaption, 36) == 6) {
+                setBusy(true);
+                if (zq::data::RunQuery(adqTmp,
+                                       QStringLiteral(" DELETE FROM DepartmentData WHERE DepartmentNo = ")
+                                           + q + QStringLiteral(" "),
+                                       1)
+                    == 1) {
+                    audit(QStringLiteral("D "), number);
+                    if (hasRightsTables())
+                        zq::data::RunQuery(adqTmp,
+                                           QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ")
+                                               + q + QStringLiteral(" "),
+                                           1);
+                }
+                adqUserData->close();
+                adqUserRightDept->close();
+                reloadList();
+                if (adoDB->isOpen())
+                    adoDB->first();
+                enterMode(ViewMode);
+                showRecord();
+            }
+        }
+    } catch (...) {
+    }
+    setBusy(false);
+    adqTmp->close();
+}
+
+void TfrmDepartment::btnTreeViewClick()
+{
+    if (!leaveCheck())
+        return;
+    svc::PlaySoundOk();
+    enterMode(ViewMode);
+    showRecord();
+    QToolButton *edit = m_ui.button(QStringLiteral("btnEdit"));
+    TfrmDepartmentView view(edit && edit->isEnabled(), this);
+    view.exec();
+    if (view.changed())
+        btnRefreshClick();
+}
+
+void TfrmDepartment::modeEntered(Mode mode)
+{
+    QPalette p = QApplication::palette(cmbUnderNo);
+    if (mode == ViewMode) {
+        const QColor blue(ReadOnlyRgb[0], ReadOnlyRgb[1], ReadOnlyRgb[2]);
+        p.setColor(QPalette::Base, blue);
+        p.setColor(QPalette::Button, blue);
+    }
+    cmbUnderNo->setPalette(p);
+}
+
+} // namespace zq::forms
