@@ -61,6 +61,13 @@ QStringList RecordsetModel::columns() const
     return all;
 }
 
+void RecordsetModel::setHeaderTitles(const QStringList &titles)
+{
+    m_titles = titles;
+    if (columnCount() > 0)
+        emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+}
+
 QString RecordsetModel::fieldOfColumn(int column) const
 {
     if (!m_columns.isEmpty())
@@ -109,7 +116,8 @@ QVariant RecordsetModel::headerData(int section, Qt::Orientation orientation, in
         return QVariant();
     if (orientation == Qt::Vertical)
         return section + 1;
-    return fieldOfColumn(section);
+    const QString title = m_titles.value(section);
+    return title.isEmpty() ? fieldOfColumn(section) : title;
 }
 
 void RecordsetModel::attach(QTableView *view)

@@ -27,6 +27,8 @@ public:
     /// The field names shown, in order ("" = every field of the recordset).
     void setColumns(const QStringList &fields);
     QStringList columns() const;
+    /// Column titles shown instead of the field names (in column order; "" keeps the name).
+    void setHeaderTitles(const QStringList &titles);
     /// The field shown in `column`.
     QString fieldOfColumn(int column) const;
 
@@ -44,6 +46,7 @@ private:
     void syncViewToCursor();
     QPointer<Recordset> m_rs;
     QStringList m_columns;
+    QStringList m_titles;
     QPointer<QTableView> m_view;
     bool m_syncing = false;
 };

@@ -618,6 +618,12 @@ void MaintenanceWindow::showEvent(QShowEvent *event)
         return;
     m_shown = true;
     svc::SetupFormLanguage(this, kSection);
+    // Column titles are function texts named by their fields; an untranslated field keeps
+    // its name.
+    QStringList titles;
+    for (const QString &field : std::as_const(m_spec.gridColumns))
+        titles << svc::GetFunctionString(field);
+    dsDB->setHeaderTitles(titles);
     svc::GetDBGridView(m_ui.dgView, m_spec.gridLayoutKey);
     svc::PlaySoundOpen();
 }

@@ -60,7 +60,7 @@ TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
     edtDescription = addEdit("edtDescription", "lblDescription", "Description:", 40, "Description");
     for (QLineEdit *e : {edtPicNo, edtPicName, edtDescription})
         e->setMinimumWidth(220);
-    dataLayout()->setContentsMargins(12, 12, 12, 12);
+    dataLayout()->setContentsMargins(8, 10, 8, 8);
 
     const int row = dataLayout()->rowCount() - 1;
     auto *photoLabel = new QLabel(QStringLiteral("Photo:"), m_ui.tsData);
@@ -76,11 +76,15 @@ TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
     buttons->addWidget(btnOpen);
     buttons->addWidget(btnClear);
     buttons->addStretch(1);
+    btnOpen->setMinimumWidth(64);
+    btnClear->setMinimumWidth(64);
+    // The buttons stand beside the picture: under it they would not fit the fixed window.
     dataLayout()->addWidget(photoLabel, row, 0, Qt::AlignRight | Qt::AlignTop);
     dataLayout()->addWidget(imgPhoto, row, 1, Qt::AlignLeft | Qt::AlignTop);
-    dataLayout()->addLayout(buttons, row + 1, 1);
+    dataLayout()->addLayout(buttons, row, 2);
     dataLayout()->setRowStretch(row, 0);
-    dataLayout()->setRowStretch(row + 2, 1);
+    dataLayout()->setRowStretch(row + 1, 1);
+    dataLayout()->setHorizontalSpacing(6);
     connect(btnOpen, &QPushButton::clicked, this, &TfrmLabelPic::btnOpenClick);
     connect(btnClear, &QPushButton::clicked, this, &TfrmLabelPic::btnClearClick);
     edtPicName->installEventFilter(this);
