@@ -1,6 +1,7 @@
 #include "ModuleState.h"
 
 #include "TfrmDepartment.h"
+#include "TfrmHolder.h"
 #include "TfrmLabelPic.h"
 #include "TfrmOccupationTitle.h"
 #include "TfrmOccupationType.h"
@@ -13,6 +14,9 @@ void installFactories()
 {
     setFactory(WindowKind::Department, []() -> QWidget * {
         return new zq::forms::TfrmDepartment(state().lastRight);
+    });
+    setFactory(WindowKind::Holder, []() -> QWidget * {
+        return new zq::forms::TfrmHolder(state().lastRight);
     });
     setFactory(WindowKind::OccupationTitle, []() -> QWidget * {
         return new zq::forms::TfrmOccupationTitle(state().lastRight);

@@ -129,7 +129,7 @@ void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
         if (compact)
             b->setFixedSize(34, 34);
         else
-            b->setMinimumSize(58, 52);
+            b->setMinimumSize(50, 52);
         buttonActions.insert(name, tbEdit->addWidget(b));
         buttons.insert(name, b);
     }

@@ -30,6 +30,7 @@ QString rightKey(WindowKind kind)
         return QStringLiteral("BasicDataOccupationTypeI");
     case WindowKind::Holder:
     case WindowKind::BatchShow:
+    case WindowKind::PrintOption:
         return QStringLiteral("BasicDataHolderI");
     case WindowKind::HolderReport:
         return QStringLiteral("BasicDataHolderR");
@@ -45,7 +46,8 @@ QString windowClass(WindowKind kind)
 {
     static const char *const names[KindCount] = {
         "TfrmDepartment",   "TfrmOccupationTitle",    "TfrmOccupationType", "TfrmHolder",
-        "TfrmHolderReport", "TfrmHolderImportExport", "TfrmLabelPic",       "TfrmBatchShow"};
+        "TfrmHolderReport", "TfrmHolderImportExport", "TfrmLabelPic",       "TfrmBatchShow",
+        "TfrmPrintOption"};
     const int i = int(kind);
     return i >= 0 && i < KindCount ? QString::fromLatin1(names[i]) : QString();
 }

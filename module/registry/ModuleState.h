@@ -25,6 +25,7 @@ enum class WindowKind {
     HolderImportExport,
     LabelPic,  // opened by the occupation-type window
     BatchShow, // opened by the holder window
+    PrintOption, // card labels, opened modally by the holder window
     Count
 };
 constexpr int ExportedKinds = 6;

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "DepositList.h"
+#include "MaintenanceChrome.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace zq::data {
+class Recordset;
+class RecordsetModel;
+} // namespace zq::data
+
+namespace zq::forms {
+
+class PictureBox;
+
+/// The card holders: the listing by department on the View page, one holder on the Data
+/// page, with photo, deposit data, validity dates and the punch-card switch.
+class TfrmHolder : public QWidget
+{
+    Q_OBJECT
+public:
+    enum Mode { ViewMode = 0, AddMode = 1, EditMode = 2 };
+
+    explicit TfrmHolder(int rights, QWidget *parent = nullptr);
+    ~TfrmHolder() override;
+
+    Mode mode() const { return m_mode; }
+    bool isModified() const { return m_modified; }
+    zq::data::Recordset *listing() const { return adq1DB; }
+    const MaintenanceChrome &chrome() const { return m_ui; }
+    /// The department filter: "" for all departments, else a department number.
+    QString departmentFilter() const { return m_filter; }
+    bool isSupervisor() const { return m_supervisor; }
+    bool hasDepartmentRights() const { return m_rightsFlag; }
+    const QStringList &departmentNumbers() const { return m_departmentNumbers; }
+    const QStringList &filterNumbers() const { return m_filterNumbers; }
+    const QStringList &titleNumbers() const { return m_titleNumbers; }
+    const QStringList &typeNumbers() const { return m_typeNumbers; }
+    int punchFlag() const { return m_punch; }
+    /// The JPEG bytes that a save stores in Photo ("" = no photo).
+    const QByteArray &currentPhoto() const { return m_photo; }
+    QString depositListPath() const { return m_deposits.path(); }
+
+    // Handlers (menu items run the handler of the button of the same name).
+    void btnAddClick();
+    void btnSearchClick();
+    void btnEditClick();
+    void btnDeleteClick();
+    void btnOkClick();
+    void btnCancelClick();
+    void btnRefreshClick();
+    void btnOutputClick();
+    void btnFirstClick() { navigate(0); }
+    void btnPrevClick() { navigate(1); }
+    void btnNextClick() { navigate(2); }
+    void btnLastClick() { navigate(3); }
+    void btnExitClick() { close(); }
+    void btnOpenClick();
+    void btnClearClick();
+    void btnPunchCardClick();
+    void btnBatchSetClick();
+    void btnLabelClick();
+    void SpeedButton1Click();
+    void edEmailClick();
+    void tbEditDblClick();
+    void dgViewTitleClick(int column);
+    /// Closing the department filter's drop-down: lists the chosen department.
+    void cmbDeptCloseUp();
+    /// Runs the search with the criteria the search dialog would hand back.
+    void searchFor(const QString &number, const QString &name);
+
+    // Data page
+    QLineEdit *edtSequenceNo;
+    QLineEdit *edNo;
+    QLineEdit *edName;
+    QLineEdit *edShowText;
+    QComboBox *cmbDepartment;
+    QComboBox *cmbTitle;
+    QComboBox *cmbType;
+    QDateEdit *dtBirthday;
+    QLineEdit *edEmail;
+    QLineEdit *edPIN;
+    QDateEdit *dtDeposit01;
+    QCheckBox *cbxDeposit02;
+    QDateEdit *dtDeposit02;
+    QCheckBox *cbxDeposit03;
+    QDateEdit *dtDeposit03;
+    QComboBox *cmbDeposit04;
+    QLineEdit *edDefinable1;
+    QLineEdit *edDefinable2;
+    QLineEdit *edDescription;
+    QDateEdit *dtStartDate;
+    QLabel *labExpireDate;
+    QCheckBox *cbxExpireDate;
+    QDateEdit *dtExpiredDate;
+    QToolButton *btnPunchCard;
+    PictureBox *imgPhoto;
+    QPushButton *btnOpen;
+    QPushButton *btnClear;
+    // View page
+    QComboBox *cmbDept;
+    QCheckBox *chkBatch;
+    QPushButton *btnBatchSet;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildDataPage();
+    void buildViewPage();
+    void connectControls();
+    void formCreate();
+    void formShow();
+    void loadCodeLists();
+    void loadUserAndDepartments();
+    void applyRights();
+    void enterMode(Mode mode);
+    void clearFields();
+    void showHolder();
+    void showPhoto();
+    void clearPhoto();
+    void applyVisibility();
+    void setPunch(bool down);
+    void loadDeposits();
+    void storeDeposit(const QString &text);
+    void navigate(int where);
+    void onDataChanged();
+    bool savePrompt();
+    bool insertHolder();
+    bool updateHolder();
+    void writeHolder(zq::data::Recordset &rs, bool inserting);
+    void reloadAfterSave();
+    void setColours();
+    void selectFilterIndex(int index);
+    void runListing(const QString &statement);
+    QList<QLineEdit *> textFields() const;
+
+    MaintenanceChrome m_ui;
+    zq::data::Recordset *adq1DB;
+    zq::data::Recordset *adq2DB;
+    zq::data::Recordset *adoChk;
+    zq::data::Recordset *adqTmp;
+    zq::data::Recordset *adoSearch;
+    zq::data::Recordset *adqphoto;
+    zq::data::RecordsetModel *dsDB;
+    int m_rights;
+    Mode m_mode = ViewMode;
+    bool m_modified = false;
+    bool m_lock = true;
+    bool m_keyTyped = false;
+    bool m_showTextTyped = false;
+    bool m_shown = false;
+    bool m_supervisor = false;
+    bool m_rightsFlag = false;
+    int m_punch = 1;
+    QString m_filter;
+    QString m_userId;
+    QString m_displayed;
+    QByteArray m_photo;
+    QStringList m_departmentNumbers, m_filterNumbers, m_titleNumbers, m_typeNumbers;
+    QStringList m_depositItems;
+    holder::DepositList m_deposits;
+    QIcon m_yes, m_no;
+};
+
+} // namespace zq::forms

@@ -1,0 +1,257 @@
+// Saving a holder: OK, insert and update.
+#include "TfrmHolder.h"
+
+#include "Connection.h"
+#include "HolderStatements.h"
+#include "Helpers.h"
+#include "Recordset.h"
+#include "Services.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QToolBar>
+
+namespace zq::forms {
+
+namespace svc = zq::services;
+namespace st = zq::forms::holder;
+using zq::data::Connection;
+using zq::data::Recordset;
+
+namespace {
+const QString kRightKey = QStringLiteral("BasicDataHolderI");
+QString holderByNumber(const QString &number)
+{
+    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ") + Connection::quoted(number);
+}
+} // namespace
+
+void TfrmHolder::btnOkClick()
+{
+    for (QLineEdit *e : {edNo, edName, edShowText})
+        e->setText(e->text().trimmed());
+    m_ui.tbEdit->setEnabled(false);
+    QCoreApplication::processEvents();
+    try {
+        if (m_mode == ViewMode) {
+            svc::PlaySoundError();
+        } else if (edNo->text().isEmpty() || edName->text().isEmpty()) {
+            const bool noNumber = edNo->text().isEmpty();
+            svc::PlaySoundQuestion();
+            svc::SelectLanguage();
+            svc::ShowMessageBox(noNumber ? QStringLiteral("PleaseInputHolderNo")
+                                         : QStringLiteral("PleaseInputHolderName"),
+                                QStringLiteral("SystemMessage"), 64);
+            m_ui.tsData->setEnabled(true);
+            m_ui.pcData->setCurrentWidget(m_ui.tsData);
+            (noNumber ? edNo : edName)->setFocus();
+        } else if (m_mode == AddMode) {
+            svc::PlaySoundOk();
+            insertHolder();
+        } else if (adq1DB->isOpen()) {
+            svc::PlaySoundOk();
+            updateHolder();
+        }
+    } catch (...) {
+    }
+    m_ui.tbEdit->setEnabled(true);
+    QCoreApplication::processEvents();
+}
+
+void TfrmHolder::writeHolder(Recordset &rs, bool inserting)
+{
+    const auto text = [](QLineEdit *e) { return e->text().trimmed(); };
+    rs.setField(QStringLiteral("HolderNo"), text(edNo));
+    rs.setField(QStringLiteral("HolderName"), text(edName));
+    rs.setField(QStringLiteral("ShowText"), text(edShowText));
+    rs.setField(QStringLiteral("Email"), text(edEmail));
+    rs.setField(QStringLiteral("PIN"), text(edPIN));
+    rs.setField(QStringLiteral("Definable1"), text(edDefinable1));
+    rs.setField(QStringLiteral("Definable2"), text(edDefinable2));
+    rs.setField(QStringLiteral("Description"), text(edDescription));
+    const auto code = [](QComboBox *combo, const QStringList &numbers) {
+        return combo->currentText().trimmed().isEmpty()
+                   ? QString()
+                   : numbers.value(combo->currentIndex()).trimmed();
+    };
+    rs.setField(QStringLiteral("DepartmentNo"), code(cmbDepartment, m_departmentNumbers));
+    rs.setField(QStringLiteral("TitleNo"), code(cmbTitle, m_titleNumbers));
+    rs.setField(QStringLiteral("TypeNo"), code(cmbType, m_typeNumbers));
+    rs.setField(QStringLiteral("PunchCard"), m_punch);
+    rs.setField(QStringLiteral("Birthday"), dtBirthday->date().startOfDay());
+    rs.setField(QStringLiteral("StartDate"), dtStartDate->date().startOfDay());
+    rs.setField(QStringLiteral("Deposit01"), dtDeposit01->date().startOfDay());
+    rs.setField(QStringLiteral("Deposit02"),
+                cbxDeposit02->isChecked() ? QVariant(dtDeposit02->date().startOfDay()) : QVariant());
+    rs.setField(QStringLiteral("Deposit03"),
+                cbxDeposit03->isChecked() ? QVariant(dtDeposit03->date().startOfDay()) : QVariant());
+    rs.setField(QStringLiteral("Deposit04"), cmbDeposit04->currentText());
+    rs.setField(QStringLiteral("ExpiredDate"),
+                cbxExpireDate->isChecked() ? QVariant(dtExpiredDate->date().startOfDay()) : QVariant());
+    rs.setField(QStringLiteral("Photo"), m_photo.isEmpty() ? QVariant() : QVariant(m_photo));
+    rs.setField(QStringLiteral("CheckMark"), 1);
+    if (inserting)
+        rs.setField(QStringLiteral("Enabled"), 1);
+}
+
+void TfrmHolder::reloadAfterSave()
+{
+    m_ui.pcData->setEnabled(false);
+    m_ui.tbEdit->setEnabled(false);
+    m_filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
+    runListing(st::reloadListing(m_filter));
+    m_ui.pcData->setEnabled(true);
+    m_ui.tbEdit->setEnabled(true);
+}
+
+bool TfrmHolder::insertHolder()
+{
+    try {
+        for (QLineEdit *e : {edNo, edName, edShowText})
+            e->setText(e->text().trimmed());
+        const QString number = edNo->text();
+        if (zq::data::RunQuery(adoChk, holderByNumber(number), 0) == 1 && !adoChk->isEmpty()) {
+            svc::SelectLanguage();
+            const QString text = svc::GetMessageString(QStringLiteral("HolderNoDouble"))
+                                 + QStringLiteral("  ")
+                                 + adoChk->text(QStringLiteral("HolderNo")).trimmed()
+                                 + QStringLiteral(" : ")
+                                 + adoChk->text(QStringLiteral("HolderName")).trimmed()
+                                 + QStringLiteral("  ");
+            svc::ShowMessageBox(text, QStringLiteral("SystemMessage"), 64);
+            m_ui.tsData->setEnabled(true);
+            m_ui.pcData->setCurrentWidget(m_ui.tsData);
+            edNo->setFocus();
+            adoChk->close();
+            return false;
+        }
+        adoChk->close();
+        adq2DB->close();
+        zq::data::RunQuery(adq2DB, QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo IS NULL "), 0);
+        m_lock = true;
+        const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
+        Connection *c = adq1DB->connection();
+        bool committed = false;
+        try {
+            if (!adq2DB->isOpen() || !c->begin())
+                throw zq::data::DbError(QStringLiteral("no transaction"));
+            adq2DB->append();
+            writeHolder(*adq2DB, true);
+            adq2DB->post();
+            committed = c->commit();
+        } catch (...) {
+            adq2DB->cancel();
+            if (c && c->inTransaction())
+                c->rollback();
+            zq::data::CheckConnection();
+        }
+        if (!committed) {
+            // Nothing was stored: the input stays on the Data page.
+            m_lock = false;
+            svc::PlaySoundError();
+            return false;
+        }
+        svc::AddProgramRunEdit(kRightKey, QStringLiteral("A ") + number);
+        storeDeposit(cmbDeposit04->currentText());
+        adq1DB->close();
+        adq2DB->close();
+        m_filter.clear();
+        const qsizetype at = m_filterNumbers.indexOf(department);
+        selectFilterIndex(at < 0 ? 0 : int(at));
+        reloadAfterSave();
+        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), number);
+        m_lock = false;
+        m_modified = false;
+        enterMode(ViewMode);
+        showHolder();
+        adoChk->close();
+        return true;
+    } catch (...) {
+        m_lock = false;
+        m_modified = false;
+        adoChk->close();
+        return false;
+    }
+}
+
+bool TfrmHolder::updateHolder()
+{
+    try {
+        for (QLineEdit *e : {edNo, edName, edShowText})
+            e->setText(e->text().trimmed());
+        const QString number = edNo->text();
+        if (number != m_displayed && zq::data::RunQuery(adoChk, holderByNumber(number), 0) == 1
+            && !adoChk->isEmpty()) {
+            svc::SelectLanguage();
+            svc::ShowMessageBox(svc::GetMessageString(QStringLiteral("HolderNoDouble"))
+                                    + QStringLiteral("   [")
+                                    + adoChk->text(QStringLiteral("HolderName"))
+                                    + QStringLiteral("]   "),
+                                QStringLiteral("SystemMessage"), 0);
+            m_ui.tsData->setEnabled(true);
+            m_ui.pcData->setCurrentWidget(m_ui.tsData);
+            edNo->setFocus();
+            adoChk->close();
+            return false;
+        }
+        adoChk->close();
+        const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
+        m_lock = true;
+        adq2DB->close();
+        Connection *c = adq1DB->connection();
+        bool committed = false;
+        try {
+            if (zq::data::RunQuery(adq2DB, holderByNumber(number), 0) != 1 || adq2DB->isEmpty()
+                || !c->begin())
+                throw zq::data::DbError(QStringLiteral("no holder row"));
+            adq2DB->edit();
+            writeHolder(*adq2DB, false);
+            adq2DB->post();
+            committed = c->commit();
+        } catch (...) {
+            adq2DB->cancel();
+            if (c && c->inTransaction())
+                c->rollback();
+            zq::data::CheckConnection();
+        }
+        if (!committed) {
+            m_lock = false;
+            svc::PlaySoundError();
+            return false;
+        }
+        svc::AddProgramRunEdit(kRightKey, QStringLiteral("E ") + number);
+        storeDeposit(cmbDeposit04->currentText());
+        m_lock = false;
+        m_modified = false;
+        const QString statement = adq1DB->statement();
+        adq1DB->close();
+        adq2DB->close();
+        const QString filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
+        if (filter != department) {
+            m_filter.clear();
+            const qsizetype at = m_filterNumbers.indexOf(department);
+            selectFilterIndex(at < 0 ? 0 : int(at));
+            reloadAfterSave();
+        } else {
+            runListing(statement);
+        }
+        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), number);
+        enterMode(EditMode);
+        showHolder();
+        m_lock = false;
+        m_modified = false;
+        adoChk->close();
+        return true;
+    } catch (...) {
+        m_lock = false;
+        m_modified = false;
+        adoChk->close();
+        return false;
+    }
+}
+
+} // namespace zq::forms
