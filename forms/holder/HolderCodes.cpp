@@ -21,7 +21,8 @@ CodeList loadCodes(Recordset &query, const QString &table, const QString &keyCol
         if (query.isEmpty()) {
             query.append();
             query.setField(keyColumn, QStringLiteral("1"));
-            query.setField(nameColumn, defaultName + QStringLiteral(" #1"));
+            // The names hold 20 characters; a long language text must not cost the row.
+            query.setField(nameColumn, defaultName.left(17) + QStringLiteral(" #1"));
             query.setField(QStringLiteral("Description"), QString());
             query.post();
             if (zq::data::RunQuery(&query, select, 0) != 1)
