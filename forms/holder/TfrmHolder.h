@@ -155,6 +155,9 @@ private:
     zq::data::Recordset *adqTmp;
     zq::data::Recordset *adoSearch;
     zq::data::Recordset *adqphoto;
+    zq::data::Recordset *adqCardData;
+    zq::data::Recordset *adqDevice;
+    zq::data::Recordset *adqDelete;
     zq::data::RecordsetModel *dsDB;
     int m_rights;
     Mode m_mode = ViewMode;

@@ -193,13 +193,6 @@ void TfrmHolder::btnLabelClick()
     }
 }
 
-void TfrmHolder::btnDeleteClick()
-{
-    // Deleting a holder releases or deletes his cards on the devices; until that is built
-    // the command is refused rather than half done.
-    svc::PlaySoundError();
-}
-
 bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
