@@ -71,6 +71,22 @@ int CheckConnection()
     }
 }
 
+bool WriteInTransaction(Connection *connection, const std::function<void()> &write)
+{
+    try {
+        if (!connection || !connection->begin())
+            return false;
+        write();
+        if (connection->commit())
+            return true;
+    } catch (...) {
+    }
+    if (connection && connection->inTransaction())
+        connection->rollback();
+    CheckConnection();
+    return false;
+}
+
 bool LocateRecord(Recordset *dataSet, const QString &field, const QString &value)
 {
     if (!dataSet || !dataSet->isOpen() || dataSet->isEmpty())

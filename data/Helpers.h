@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QComboBox;
 class QObject;
 
@@ -46,6 +48,11 @@ ZQDATA_EXPORT void FillComboFromDataSet(Recordset *dataSet, const QString &keyFi
 
 /// The trimmed text before the first `separator`, or `text` unchanged without one.
 ZQDATA_EXPORT QString TextBeforeSeparator(const QString &text, const QString &separator);
+
+/// Runs `write` in a transaction on `connection` and commits. When `write` throws or the
+/// commit fails, rolls back, runs the connection probe (a lost link is then closed) and
+/// returns false; `write` must leave its recordsets to the caller's cancel.
+ZQDATA_EXPORT bool WriteInTransaction(Connection *connection, const std::function<void()> &write);
 
 /// Mode 0: closes every `Recordset` child of `window` (recursively) and attaches it to the
 /// module connection. Mode 1: closes each and detaches it. A failure on one goes on to the

@@ -63,6 +63,29 @@ void setEditWritable(QLineEdit *edit, bool writable)
     edit->setPalette(p);
 }
 
+void MaintenanceChrome::connectCommand(const QString &command, QObject *context,
+                                       const std::function<void()> &handler) const
+{
+    if (QToolButton *b = button(QStringLiteral("btn") + command))
+        QObject::connect(b, &QToolButton::clicked, context, [handler] { handler(); });
+    if (QAction *a = menuItem(QStringLiteral("mnu") + command))
+        QObject::connect(a, &QAction::triggered, context, [handler] { handler(); });
+}
+
+void MaintenanceChrome::applyRights(int rights) const
+{
+    static const char *const commands[] = {"Add", "Search", "Edit", "Delete",
+                                           "Ok",  "Cancel", "Output"};
+    for (int bit = 0; bit < 7; ++bit) {
+        const bool on = (rights & (1 << bit)) != 0;
+        const QString name = QString::fromLatin1(commands[bit]);
+        if (QToolButton *b = button(QStringLiteral("btn") + name))
+            b->setEnabled(on);
+        if (QAction *a = menuItem(QStringLiteral("mnu") + name))
+            a->setEnabled(on);
+    }
+}
+
 void MaintenanceChrome::setButtonVisible(const QString &name, bool visible)
 {
     if (QAction *a = buttonActions.value(name))

@@ -4,10 +4,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
+class QObject;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
@@ -41,6 +44,12 @@ struct MaintenanceChrome
     void build(QWidget *window, const QStringList &toolButtons, const QStringList &menuCommands);
 
     QToolButton *button(const QString &name) const { return buttons.value(name); }
+    /// Runs `handler` on a click of "btn" + command and on "mnu" + command.
+    void connectCommand(const QString &command, QObject *context,
+                        const std::function<void()> &handler) const;
+    /// Rights bits 1 Add, 2 Search, 4 Edit, 8 Delete, 16 OK, 32 Cancel, 64 Output enable
+    /// the button and the menu item of their command.
+    void applyRights(int rights) const;
     /// A tool bar widget is shown and hidden through its tool bar action.
     void setButtonVisible(const QString &name, bool visible);
     QAction *menuItem(const QString &name) const { return menuItems.value(name); }

@@ -98,10 +98,7 @@ void MaintenanceWindow::connectCommands()
     };
     for (const auto &c : commands) {
         const Handler handler = c.second;
-        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + c.first))
-            connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
-        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + c.first))
-            connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        m_ui.connectCommand(c.first, this, [this, handler] { (this->*handler)(); });
     }
     connect(m_ui.dgView->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &MaintenanceWindow::dgViewTitleClick);
@@ -177,16 +174,7 @@ void MaintenanceWindow::formCreate()
 
 void MaintenanceWindow::applyRights()
 {
-    static const char *const commands[] = {"Add", "Search", "Edit", "Delete",
-                                           "Ok",  "Cancel", "Output"};
-    for (int bit = 0; bit < 7; ++bit) {
-        const bool on = (m_rights & (1 << bit)) != 0;
-        const QString name = QString::fromLatin1(commands[bit]);
-        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + name))
-            b->setEnabled(on);
-        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + name))
-            a->setEnabled(on);
-    }
+    m_ui.applyRights(m_rights);
 }
 
 void MaintenanceWindow::enterMode(Mode mode)
@@ -326,24 +314,13 @@ bool MaintenanceWindow::insertRecord()
             return false;
         }
         m_busy = true;
-        zq::data::Connection *c = adoDB->connection();
-        bool committed = false;
-        try {
-            if (!c || !c->begin())
-                throw zq::data::DbError(QStringLiteral("no transaction"));
+        const bool committed = zq::data::WriteInTransaction(adoDB->connection(), [this] {
             adoDB->append();
             writeColumns(*adoDB);
             adoDB->post();
-            committed = c->commit();
-            if (!committed)
-                throw zq::data::DbError(c->errors());
-        } catch (...) {
-            adoDB->cancel();
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        });
         if (!committed) {
+            adoDB->cancel();
             // The input stays on the Data page so that nothing typed is lost.
             m_busy = false;
             adoChk->close();
@@ -371,24 +348,13 @@ bool MaintenanceWindow::updateRecord()
         trimInput();
         if (zq::data::CheckConnection() == 1) {
             m_busy = true;
-            zq::data::Connection *c = adoDB->connection();
-            bool committed = false;
-            try {
-                if (!c || !c->begin())
-                    throw zq::data::DbError(QStringLiteral("no transaction"));
+            const bool committed = zq::data::WriteInTransaction(adoDB->connection(), [this] {
                 adoDB->edit();
                 writeColumns(*adoDB);
                 adoDB->post();
-                committed = c->commit();
-                if (!committed)
-                    throw zq::data::DbError(c->errors());
-            } catch (...) {
-                adoDB->cancel();
-                if (c && c->inTransaction())
-                    c->rollback();
-                zq::data::CheckConnection();
-            }
+            });
             if (!committed) {
+                adoDB->cancel();
                 m_busy = false;
                 svc::PlaySoundError();
                 return false;

@@ -199,21 +199,13 @@ void TfrmDepartment::grantToUsers(const QString &number)
                                     + Connection::quoted(number) + QStringLiteral(" ");
                 if (zq::data::RunQuery(adqUserRightDept, sql, 0) != 1 || !adqUserRightDept->isEmpty())
                     continue;
-                try {
-                    if (!c->begin())
-                        continue;
-                    adqUserRightDept->append();
-                    adqUserRightDept->setField(QStringLiteral("UserID"), user);
-                    adqUserRightDept->setField(QStringLiteral("DepartmentNo"), number);
-                    adqUserRightDept->post();
-                    if (!c->commit())
-                        throw zq::data::DbError(c->errors());
-                } catch (...) {
+                if (!zq::data::WriteInTransaction(c, [&] {
+                        adqUserRightDept->append();
+                        adqUserRightDept->setField(QStringLiteral("UserID"), user);
+                        adqUserRightDept->setField(QStringLiteral("DepartmentNo"), number);
+                        adqUserRightDept->post();
+                    }))
                     adqUserRightDept->cancel();
-                    if (c->inTransaction())
-                        c->rollback();
-                    zq::data::CheckConnection();
-                }
             }
         }
     } catch (...) {
@@ -241,21 +233,13 @@ bool TfrmDepartment::insertRecord()
         }
         setBusy(true);
         Connection *c = adoDB->connection();
-        bool committed = false;
-        try {
-            if (!adoChk->isOpen() || !c->begin())
-                throw zq::data::DbError(QStringLiteral("no transaction"));
+        const bool committed = adoChk->isOpen() && zq::data::WriteInTransaction(c, [this] {
             adoChk->append();
             setRow(*adoChk);
             adoChk->post();
-            committed = c->commit();
-        } catch (...) {
-            adoChk->cancel();
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        });
         if (!committed) {
+            adoChk->cancel();
             // The input stays on the Data page; nothing was stored.
             setBusy(false);
             adoChk->close();
@@ -294,20 +278,12 @@ bool TfrmDepartment::updateRecord()
         }
         setBusy(true);
         Connection *c = adoDB->connection();
-        bool committed = false;
-        try {
-            if (!c->begin())
-                throw zq::data::DbError(QStringLiteral("no transaction"));
+        const bool committed = zq::data::WriteInTransaction(c, [this] {
             adoChk->edit();
             setRow(*adoChk);
             adoChk->post();
-            committed = c->commit();
-        } catch (...) {
-            adoChk->cancel();
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        });
+        adoChk->cancel();
         adoChk->close();
         if (committed)
             audit(QStringLiteral("E "), number);

@@ -100,10 +100,7 @@ void TfrmHolder::connectControls()
     };
     for (const auto &c : commands) {
         const Handler handler = c.second;
-        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + c.first))
-            connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
-        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + c.first))
-            connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        m_ui.connectCommand(c.first, this, [this, handler] { (this->*handler)(); });
     }
     connect(m_ui.button(QStringLiteral("SpeedButton1")), &QToolButton::clicked, this,
             &TfrmHolder::SpeedButton1Click);
@@ -256,16 +253,7 @@ void TfrmHolder::loadUserAndDepartments()
 
 void TfrmHolder::applyRights()
 {
-    static const char *const commands[] = {"Add", "Search", "Edit", "Delete",
-                                           "Ok",  "Cancel", "Output"};
-    for (int bit = 0; bit < 7; ++bit) {
-        const bool on = (m_rights & (1 << bit)) != 0;
-        const QString name = QString::fromLatin1(commands[bit]);
-        if (QToolButton *b = m_ui.button(QStringLiteral("btn") + name))
-            b->setEnabled(on);
-        if (QAction *a = m_ui.menuItem(QStringLiteral("mnu") + name))
-            a->setEnabled(on);
-    }
+    m_ui.applyRights(m_rights);
 }
 
 void TfrmHolder::showEvent(QShowEvent *event)

@@ -100,10 +100,7 @@ void TfrmHolder::btnDeleteClick()
         adqDevice->close();
         adqCardData->close();
         // One transaction: the holder goes with all of his card rows, or stays with all.
-        bool committed = false;
-        try {
-            if (!c || !c->begin())
-                throw zq::data::DbError(QStringLiteral("no transaction"));
+        const bool committed = zq::data::WriteInTransaction(c, [&] {
             for (const QString &card : std::as_const(removedCards))
                 if (!c->execute(QStringLiteral(" DELETE FROM CardData WHERE CardNo = ") + card
                                 + QStringLiteral(" AND HolderNo = ") + quoted))
@@ -114,12 +111,7 @@ void TfrmHolder::btnDeleteClick()
             if (!c->execute(QStringLiteral(" DELETE FROM HolderData WHERE HolderNo = ") + quoted
                             + QStringLiteral(" ")))
                 throw zq::data::DbError(c->errors());
-            committed = c->commit();
-        } catch (...) {
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        });
         m_ui.tbEdit->setEnabled(true);
         m_ui.pcData->setEnabled(true);
         adq2DB->close();

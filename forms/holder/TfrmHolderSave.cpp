@@ -134,22 +134,14 @@ bool TfrmHolder::insertHolder()
         zq::data::RunQuery(adq2DB, QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo IS NULL "), 0);
         m_lock = true;
         const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
-        Connection *c = adq1DB->connection();
-        bool committed = false;
-        try {
-            if (!adq2DB->isOpen() || !c->begin())
-                throw zq::data::DbError(QStringLiteral("no transaction"));
-            adq2DB->append();
-            writeHolder(*adq2DB, true);
-            adq2DB->post();
-            committed = c->commit();
-        } catch (...) {
-            adq2DB->cancel();
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        const bool committed =
+            adq2DB->isOpen() && zq::data::WriteInTransaction(adq1DB->connection(), [this] {
+                adq2DB->append();
+                writeHolder(*adq2DB, true);
+                adq2DB->post();
+            });
         if (!committed) {
+            adq2DB->cancel();
             // Nothing was stored: the input stays on the Data page.
             m_lock = false;
             svc::PlaySoundError();
@@ -202,23 +194,15 @@ bool TfrmHolder::updateHolder()
         const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
         m_lock = true;
         adq2DB->close();
-        Connection *c = adq1DB->connection();
-        bool committed = false;
-        try {
-            if (zq::data::RunQuery(adq2DB, holderByNumber(number), 0) != 1 || adq2DB->isEmpty()
-                || !c->begin())
-                throw zq::data::DbError(QStringLiteral("no holder row"));
+        const bool found =
+            zq::data::RunQuery(adq2DB, holderByNumber(number), 0) == 1 && !adq2DB->isEmpty();
+        const bool committed = found && zq::data::WriteInTransaction(adq1DB->connection(), [this] {
             adq2DB->edit();
             writeHolder(*adq2DB, false);
             adq2DB->post();
-            committed = c->commit();
-        } catch (...) {
-            adq2DB->cancel();
-            if (c && c->inTransaction())
-                c->rollback();
-            zq::data::CheckConnection();
-        }
+        });
         if (!committed) {
+            adq2DB->cancel();
             m_lock = false;
             svc::PlaySoundError();
             return false;
