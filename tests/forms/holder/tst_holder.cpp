@@ -4,6 +4,7 @@
 
 #include "Connection.h"
 #include "Exports.h"
+#include "FileDialogs.h"
 #include "Helpers.h"
 #include "PictureBox.h"
 #include "Recordset.h"
@@ -446,3 +447,27 @@ TEST_P(HolderTest, SaveRulesForBlanksCombosDatesAndTheFilter)
 INSTANTIATE_TEST_SUITE_P(Engines, HolderDeleteTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
+
+TEST_P(HolderTest, TheMailLinkOpensOnlyInViewModeAndPunchCardsForAll)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"UPDATE HolderData SET Email = ' ann@example.com ', PunchCard = 0 WHERE HolderNo = 'H1'"});
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    QStringList opened;
+    zq::platform::setOpenUrlHandler([&](const QString &url) {
+        opened << url;
+        return true;
+    });
+    w->edEmailClick();
+    w->btnEditClick();
+    w->edEmailClick();
+    zq::platform::setOpenUrlHandler({});
+    EXPECT_EQ(opened, QStringList{"mailto:ann@example.com?Subject=&body="});
+
+    w->SpeedButton1Click();
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE PunchCard = 1"), 4);
+    w->tbEditDblClick();
+    EXPECT_EQ(d.messages().last(), "20170813");
+}
