@@ -8,8 +8,20 @@ class Connection;
 
 namespace zq::bench {
 
+/// The users the generator creates: a supervisor, and an operator with the rights to the
+/// even-numbered half of the departments.
+inline constexpr const char *kSupervisorUser = "admin";
+inline constexpr const char *kOperatorUser = "operator";
+inline constexpr int kDepartments = 100;
+
 /// Fills an empty site database (schema created here) with `holders` holders spread over
-/// 50 departments, 10 titles and 5 types, one card each, and 20 enabled devices.
+/// 100 departments, 10 titles and 5 types, two cards each, 20 enabled devices, and the
+/// users above with their department rights.
 bool generateSite(zq::data::Connection &connection, int holders, QString &error);
+
+/// The number of department `index` (0-based), as the generator writes it.
+QString departmentNo(int index);
+/// The number of holder `index` (0-based), as the generator writes it.
+QString holderNo(int index);
 
 } // namespace zq::bench

@@ -143,7 +143,6 @@ void Recordset::open()
 {
     close();
     QSqlQuery q = runStatement(true);
-    const Engine engine = m_connection->engine();
 
     auto store = std::make_unique<RecordsetStore>();
     store->parameters = m_store->parameters;
@@ -160,19 +159,14 @@ void Recordset::open()
             kind = FieldKind::DateTime;
         store->addField(f.name(), kind);
     }
-    while (q.next()) {
-        QVector<QVariant> row(columns);
-        for (int i = 0; i < columns; ++i)
-            row[i] = store->fromDatabase(q.value(i), i, engine);
-        store->appendRow(std::move(row));
-    }
+    store->fetchAll(q);
     m_store = std::move(store);
     m_state = State::Browse;
     m_sort.clear();
     m_row = -1;
     m_bof = m_eof = true;
     emit rowsReset();
-    if (!m_store->rows.isEmpty())
+    if (!m_store->isEmpty())
         setRow(0);
     else
         emit dataChanged();
@@ -203,7 +197,7 @@ void Recordset::close()
 
 int Recordset::recordCount() const
 {
-    return m_state == State::Closed ? 0 : int(m_store->rows.size());
+    return m_state == State::Closed ? 0 : m_store->rowCount();
 }
 
 void Recordset::setRow(int row)
@@ -299,14 +293,14 @@ QVariant Recordset::value(const QString &field) const
         return m_store->buffer.value(i);
     if (m_row < 0 || m_row >= recordCount())
         throw DbError(tr("The query has no current row."));
-    return m_store->rows.at(m_row).at(i);
+    return m_store->value(m_row, i);
 }
 
 QVariant Recordset::valueAt(int row, int column) const
 {
     if (row < 0 || row >= recordCount() || column < 0 || column >= fieldCount())
         return QVariant();
-    return m_store->rows.at(row).at(column);
+    return m_store->value(row, column);
 }
 
 QString Recordset::textOf(const QVariant &value)
@@ -377,7 +371,7 @@ void Recordset::edit()
         return;
     if (m_state == State::Closed || m_row < 0)
         throw DbError(tr("The query has no current row."));
-    m_store->buffer = m_store->rows.at(m_row);
+    m_store->buffer = m_store->row(m_row);
     m_store->modified = QVector<bool>(fieldCount(), false);
     m_state = State::Edit;
 }
@@ -503,11 +497,11 @@ void Recordset::post()
                                       .arg(target.table, cols.join(QStringLiteral(", ")),
                                            marks.join(QStringLiteral(", ")));
         runWrite(sql, binds);
-        QVector<QVariant> row = buffer;
+        const QVector<QVariant> row = buffer;
         m_state = State::Browse;
         m_store->buffer.clear();
         m_store->modified.clear();
-        m_store->appendRow(std::move(row));
+        m_store->appendRow(row);
         const int newRow = recordCount() - 1;
         emit rowInserted(newRow);
         setRow(newRow);
@@ -522,7 +516,7 @@ void Recordset::post()
         binds << boundValue(buffer.at(i));
     }
     if (!sets.isEmpty()) {
-        const QVector<QVariant> &original = m_store->rows.at(m_row);
+        const QVector<QVariant> original = m_store->row(m_row);
         const QString where = whereClause(target, original, binds);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                                 .arg(target.table, sets.join(QStringLiteral(", ")), where);
@@ -530,7 +524,7 @@ void Recordset::post()
             throw failure(m_connection.data(),
                           tr("The row was changed or deleted by someone else meanwhile."));
     }
-    m_store->rows[m_row] = buffer;
+    m_store->replaceRow(m_row, buffer);
     m_state = State::Browse;
     m_store->buffer.clear();
     m_store->modified.clear();
@@ -546,7 +540,7 @@ void Recordset::deleteCurrent()
         throw DbError(tr("The query has no current row."));
     const WriteTarget target = writeTarget();
     QVariantList binds;
-    const QString where = whereClause(target, m_store->rows.at(m_row), binds);
+    const QString where = whereClause(target, m_store->row(m_row), binds);
     if (runWrite(QStringLiteral("DELETE FROM %1 WHERE %2").arg(target.table, where), binds) == 0)
         throw failure(m_connection.data(),
                       tr("The row was changed or deleted by someone else meanwhile."));

@@ -17,9 +17,11 @@ void RecordsetModel::setRecordset(Recordset *recordset)
     if (m_rs)
         disconnect(m_rs, nullptr, this, nullptr);
     m_rs = recordset;
+    m_fieldOf.clear();
     if (m_rs) {
         connect(m_rs, &Recordset::rowsReset, this, [this] {
             beginResetModel();
+            m_fieldOf.clear();
             endResetModel();
             syncViewToCursor();
         });
@@ -38,6 +40,7 @@ void RecordsetModel::setRecordset(Recordset *recordset)
         connect(m_rs, &QObject::destroyed, this, [this] {
             beginResetModel();
             m_rs = nullptr;
+            m_fieldOf.clear();
             endResetModel();
         });
     }
@@ -48,6 +51,7 @@ void RecordsetModel::setColumns(const QStringList &fields)
 {
     beginResetModel();
     m_columns = fields;
+    m_fieldOf.clear();
     endResetModel();
 }
 
@@ -93,8 +97,7 @@ QVariant RecordsetModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return QVariant();
-    const int field = m_columns.isEmpty() ? index.column()
-                                          : m_rs->fieldIndex(m_columns.value(index.column()));
+    const int field = fieldIndexOf(index.column());
     if (field < 0)
         return QVariant();
     if (m_rs->isBlobField(field)) {
@@ -108,6 +111,20 @@ QVariant RecordsetModel::data(const QModelIndex &index, int role) const
                                         : Recordset::textOf(v);
     }
     return Recordset::textOf(v);
+}
+
+// A grid asks for every visible cell at each paint; the names are looked up once per set of
+// rows.
+int RecordsetModel::fieldIndexOf(int column) const
+{
+    if (m_columns.isEmpty())
+        return column;
+    if (m_fieldOf.isEmpty()) {
+        m_fieldOf.reserve(m_columns.size());
+        for (const QString &name : m_columns)
+            m_fieldOf.append(m_rs->fieldIndex(name));
+    }
+    return m_fieldOf.value(column, -1);
 }
 
 QVariant RecordsetModel::headerData(int section, Qt::Orientation orientation, int role) const

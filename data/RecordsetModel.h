@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QStringList>
+#include <QVector>
 
 class QItemSelectionModel;
 class QTableView;
@@ -44,9 +45,11 @@ public:
 
 private:
     void syncViewToCursor();
+    int fieldIndexOf(int column) const;
     QPointer<Recordset> m_rs;
     QStringList m_columns;
     QStringList m_titles;
+    mutable QVector<int> m_fieldOf; // recordset column of each shown column
     QPointer<QTableView> m_view;
     bool m_syncing = false;
 };

@@ -1,11 +1,262 @@
 #include "RecordsetStore.h"
 
+#include <QSqlQuery>
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 namespace zq::data {
+
+namespace {
+
+// How one value of a packed row is written. Each cell is a tag byte and its payload.
+enum Tag : unsigned char {
+    Null,      // -
+    Int32,     // 4 bytes
+    Int64,     // 8 bytes
+    Double,    // 8 bytes
+    Latin1,    // length, bytes
+    Utf16,     // length in code units, 2 bytes each
+    Side,      // 4-byte index into the side values
+    DbText,    // length, bytes: a date-time column's text as the database gave it
+    WallClock, // 8-byte Julian day, 4-byte milliseconds since midnight
+};
+
+constexpr size_t kBlockSize = 256 * 1024;
+constexpr size_t kFirstBlockSize = 2 * 1024;
+
+void putLength(std::vector<char> &out, size_t n)
+{
+    while (n >= 0x80) {
+        out.push_back(char((n & 0x7f) | 0x80));
+        n >>= 7;
+    }
+    out.push_back(char(n));
+}
+
+size_t getLength(const char *&p)
+{
+    size_t n = 0;
+    int shift = 0;
+    unsigned char b;
+    do {
+        b = static_cast<unsigned char>(*p++);
+        n |= size_t(b & 0x7f) << shift;
+        shift += 7;
+    } while (b & 0x80);
+    return n;
+}
+
+template<typename T>
+void putRaw(std::vector<char> &out, T value)
+{
+    const size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
+}
+
+template<typename T>
+T getRaw(const char *&p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    p += sizeof(T);
+    return value;
+}
+
+// Writes `text` as Latin-1 when every character fits, else as UTF-16.
+void putText(std::vector<char> &out, Tag latin1Tag, const QString &text)
+{
+    const qsizetype n = text.size();
+    const QChar *chars = text.constData();
+    const size_t start = out.size();
+    out.push_back(char(latin1Tag));
+    putLength(out, size_t(n));
+    const size_t at = out.size();
+    out.resize(at + size_t(n));
+    char *dst = out.data() + at;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = chars[i].unicode();
+        if (c > 0xff) {
+            out.resize(start);
+            out.push_back(char(Utf16));
+            putLength(out, size_t(n));
+            const size_t wide = out.size();
+            out.resize(wide + size_t(n) * 2);
+            std::memcpy(out.data() + wide, chars, size_t(n) * 2);
+            return;
+        }
+        dst[i] = char(c);
+    }
+}
+
+int digits(const char *p, int count)
+{
+    int v = 0;
+    for (int i = 0; i < count; ++i)
+        v = v * 10 + (p[i] - '0');
+    return v;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "yyyy-MM-dd HH:mm:ss" (or with 'T'), possibly followed by more: the form both engines
+// write. Anything else takes the general parser.
+bool splitDateTime(const char *p, size_t n, QDate &date, QTime &time)
+{
+    if (n < 19)
+        return false;
+    static const char shape[] = "dddd-dd-dd?dd:dd:dd";
+    for (int i = 0; i < 19; ++i) {
+        const char want = shape[i];
+        if (want == 'd') {
+            if (!isDigit(p[i]))
+                return false;
+        } else if (want == '?') {
+            if (p[i] != ' ' && p[i] != 'T')
+                return false;
+        } else if (p[i] != want) {
+            return false;
+        }
+    }
+    date = QDate(digits(p, 4), digits(p + 5, 2), digits(p + 8, 2));
+    time = QTime(digits(p + 11, 2), digits(p + 14, 2), digits(p + 17, 2));
+    return date.isValid() && time.isValid();
+}
+
+QString latin1At(const char *p, size_t n)
+{
+    return QString::fromLatin1(p, qsizetype(n));
+}
+
+void skipCell(const char *&p)
+{
+    switch (static_cast<unsigned char>(*p++)) {
+    case Null:
+        return;
+    case Int32:
+    case Side:
+        p += 4;
+        return;
+    case Int64:
+    case Double:
+        p += 8;
+        return;
+    case Latin1:
+    case DbText: {
+        const size_t n = getLength(p);
+        p += n;
+        return;
+    }
+    case Utf16: {
+        const size_t n = getLength(p);
+        p += 2 * n;
+        return;
+    }
+    case WallClock:
+        p += 12;
+        return;
+    }
+}
+
+} // namespace
+
+class RecordsetStore::Encoder
+{
+public:
+    Encoder(std::vector<char> &out, QVector<QVariant> &side)
+        : m_out(out)
+        , m_side(side)
+    {}
+
+    // A value as it is to be read back.
+    void put(const QVariant &value)
+    {
+        if (!value.isValid() || value.isNull()) {
+            m_out.push_back(char(Null));
+            return;
+        }
+        switch (value.metaType().id()) {
+        case QMetaType::QString: {
+            const QString *text = static_cast<const QString *>(value.constData());
+            if (!text->isNull()) {
+                putText(m_out, Latin1, *text);
+                return;
+            }
+            break;
+        }
+        case QMetaType::Int:
+            m_out.push_back(char(Int32));
+            putRaw<qint32>(m_out, *static_cast<const int *>(value.constData()));
+            return;
+        case QMetaType::LongLong:
+            m_out.push_back(char(Int64));
+            putRaw<qint64>(m_out, *static_cast<const qlonglong *>(value.constData()));
+            return;
+        case QMetaType::Double:
+            m_out.push_back(char(Double));
+            putRaw<double>(m_out, *static_cast<const double *>(value.constData()));
+            return;
+        default:
+            break;
+        }
+        putSide(value);
+    }
+
+    // A date-time column's value as the driver gave it; read back as fromDatabase would
+    // have converted it.
+    void putDateTime(const QVariant &value, const RecordsetStore &store, int column)
+    {
+        if (!value.isValid() || value.isNull()) {
+            m_out.push_back(char(Null));
+            return;
+        }
+        if (value.metaType().id() == QMetaType::QString) {
+            const QString &text = *static_cast<const QString *>(value.constData());
+            const size_t start = m_out.size();
+            putText(m_out, DbText, text);
+            if (static_cast<unsigned char>(m_out[start]) == DbText) {
+                const char *p = m_out.data() + start + 1;
+                const size_t n = getLength(p);
+                QDate date;
+                QTime time;
+                if (splitDateTime(p, n, date, time))
+                    return;
+            }
+            m_out.resize(start);
+        } else if (value.metaType().id() == QMetaType::QDateTime) {
+            const QDateTime &dt = *static_cast<const QDateTime *>(value.constData());
+            const QDate date = dt.date();
+            const QTime time = dt.time();
+            if (date.isValid() && time.isValid()) {
+                m_out.push_back(char(WallClock));
+                putRaw<qint64>(m_out, date.toJulianDay());
+                putRaw<qint32>(m_out, time.msecsSinceStartOfDay());
+                return;
+            }
+        }
+        put(store.fromDatabase(value, column, Engine::SQLite));
+    }
+
+private:
+    void putSide(const QVariant &value)
+    {
+        m_out.push_back(char(Side));
+        putRaw<quint32>(m_out, quint32(m_side.size()));
+        m_side.append(value);
+    }
+
+    std::vector<char> &m_out;
+    QVector<QVariant> &m_side;
+};
+
+RecordsetStore::RecordsetStore() = default;
+RecordsetStore::~RecordsetStore() = default;
 
 void RecordsetStore::addField(const QString &name, FieldKind kind)
 {
@@ -16,16 +267,150 @@ void RecordsetStore::addField(const QString &name, FieldKind kind)
     kinds << kind;
 }
 
-void RecordsetStore::appendRow(QVector<QVariant> &&row)
+// Blocks start small, since most queries of a window read a row or a few, and double up
+// to kBlockSize for listings.
+const char *RecordsetStore::store(const std::vector<char> &bytes)
 {
-    rows.append(std::move(row));
+    const size_t n = bytes.size();
+    char *at;
+    if (n > kBlockSize / 4) {
+        m_blocks.emplace_back(new char[n]);
+        at = m_blocks.back().get();
+    } else {
+        if (n > m_left) {
+            const size_t grown = m_nextBlock == 0 ? kFirstBlockSize : m_nextBlock * 2;
+            m_nextBlock = std::min(kBlockSize, std::max(grown, 4 * n));
+            m_blocks.emplace_back(new char[m_nextBlock]);
+            m_free = m_blocks.back().get();
+            m_left = m_nextBlock;
+        }
+        at = m_free;
+        m_free += n;
+        m_left -= n;
+    }
+    std::memcpy(at, bytes.data(), n);
+    return at;
+}
+
+void RecordsetStore::fetchAll(QSqlQuery &query)
+{
+    const int columns = int(names.size());
+    std::vector<bool> dateTime(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i)
+        dateTime[size_t(i)] = kinds.at(i) == FieldKind::DateTime;
+    Encoder encoder(m_scratch, m_side);
+    while (query.next()) {
+        m_scratch.clear();
+        for (int i = 0; i < columns; ++i) {
+            if (dateTime[size_t(i)])
+                encoder.putDateTime(query.value(i), *this, i);
+            else
+                encoder.put(query.value(i));
+        }
+        m_rows.push_back(store(m_scratch));
+        sequence.append(nextSequence++);
+    }
+}
+
+void RecordsetStore::appendRow(const QVector<QVariant> &row)
+{
+    m_scratch.clear();
+    Encoder encoder(m_scratch, m_side);
+    for (const QVariant &v : row)
+        encoder.put(v);
+    m_rows.push_back(store(m_scratch));
     sequence.append(nextSequence++);
+}
+
+// The replaced bytes stay in their block until the recordset is opened again or closed;
+// edits are few next to the fetched rows.
+void RecordsetStore::replaceRow(int row, const QVector<QVariant> &values)
+{
+    m_scratch.clear();
+    Encoder encoder(m_scratch, m_side);
+    for (const QVariant &v : values)
+        encoder.put(v);
+    m_rows[size_t(row)] = store(m_scratch);
 }
 
 void RecordsetStore::removeRow(int row)
 {
-    rows.removeAt(row);
+    m_rows.erase(m_rows.begin() + row);
     sequence.removeAt(row);
+}
+
+namespace {
+
+QVariant decode(const char *&p, const QVector<QVariant> &side)
+{
+    switch (static_cast<unsigned char>(*p++)) {
+    case Null:
+        return QVariant();
+    case Int32:
+        return QVariant(int(getRaw<qint32>(p)));
+    case Int64:
+        return QVariant(qlonglong(getRaw<qint64>(p)));
+    case Double:
+        return QVariant(getRaw<double>(p));
+    case Latin1: {
+        const size_t n = getLength(p);
+        const char *text = p;
+        p += n;
+        return latin1At(text, n);
+    }
+    case Utf16: {
+        const size_t n = getLength(p);
+        QString text(qsizetype(n), Qt::Uninitialized);
+        std::memcpy(text.data(), p, 2 * n);
+        p += 2 * n;
+        return text;
+    }
+    case Side:
+        return side.at(qsizetype(getRaw<quint32>(p)));
+    case DbText: {
+        const size_t n = getLength(p);
+        const char *text = p;
+        p += n;
+        QDate date;
+        QTime time;
+        if (splitDateTime(text, n, date, time)) {
+            const QDateTime dt(date, time);
+            if (dt.isValid())
+                return dt;
+        }
+        // A wall-clock time that the local zone skips: the general parser decides.
+        const QString s = latin1At(text, n);
+        const QDateTime dt = RecordsetStore::parseDateTime(s);
+        return dt.isValid() ? QVariant(dt) : QVariant(s);
+    }
+    case WallClock: {
+        const qint64 day = getRaw<qint64>(p);
+        const qint32 ms = getRaw<qint32>(p);
+        return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(ms));
+    }
+    }
+    return QVariant();
+}
+
+} // namespace
+
+QVariant RecordsetStore::value(int row, int column) const
+{
+    const char *p = m_rows[size_t(row)];
+    for (int i = 0; i < column; ++i)
+        skipCell(p);
+    return decode(p, m_side);
+}
+
+QVector<QVariant> RecordsetStore::row(int row) const
+{
+    const int columns = int(names.size());
+    QVector<QVariant> values;
+    values.reserve(columns);
+    const char *p = m_rows[size_t(row)];
+    for (int i = 0; i < columns; ++i)
+        values.append(decode(p, m_side));
+    return values;
 }
 
 QDateTime RecordsetStore::parseDateTime(const QString &text)
@@ -57,8 +442,6 @@ QVariant RecordsetStore::fromDatabase(const QVariant &value, int column, Engine 
         // The stored value is a wall-clock time without zone; keep its fields as they are,
         // whatever zone the driver attached while parsing it.
         const QDateTime dt = value.toDateTime();
-        if (dt.timeSpec() == Qt::UTC || dt.timeSpec() == Qt::OffsetFromUTC)
-            return QDateTime(dt.date(), dt.time());
         return QDateTime(dt.date(), dt.time());
     }
     case QMetaType::QDate:
@@ -69,6 +452,35 @@ QVariant RecordsetStore::fromDatabase(const QVariant &value, int column, Engine 
     }
     }
     Q_UNUSED(engine)
+}
+
+// Date-times order by their wall-clock reading, which is what the zone-free columns hold,
+// so a sort needs no zone lookup per row.
+QVariant RecordsetStore::sortKey(int row, int column) const
+{
+    const char *p = m_rows[size_t(row)];
+    for (int i = 0; i < column; ++i)
+        skipCell(p);
+    const unsigned char tag = static_cast<unsigned char>(*p);
+    if (tag == DbText) {
+        const char *q = p + 1;
+        const size_t n = getLength(q);
+        QDate date;
+        QTime time;
+        if (splitDateTime(q, n, date, time))
+            return QDateTime(date, time, Qt::UTC);
+    } else if (tag == WallClock) {
+        const char *q = p + 1;
+        const qint64 day = getRaw<qint64>(q);
+        const qint32 ms = getRaw<qint32>(q);
+        return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(ms), Qt::UTC);
+    }
+    const QVariant v = decode(p, m_side);
+    if (v.metaType().id() == QMetaType::QDateTime) {
+        const QDateTime dt = v.toDateTime();
+        return QDateTime(dt.date(), dt.time(), Qt::UTC);
+    }
+    return v;
 }
 
 int RecordsetStore::compareValues(const QVariant &a, const QVariant &b)
@@ -101,30 +513,38 @@ int RecordsetStore::compareValues(const QVariant &a, const QVariant &b)
 
 void RecordsetStore::sortRows(const QVector<SortKey> &keys)
 {
-    QVector<int> order(rows.size());
+    const int count = rowCount();
+    QVector<int> order(count);
     std::iota(order.begin(), order.end(), 0);
     if (keys.isEmpty()) {
-        std::sort(order.begin(), order.end(),
-                  [this](int x, int y) { return sequence.at(x) < sequence.at(y); });
+        std::sort(order.begin(), order.end(), [this](int x, int y) {
+            return sequence.at(x) < sequence.at(y);
+        });
     } else {
+        // Each key value is unpacked once, not at every comparison.
+        const qsizetype width = keys.size();
+        QVector<QVariant> values(count * width);
+        for (int r = 0; r < count; ++r)
+            for (qsizetype k = 0; k < width; ++k)
+                values[r * width + k] = sortKey(r, keys.at(k).column);
         std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-            for (const SortKey &k : keys) {
-                const int c = compareValues(rows.at(x).at(k.column), rows.at(y).at(k.column));
+            for (qsizetype k = 0; k < width; ++k) {
+                const int c = compareValues(values.at(x * width + k), values.at(y * width + k));
                 if (c != 0)
-                    return k.descending ? c > 0 : c < 0;
+                    return keys.at(k).descending ? c > 0 : c < 0;
             }
             return sequence.at(x) < sequence.at(y);
         });
     }
-    QVector<QVector<QVariant>> sortedRows;
+    std::vector<const char *> sortedRows;
     QVector<int> sortedSequence;
-    sortedRows.reserve(rows.size());
-    sortedSequence.reserve(rows.size());
+    sortedRows.reserve(size_t(count));
+    sortedSequence.reserve(count);
     for (int i : std::as_const(order)) {
-        sortedRows.append(std::move(rows[i]));
+        sortedRows.push_back(m_rows[size_t(i)]);
         sortedSequence.append(sequence.at(i));
     }
-    rows = std::move(sortedRows);
+    m_rows = std::move(sortedRows);
     sequence = std::move(sortedSequence);
 }
 

@@ -10,6 +10,11 @@
 #include <QVariant>
 #include <QVector>
 
+#include <memory>
+#include <vector>
+
+class QSqlQuery;
+
 namespace zq::data {
 
 enum class FieldKind { Plain, Blob, DateTime };
@@ -30,27 +35,60 @@ struct WriteTarget
 };
 
 // The fetched rows of a recordset and its edit buffer.
+//
+// A listing of a hundred thousand holders must not cost a QVariant, a QString and a
+// date-time conversion for every value before the first row is shown: each row is packed
+// into one run of bytes in large shared blocks (texts as Latin-1 when they fit), and a
+// QVariant is made only for the value that is asked for. Date-time texts of the database
+// are kept as they came and converted when read, because making a local QDateTime asks the
+// C library for the zone rules every time. Blobs and rare types stay QVariants on the side,
+// so a photo is shared with the driver instead of copied.
 class RecordsetStore
 {
 public:
+    RecordsetStore();
+    ~RecordsetStore();
+    RecordsetStore(const RecordsetStore &) = delete;
+    RecordsetStore &operator=(const RecordsetStore &) = delete;
+
     QStringList names;
     QVector<FieldKind> kinds;
     QHash<QString, int> index; // lower-case name -> column
-    QVector<QVector<QVariant>> rows;
-    QVector<int> sequence; // fetch order of each row, so that an empty sort restores it
+    QVector<int> sequence;     // fetch order of each row, so that an empty sort restores it
     int nextSequence = 0;
     QVector<QVariant> buffer;
     QVector<bool> modified;
     QList<QPair<QString, QVariant>> parameters;
 
     void addField(const QString &name, FieldKind kind);
-    void appendRow(QVector<QVariant> &&row);
+    int rowCount() const { return int(m_rows.size()); }
+    bool isEmpty() const { return m_rows.empty(); }
+    /// Appends every row that `query` has left, converted as `fromDatabase` would.
+    void fetchAll(QSqlQuery &query);
+    /// Appends a row of values as they are to be read back.
+    void appendRow(const QVector<QVariant> &row);
+    void replaceRow(int row, const QVector<QVariant> &values);
     void removeRow(int row);
+    QVariant value(int row, int column) const;
+    QVector<QVariant> row(int row) const;
     QVariant fromDatabase(const QVariant &value, int column, Engine engine) const;
     void sortRows(const QVector<SortKey> &keys);
 
     static QDateTime parseDateTime(const QString &text);
     static int compareValues(const QVariant &a, const QVariant &b);
+
+private:
+    class Encoder;
+    const char *store(const std::vector<char> &bytes);
+    QVariant sortKey(int row, int column) const;
+
+    std::vector<const char *> m_rows;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_free = nullptr;
+    size_t m_left = 0;
+    size_t m_nextBlock = 0;
+    QVector<QVariant> m_side;
+    std::vector<char> m_scratch;
 };
 
 } // namespace zq::data

@@ -1,10 +1,14 @@
 #include "ModuleState.h"
 
+#include "TfrmBatchShow.h"
 #include "TfrmDepartment.h"
 #include "TfrmHolder.h"
+#include "TfrmHolderImportExport.h"
+#include "TfrmHolderReport.h"
 #include "TfrmLabelPic.h"
 #include "TfrmOccupationTitle.h"
 #include "TfrmOccupationType.h"
+#include "TfrmPrintOption.h"
 
 namespace zq::module {
 
@@ -18,6 +22,9 @@ void installFactories()
     setFactory(WindowKind::Holder, []() -> QWidget * {
         return new zq::forms::TfrmHolder(state().lastRight);
     });
+    setFactory(WindowKind::HolderImportExport, []() -> QWidget * {
+        return new zq::forms::TfrmHolderImportExport(state().lastRight);
+    });
     setFactory(WindowKind::OccupationTitle, []() -> QWidget * {
         return new zq::forms::TfrmOccupationTitle(state().lastRight);
     });
@@ -27,6 +34,12 @@ void installFactories()
     setFactory(WindowKind::LabelPic, []() -> QWidget * {
         return new zq::forms::TfrmLabelPic(state().lastRight);
     });
+    setFactory(WindowKind::HolderReport, []() -> QWidget * {
+        return new zq::forms::TfrmHolderReport(state().lastRight);
+    });
+    setFactory(WindowKind::BatchShow, []() -> QWidget * { return new zq::forms::TfrmBatchShow; });
+    setFactory(WindowKind::PrintOption,
+               []() -> QWidget * { return new zq::forms::TfrmPrintOption; });
 }
 
 } // namespace zq::module

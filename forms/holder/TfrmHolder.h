@@ -41,6 +41,8 @@ public:
     const MaintenanceChrome &chrome() const { return m_ui; }
     /// The department filter: "" for all departments, else a department number.
     QString departmentFilter() const { return m_filter; }
+    /// Card label printing clears an "ALL" filter here, as it stands for every department.
+    void setDepartmentFilter(const QString &filter) { m_filter = filter; }
     bool isSupervisor() const { return m_supervisor; }
     bool hasDepartmentRights() const { return m_rightsFlag; }
     const QStringList &departmentNumbers() const { return m_departmentNumbers; }

@@ -1,70 +1,31 @@
 #include "ReportOutput.h"
 
-#include "Connection.h"
-#include "Recordset.h"
 #include "SuiteContext.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QPageLayout>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QSaveFile>
+#include <QToolBar>
 
 namespace zq::suite {
 
-using zq::data::Recordset;
-
-namespace {
-
-// Beyond this many columns a table reads better across the page.
-constexpr qsizetype kPortraitColumns = 6;
-
-QPageLayout layoutFor(const ReportTable &table)
+ReportResult writeReportPdf(const ReportJob &job, QIODevice &output)
 {
-    const auto orientation = table.headers.size() > kPortraitColumns ? QPageLayout::Landscape
-                                                                     : QPageLayout::Portrait;
-    return QPageLayout(
-        QPageSize(QPageSize::A4), orientation, QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+    QPdfWriter writer(&output);
+    // Text and lines stay vectors; the resolution only sets how finely they are placed.
+    writer.setResolution(600);
+    writer.setTitle(job.title);
+    writer.setCreator(QStringLiteral("ZQHolder"));
+    return renderReport(writer, job.layout, job.rows, job.texts);
 }
 
-} // namespace
-
-std::optional<ReportTable> readReportTable(zq::data::Connection &connection,
-                                           const QString &statement,
-                                           const QString &title)
-{
-    Recordset query;
-    query.setConnection(&connection);
-    query.setStatement(statement);
-    try {
-        query.open();
-    } catch (const std::exception &error) {
-        qWarning("ShowReport: the statement failed: %s", error.what());
-        return std::nullopt;
-    }
-    ReportTable table;
-    table.title = title;
-    table.printedAt = QDateTime::currentDateTime();
-    const int columns = query.fieldCount();
-    for (int column = 0; column < columns; ++column)
-        table.headers.append(query.fieldName(column));
-    const int rows = query.recordCount();
-    table.rows.reserve(rows);
-    for (int row = 0; row < rows; ++row) {
-        QStringList line;
-        line.reserve(columns);
-        for (int column = 0; column < columns; ++column) {
-            // A picture or other blob has no printable text in a table line.
-            line.append(query.isBlobField(column) ? QString()
-                                                  : Recordset::textOf(query.valueAt(row, column)));
-        }
-        table.rows.append(line);
-    }
-    return table;
-}
-
-QString writeReportPdf(const ReportTable &table, const QString &folder, const QString &baseName)
+QString writeReportPdf(const ReportJob &job, const QString &folder, const QString &baseName)
 {
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))
@@ -78,17 +39,10 @@ QString writeReportPdf(const ReportTable &table, const QString &folder, const QS
                 continue;
             return QString();
         }
-        bool painted = false;
-        {
-            QPdfWriter writer(&file);
-            writer.setResolution(300);
-            writer.setTitle(table.title);
-            writer.setCreator(QStringLiteral("ZQHolder"));
-            writer.setPageLayout(layoutFor(table));
-            painted = paintTableReport(writer, table) > 0;
-        }
+        const ReportResult result = writeReportPdf(job, file);
         file.close();
-        if (!painted) {
+        if (!result.ok || file.error() != QFileDevice::NoError) {
+            qWarning("ShowReport: %s", qUtf8Printable(result.error));
             file.remove();
             return QString();
         }
@@ -97,19 +51,53 @@ QString writeReportPdf(const ReportTable &table, const QString &folder, const QS
     return QString();
 }
 
-void previewReport(const ReportTable &table)
+namespace {
+
+void saveAs(QWidget *parent, const ReportJob &job, const QString &label)
+{
+    QString path = QFileDialog::getSaveFileName(
+        parent, label, job.title + QStringLiteral(".pdf"), QStringLiteral("PDF (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        path += QStringLiteral(".pdf");
+    // Written beside and renamed at the end: a failed report leaves an earlier file intact.
+    QSaveFile file(path);
+    ReportResult result;
+    if (file.open(QIODevice::WriteOnly)) {
+        result = writeReportPdf(job, file);
+        if (result.ok && !file.commit())
+            result.ok = false;
+    }
+    if (!result.ok)
+        QMessageBox::warning(parent, label, result.error.isEmpty() ? file.errorString() : result.error);
+}
+
+} // namespace
+
+void previewReport(const ReportJob &job, const QString &saveLabel)
 {
     if (!widgetsAvailable())
         return;
     QPrintPreviewDialog preview(dialogParent());
     preview.setObjectName(QStringLiteral("frmReportPreview"));
-    preview.setWindowTitle(table.title);
-    preview.printer()->setPageLayout(layoutFor(table));
-    preview.printer()->setDocName(table.title);
-    QObject::connect(&preview,
-                     &QPrintPreviewDialog::paintRequested,
-                     &preview,
-                     [&table](QPrinter *printer) { paintTableReport(*printer, table); });
+    preview.setWindowTitle(job.title);
+    preview.printer()->setFullPage(true);
+    preview.printer()->setPageLayout(job.layout.pageLayout());
+    preview.printer()->setDocName(job.title);
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&job](QPrinter *printer) {
+        const ReportResult result = renderReport(*printer, job.layout, job.rows, job.texts);
+        if (!result.ok)
+            qWarning("ShowReport: %s", qUtf8Printable(result.error));
+    });
+    if (auto *tools = preview.findChild<QToolBar *>()) {
+        tools->addSeparator();
+        QAction *save = tools->addAction(saveLabel);
+        save->setObjectName(QStringLiteral("actSaveAsPdf"));
+        QObject::connect(save, &QAction::triggered, &preview, [&preview, &job, saveLabel] {
+            saveAs(&preview, job, saveLabel);
+        });
+    }
     preview.exec();
 }
 

@@ -7,8 +7,11 @@
 #include "ServiceAbi.h"
 #include "SuiteContext.h"
 
+#include "Connection.h"
 #include "Recordset.h"
+#include "ReportTemplate.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QTableView>
 
@@ -36,16 +39,24 @@ QString gridLayoutFile()
                                        : host().siteFolder + QStringLiteral("ZQGridView.ini");
 }
 
-// A report's fixed texts come from "[Report.<section>]" of the language file; a missing
-// one keeps its English default.
-void applyReportTexts(ReportTable &table)
+QString reportText(const QString &key, const QString &fallback)
 {
-    const LanguageFile &texts = state().texts;
     const QString section = QStringLiteral("Report.") + state().reportSection;
-    table.printedLabel = texts.find(section, QStringLiteral("Printed"))
-                             .value_or(table.printedLabel);
-    table.pageLabel = texts.find(section, QStringLiteral("Page")).value_or(table.pageLabel);
-    table.emptyText = texts.find(section, QStringLiteral("NoRows")).value_or(table.emptyText);
+    return state().texts.find(section, key).value_or(fallback);
+}
+
+// A report's fixed texts come from "[Report.<section>]" of the language file; a missing
+// one keeps its English default, a template's own key prints as itself.
+ReportTexts reportTexts()
+{
+    ReportTexts texts;
+    texts.printedAt = QDateTime::currentDateTime();
+    texts.printedLabel = reportText(QStringLiteral("Printed"), texts.printedLabel);
+    texts.pageLabel = reportText(QStringLiteral("Page"), texts.pageLabel);
+    texts.pageNumberLabel = reportText(QStringLiteral("PageNumber"), texts.pageNumberLabel);
+    texts.emptyText = reportText(QStringLiteral("NoRows"), texts.emptyText);
+    texts.language = [](const QString &key) { return reportText(key, key); };
+    return texts;
 }
 
 } // namespace
@@ -105,19 +116,38 @@ ZQ_SERVICE_EXPORT void SelectReportLanguage(const char *section)
 ZQ_SERVICE_EXPORT void ShowReport(const char *templateFile, const char *statement)
 {
     guardedVoid("ShowReport", [&] {
-        if (!host().connection)
+        zq::data::Connection *connection = host().connection;
+        if (!connection)
             return;
-        const QString baseName = QFileInfo(fromC(templateFile)).completeBaseName();
-        std::optional<ReportTable> table = readReportTable(
-            *host().connection, fromC(statement), baseName);
-        if (!table)
+        state().texts.refresh();
+        QString error;
+        std::optional<ReportTemplate> layout = loadReportTemplate(
+            host().reportFolder, fromC(templateFile), error);
+        // Without its layout a report would come out as some other document; none is better.
+        if (!layout) {
+            qWarning("ShowReport: %s", qUtf8Printable(error));
             return;
-        applyReportTexts(*table);
-        if (host().reportOutDir.isEmpty()) {
-            previewReport(*table);
-        } else if (writeReportPdf(*table, host().reportOutDir, baseName).isEmpty()) {
-            qWarning("ShowReport: no PDF written to %s", qUtf8Printable(host().reportOutDir));
         }
+        const QString sql = fromC(statement);
+        ReportJob job;
+        job.layout = std::move(*layout);
+        job.texts = reportTexts();
+        job.rows = [connection, sql] { return std::make_unique<ReportRows>(*connection, sql); };
+        const QString baseName = QFileInfo(fromC(templateFile)).completeBaseName();
+        job.title = BoundText(job.layout.title, nullptr).render(nullptr, {job.texts.language, {}, {}});
+        if (job.title.isEmpty())
+            job.title = baseName;
+        if (!host().reportOutDir.isEmpty()) {
+            if (writeReportPdf(job, host().reportOutDir, baseName).isEmpty())
+                qWarning("ShowReport: no PDF written to %s", qUtf8Printable(host().reportOutDir));
+            return;
+        }
+        // A statement that fails is told before a window opens on an empty document.
+        if (const ReportRows probe(*connection, sql); !probe.isOpen()) {
+            qWarning("ShowReport: the statement failed: %s", qUtf8Printable(probe.error()));
+            return;
+        }
+        previewReport(job, reportText(QStringLiteral("SaveAsPdf"), QStringLiteral("Save as PDF")));
     });
 }
 

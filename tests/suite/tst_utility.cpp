@@ -247,37 +247,3 @@ TEST(SuiteProgress, TheBarAdvancesAndACancelStaysUntilClosed)
     EXPECT_EQ(cancelled(second), 0);
 }
 
-class SuiteReportTest : public testing::TestWithParam<Engine>
-{
-};
-
-TEST_P(SuiteReportTest, AReportOutFolderGetsOnePdfPerReport)
-{
-    ZQ_OPEN_TEST_DB(db, GetParam());
-    db.exec({zq::test::insertRow("UserData", {"UserID", "UserName"}, {"u1", "持卡人 O'Brien"})});
-    SuiteHost host;
-    host.connection = &db.connection();
-    host.reportOutDir = QFile::encodeName(host.path("out"));
-    ASSERT_TRUE(host.init());
-    auto report = suiteEntry<ShowReportFn>(SuiteLib::Utility, "ShowReport");
-
-    report("Holders.rpt", "SELECT UserID, UserName FROM UserData");
-    report("Holders.rpt", "SELECT UserID, UserName FROM UserData WHERE 1 = 0");
-    report("Broken.rpt", "SELECT * FROM NoSuchTable");
-
-    const QDir out(host.path("out"));
-    EXPECT_EQ(out.entryList(QDir::Files, QDir::Name),
-              QStringList({"Holders-1.pdf", "Holders-2.pdf"}));
-    for (const QString &name : out.entryList(QDir::Files)) {
-        QFile pdf(out.filePath(name));
-        ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(pdf.read(4) == "%PDF") << name.toStdString();
-        EXPECT_GT(pdf.size(), 500) << name.toStdString();
-    }
-    EXPECT_TRUE(db.connection().isConnected());
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines,
-                         SuiteReportTest,
-                         testing::Values(Engine::SQLite, Engine::PostgreSQL),
-                         zq::test::engineName);

@@ -1,0 +1,384 @@
+// The holder window on a 100,000-holder site, each measurement next to the statements the
+// window sends run bare through a forward-only QSqlQuery to the last row in the same run
+// (reading every value): `ratio` is window / bare. The bare run and the window alternate
+// inside every iteration so that both see the same caches.
+//
+// The peak memory of the all-holders listing is measured in a fresh process (this program
+// started again with --peak): VmHWM once the window shows its first department, and again
+// once it lists every holder. `peak_MB` is the process's high-water mark, `listing_MB` the
+// growth that the all-holders listing added to it.
+#include "Connection.h"
+#include "Exports.h"
+#include "HolderStatements.h"
+#include "ModuleState.h"
+#include "Recordset.h"
+#include "SiteGenerator.h"
+#include "TfrmHolder.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QProcess>
+#include <QScrollBar>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+const char *g_user = zq::bench::kSupervisorUser;
+
+} // namespace
+
+// The few sibling entries the window needs; every other entry stays unbound, which the
+// module treats as a no-op.
+extern "C" __attribute__((visibility("default"))) const char *GetLoginUserID()
+{
+    return g_user;
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t GetProgramRight(const char *)
+{
+    return 127;
+}
+
+extern "C" __attribute__((visibility("default"))) const char *GetProgramPath()
+{
+    static const QByteArray path = [] {
+        static QTemporaryDir dir;
+        return QFile::encodeName(dir.path()) + '/';
+    }();
+    return path.constData();
+}
+
+namespace {
+
+namespace st = zq::forms::holder;
+using zq::data::Connection;
+using zq::forms::TfrmHolder;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kHolders = 100000;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void bindModule(Connection *connection)
+{
+    const auto self = reinterpret_cast<intptr_t>(dlopen(nullptr, RTLD_NOW));
+    SetGlobalFunction(self, self, self, self, self, self);
+    SetADOConnection(connection);
+}
+
+QString &siteFile()
+{
+    static QString file;
+    return file;
+}
+
+Connection *site()
+{
+    static QTemporaryDir dir;
+    static Connection *connection = [] {
+        auto *c = new Connection;
+        siteFile() = dir.filePath(QStringLiteral("bench.db"));
+        c->setSQLiteFile(siteFile());
+        c->open();
+        QString error;
+        if (!zq::bench::generateSite(*c, kHolders, error))
+            std::fprintf(stderr, "site generation failed: %s\n", qPrintable(error));
+        bindModule(c);
+        return c;
+    }();
+    return connection;
+}
+
+// The baseline: the statement through the driver alone, every value of every row read.
+int bareRows(Connection *c, const QString &sql)
+{
+    QSqlQuery q(c->database());
+    q.setForwardOnly(true);
+    q.exec(sql);
+    const int columns = q.record().count();
+    int rows = 0;
+    while (q.next()) {
+        for (int i = 0; i < columns; ++i)
+            benchmark::DoNotOptimize(q.value(i));
+        ++rows;
+    }
+    return rows;
+}
+
+double bareSeconds(Connection *c, const QStringList &statements)
+{
+    const auto start = Clock::now();
+    for (const QString &sql : statements)
+        bareRows(c, sql);
+    return secondsSince(start);
+}
+
+TfrmHolder *openWindow(const char *user)
+{
+    g_user = user;
+    ShowHolderForm();
+    auto *w = qobject_cast<TfrmHolder *>(
+        zq::module::state().registry[int(zq::module::WindowKind::Holder)].data());
+    QCoreApplication::processEvents();
+    return w;
+}
+
+void closeWindow(TfrmHolder *w)
+{
+    delete w;
+    QCoreApplication::processEvents();
+}
+
+void listDepartmentIndex(TfrmHolder *w, int index)
+{
+    w->cmbDept->setCurrentIndex(index);
+    w->cmbDeptCloseUp();
+    QCoreApplication::processEvents();
+}
+
+void report(benchmark::State &state, double bare, double window, int rows)
+{
+    const double n = double(state.iterations());
+    state.counters["bare_ms"] = bare / n * 1000.0;
+    state.counters["ratio"] = window / bare;
+    state.counters["rows"] = rows;
+}
+
+// The window's creation fills in missing birthdays and start dates; on a site without any
+// these statements still read the whole table. `fill_ms` is their bare cost, part of the
+// window's time and not of the listing's.
+double fillSeconds(Connection *c)
+{
+    const auto start = Clock::now();
+    for (const char *column : {"Birthday", "StartDate"}) {
+        QSqlQuery q(c->database());
+        q.prepare(QStringLiteral("UPDATE HolderData SET %1 = ? WHERE %1 IS NULL")
+                      .arg(QLatin1String(column)));
+        q.addBindValue(Connection::dateTimeText(QDate::currentDate().startOfDay()));
+        q.exec();
+    }
+    return secondsSince(start);
+}
+
+// Create + show up to the first department's listing painted in the grid.
+void HolderWindowOpen(benchmark::State &state, const char *user)
+{
+    Connection *c = site();
+    const bool supervisor = user == zq::bench::kSupervisorUser;
+    const QString first = st::filterListing(zq::bench::departmentNo(0), supervisor, user);
+    double bare = 0, window = 0, fill = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        fill += fillSeconds(c);
+        bare += bareSeconds(c, {first});
+        const auto start = Clock::now();
+        TfrmHolder *w = openWindow(user);
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        rows = w ? w->listing()->recordCount() : -1;
+        closeWindow(w);
+    }
+    report(state, bare, window, rows);
+    state.counters["fill_ms"] = fill / double(state.iterations()) * 1000.0;
+}
+
+// The supervisor picks the empty department entry: every holder.
+void AllHoldersListing(benchmark::State &state)
+{
+    Connection *c = site();
+    const QString all = st::filterListing(QString(), true, zq::bench::kSupervisorUser);
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    double bare = 0, window = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        bare += bareSeconds(c, {all});
+        const auto start = Clock::now();
+        listDepartmentIndex(w, 0);
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        rows = w->listing()->recordCount();
+        listDepartmentIndex(w, 1);
+    }
+    report(state, bare, window, rows);
+    closeWindow(w);
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--peak"), siteFile()});
+    child.waitForFinished(-1);
+    const QList<QByteArray> kB = child.readAllStandardOutput().trimmed().split(' ');
+    if (kB.size() == 2) {
+        state.counters["peak_MB"] = kB.at(1).toDouble() / 1024.0;
+        state.counters["listing_MB"] = (kB.at(1).toDouble() - kB.at(0).toDouble()) / 1024.0;
+    } else {
+        state.SkipWithError("the peak-memory process failed");
+    }
+}
+
+// The number search that hits: the window lists the holder's department and moves to it.
+// The statements it sends are the exact lookup and the department listing, which it runs
+// twice, and a photo lookup by key after each move (left out of the bare run: a key lookup
+// costs a few microseconds).
+void ExactSearchHit(benchmark::State &state)
+{
+    Connection *c = site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    int k = 0;
+    double bare = 0, window = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        const int holder = (54321 + 7919 * k++) % kHolders;
+        const QString no = zq::bench::holderNo(holder);
+        const QString listing = st::filterListing(
+            zq::bench::departmentNo(holder % zq::bench::kDepartments), true, g_user);
+        bare += bareSeconds(c, {st::exactSearch(no, true), listing, listing});
+        const auto start = Clock::now();
+        w->searchFor(no, QString());
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        rows = w->listing()->recordCount();
+        if (w->listing()->text(QStringLiteral("HolderNo")) != no)
+            state.SkipWithError("the search did not reach the holder");
+    }
+    report(state, bare, window, rows);
+    closeWindow(w);
+}
+
+// A name fragment without an exact hit: the LIKE listing over every holder (1,111 rows).
+void LikeSearch(benchmark::State &state)
+{
+    Connection *c = site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    const QString fragment = QStringLiteral("name 99");
+    const QStringList statements{st::exactSearch(fragment, false),
+                                 st::likeListing(fragment, false, false)};
+    double bare = 0, window = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        bare += bareSeconds(c, statements);
+        const auto start = Clock::now();
+        w->searchFor(QString(), fragment);
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        rows = w->listing()->recordCount();
+    }
+    report(state, bare, window, rows);
+    closeWindow(w);
+}
+
+// Page by page from the first to the last of the 100,000 rows, each page painted.
+void ScrollAllHolders(benchmark::State &state)
+{
+    site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    listDepartmentIndex(w, 0);
+    QTableView *grid = w->chrome().dgView;
+    QScrollBar *bar = grid->verticalScrollBar();
+    int pages = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        pages = 0;
+        bar->setValue(0);
+        grid->viewport()->repaint();
+        while (bar->value() < bar->maximum()) {
+            bar->setValue(bar->value() + bar->pageStep());
+            grid->viewport()->repaint();
+            ++pages;
+        }
+        seconds = secondsSince(start);
+        state.SetIterationTime(seconds);
+    }
+    const QModelIndex last = grid->indexAt(QPoint(1, grid->viewport()->height() - 2));
+    state.counters["rows"] = w->listing()->recordCount();
+    state.counters["pages"] = pages;
+    state.counters["ms_per_page"] = pages > 0 ? seconds * 1000.0 / pages : 0.0;
+    state.counters["last_row_shown"] = last.isValid() ? last.row() + 1 : -1;
+    state.counters["grid_widgets"] = grid->viewport()->findChildren<QWidget *>().size();
+    closeWindow(w);
+}
+
+long statusKiB(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray wanted(key);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(wanted))
+            return line.mid(wanted.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// The --peak process: prints the high-water marks before and after the all-holders listing.
+int peakProcess(const QString &file)
+{
+    Connection c;
+    c.setSQLiteFile(file);
+    if (!c.open())
+        return 1;
+    bindModule(&c);
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    if (!w)
+        return 1;
+    const long before = statusKiB("VmHWM:");
+    listDepartmentIndex(w, 0);
+    const long after = statusKiB("VmHWM:");
+    if (w->listing()->recordCount() != kHolders)
+        return 1;
+    std::printf("%ld %ld\n", before, after);
+    return 0;
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(HolderWindowOpen, supervisor, zq::bench::kSupervisorUser)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(10);
+BENCHMARK_CAPTURE(HolderWindowOpen, operator, zq::bench::kOperatorUser)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(10);
+BENCHMARK(AllHoldersListing)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(ExactSearchHit)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(LikeSearch)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(ScrollAllHolders)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform's notes about window features it lacks would bury the table.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtWarningMsg || !text.startsWith(QLatin1String("This plugin does not")))
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--peak") == 0)
+        return peakProcess(QString::fromLocal8Bit(argv[2]));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace zq::data {
+class Connection;
+}
+
+namespace zq::transfer {
+
+/// Which holders an export takes.
+struct ExportRequest
+{
+    bool allDepartments = true; ///< all departments the user holds a right on, else one
+    bool punchCardOnly = false;
+    QString departmentNo; ///< for one department
+    QString userId;       ///< for all departments
+};
+
+/// The export statement for `request`, selecting `selectList`; without `ordered` it has no
+/// ORDER BY (for counting).
+QString exportStatement(const ExportRequest &request,
+                        const QString &selectList,
+                        bool ordered = true);
+/// The fields that the transfer columns write, for the select list.
+QString exportSelectList();
+
+/// The holders of one export as value texts in column order, read as a stream.
+class HolderExport
+{
+public:
+    HolderExport(zq::data::Connection *connection,
+                 const ExportRequest &request,
+                 const QString &columnOrder,
+                 const QString &dateFormat);
+    ~HolderExport();
+
+    /// Counts and opens the rows; false when a statement fails (the error in `errorText`).
+    bool open();
+    int rowCount() const { return m_count; }
+    /// Calls `row` for each holder in export order until it returns false. False when
+    /// the rows stopped short (a failed fetch, or `row` refused one).
+    bool forEachRow(const std::function<bool(int index, const QStringList &values)> &row);
+    QString errorText() const { return m_error; }
+
+private:
+    struct Rows;
+    zq::data::Connection *m_connection;
+    ExportRequest m_request;
+    QString m_order;
+    QString m_dateFormat;
+    int m_count = 0;
+    QString m_error;
+    std::unique_ptr<Rows> m_rows;
+};
+
+/// Progress of a file being written: rows done so far.
+using ExportProgress = std::function<void(int done)>;
+
+/// Writes the holders as a text file (one line each) or as a workbook (one row each, from
+/// A1). The file at `path` is replaced only when the whole file was written.
+bool writeTextFile(HolderExport &holders,
+                   const QString &path,
+                   const ExportProgress &progress,
+                   QString &error);
+bool writeWorkbook(HolderExport &holders,
+                   const QString &path,
+                   const ExportProgress &progress,
+                   QString &error);
+
+} // namespace zq::transfer

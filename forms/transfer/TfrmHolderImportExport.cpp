@@ -1,0 +1,505 @@
+#include "TfrmHolderImportExport.h"
+
+#include "Connection.h"
+#include "FormatPanel.h"
+#include "Helpers.h"
+#include "HolderExport.h"
+#include "HolderImport.h"
+#include "Recordset.h"
+#include "Services.h"
+#include "TransferFormat.h"
+#include "TransferText.h"
+#include "WorkbookReader.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace zq::forms {
+
+namespace svc = zq::services;
+using zq::data::Connection;
+using zq::data::Recordset;
+
+namespace {
+const QString kCaption = QStringLiteral("SystemMessage");
+const QString kClass = QStringLiteral("TfrmHolderImportExport");
+constexpr int kInformation = 64;
+constexpr int kError = 16;
+constexpr qint64 kRepaintMs = 150;
+// The add, edit and confirm bits allow an export.
+constexpr int kExportRights = 0x01 | 0x04 | 0x10;
+
+bool isWorkbookType(const zq::platform::FileChoice &choice)
+{
+    return choice.fileType == 1;
+}
+} // namespace
+
+TfrmHolderImportExport::TfrmHolderImportExport(int rights, QWidget *parent)
+    : QWidget(parent)
+    , adqDepartment(new Recordset(QStringLiteral("adqDepartment"), this))
+    , adqHolder(new Recordset(QStringLiteral("adqHolder"), this))
+    , adqTmp(new Recordset(QStringLiteral("adqTmp"), this))
+    , m_rights(rights)
+{
+    setObjectName(QStringLiteral("frmHolderImportExport"));
+    setProperty("zq.formClass", kClass);
+    setWindowTitle(QStringLiteral("Holder Import/Export"));
+    QFont bold = font();
+    bold.setBold(true);
+    setFont(bold);
+    buildLayout();
+    setFixedSize(525, 560);
+
+    connect(
+        btnExportPath, &QPushButton::clicked, this, &TfrmHolderImportExport::btnExportPathClick);
+    connect(
+        btnExportFile, &QPushButton::clicked, this, &TfrmHolderImportExport::btnExportFileClick);
+    connect(btnExport, &QPushButton::clicked, this, &TfrmHolderImportExport::btnExportClick);
+    connect(btnExportClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(
+        btnImportFile, &QPushButton::clicked, this, &TfrmHolderImportExport::btnImportFileClick);
+    connect(btnImport, &QPushButton::clicked, this, &TfrmHolderImportExport::btnImportClick);
+    connect(btnImportClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(rbAll, &QRadioButton::clicked, this, &TfrmHolderImportExport::rbAllClick);
+    connect(rbDepartment, &QRadioButton::clicked, this, &TfrmHolderImportExport::rbDepartmentClick);
+    connect(pcData, &QTabWidget::currentChanged, this, &TfrmHolderImportExport::pageShown);
+    connect(gbFormat, &FormatPanel::touched, this, &TfrmHolderImportExport::resetProgress);
+    connect(gbFormat, &FormatPanel::orderChanged, this, [this] {
+        m_columnOrder = gbFormat->columnOrder();
+    });
+    connect(tmrTime, &QTimer::timeout, this, [this] {
+        tmrTime->stop();
+        pcData->setEnabled(true);
+    });
+    formCreate();
+}
+
+TfrmHolderImportExport::~TfrmHolderImportExport() = default;
+
+QString TfrmHolderImportExport::defaultPath()
+{
+    // The site folder stands where the file dialogs' default drive stood: always there
+    // and writable.
+    QString folder = svc::GetProgramPath();
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QLatin1Char('/');
+    return folder + QStringLiteral("Holder.txt");
+}
+
+QStringList TfrmHolderImportExport::fileTypes()
+{
+    return {svc::GetFunctionString(QStringLiteral("TextFiles")) + QStringLiteral(" (*.txt)"),
+            svc::GetFunctionString(QStringLiteral("WorkbookFiles"))
+                + QStringLiteral(" (*.xlsx *.xls)")};
+}
+
+void TfrmHolderImportExport::formCreate()
+{
+    zq::data::BindFormDataSets(this, 0);
+    fillDepartments();
+    cbxSpaceChar->setCurrentIndex(0);
+    chkPunchCard->setChecked(false);
+    btnExport->setEnabled((m_rights & kExportRights) != 0);
+    rbAllClick();
+    m_saveDialog.save = true;
+    m_openDialog.save = false;
+}
+
+void TfrmHolderImportExport::fillDepartments()
+{
+    cbxDepartment->clear();
+    const QString sql = QStringLiteral("SELECT * FROM UserRightDept T2,DepartmentData T1  ")
+                        + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
+                        + QStringLiteral("    AND T2.UserID = ")
+                        + Connection::quoted(svc::GetLoginUserID()) + QStringLiteral("          ")
+                        + QStringLiteral("ORDER BY T1.DepartmentNo");
+    if (zq::data::RunQuery(adqDepartment, sql, 0) == 1) {
+        try {
+            const int column = adqDepartment->fieldIndex(QStringLiteral("DepartmentName"));
+            for (int row = 0; row < adqDepartment->recordCount(); ++row)
+                cbxDepartment->addItem(
+                    Recordset::textOf(adqDepartment->valueAt(row, column)).trimmed());
+        } catch (...) {
+        }
+    }
+    adqDepartment->close();
+    if (cbxDepartment->count() > 0)
+        cbxDepartment->setCurrentIndex(0);
+}
+
+void TfrmHolderImportExport::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+        // Minimise is the frame's only button; closing goes through the Close buttons.
+        const QPoint at = frame->pos();
+        frame->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint);
+        frame->adjustSize();
+        frame->move(at);
+        frame->show();
+    }
+    svc::SetupFormLanguage(this);
+    for (zq::platform::FileChoice *dialog : {&m_saveDialog, &m_openDialog}) {
+        dialog->fileTypes = fileTypes();
+        dialog->fileType = 0;
+        dialog->fileName = defaultPath();
+        dialog->folder = QFileInfo(defaultPath()).absolutePath();
+    }
+    pcData->setCurrentWidget(tsExport);
+    btnExportPathClick();
+    gbFormat->selectRow(gbFormat->rowOf(u'1'));
+    m_columnOrder = gbFormat->columnOrder();
+    gbFormat->setClicksEnabled(true);
+    svc::PlaySoundOpen();
+}
+
+void TfrmHolderImportExport::closeEvent(QCloseEvent *event)
+{
+    // An operation lets events run between rows; the window must outlive it.
+    if (m_busy) {
+        event->ignore();
+        return;
+    }
+    zq::data::BindFormDataSets(this, 1);
+    svc::PlaySoundClose();
+    event->accept();
+}
+
+void TfrmHolderImportExport::pageShown(int index)
+{
+    QVBoxLayout *slot = pcData->widget(index) == tsImport ? m_importFormatSlot : m_exportFormatSlot;
+    if (gbFormat->parentWidget() != pcData->widget(index)) {
+        gbFormat->setParent(pcData->widget(index));
+        slot->addWidget(gbFormat);
+        gbFormat->show();
+    }
+    m_columnOrder = gbFormat->columnOrder();
+}
+
+void TfrmHolderImportExport::rbAllClick()
+{
+    QPalette p = cbxDepartment->palette();
+    const QColor sky(0xA6, 0xCA, 0xF0);
+    p.setColor(QPalette::Base, sky);
+    p.setColor(QPalette::Button, sky);
+    cbxDepartment->setPalette(p);
+}
+
+void TfrmHolderImportExport::rbDepartmentClick()
+{
+    QPalette p = cbxDepartment->palette();
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::Button, Qt::white);
+    cbxDepartment->setPalette(p);
+}
+
+void TfrmHolderImportExport::resetProgress()
+{
+    for (QProgressBar *bar : {pbExportProcess, pbImportProcess}) {
+        bar->setRange(0, 1);
+        bar->setValue(0);
+    }
+}
+
+void TfrmHolderImportExport::btnExportPathClick()
+{
+    svc::PlaySoundClick();
+    pbExportProcess->setRange(0, 1);
+    pbExportProcess->setValue(0);
+    m_exportPath = defaultPath();
+    m_importPath = defaultPath();
+    edExportFile->setText(m_exportPath);
+    edImportFile->setText(m_importPath);
+}
+
+void TfrmHolderImportExport::btnExportFileClick()
+{
+    pcData->setEnabled(false);
+    svc::PlaySoundClick();
+    pbExportProcess->setRange(0, 1);
+    pbExportProcess->setValue(0);
+    if (m_saveDialog.fileName.isEmpty()) {
+        m_saveDialog.fileType = 0;
+        m_saveDialog.fileName = QStringLiteral("Holder.txt");
+    } else {
+        const QString name = QFileInfo(m_saveDialog.fileName).fileName();
+        m_saveDialog.fileName = name.left(qMax<qsizetype>(0, name.size() - 4));
+    }
+    const QString chosen = zq::platform::chooseFile(this, m_saveDialog);
+    if (!chosen.isEmpty()) {
+        QString path = chosen;
+        const QString upper = path.toUpper();
+        if (isWorkbookType(m_saveDialog) && !upper.contains(QLatin1String("XLS")))
+            path += QStringLiteral(".xlsx");
+        else if (!isWorkbookType(m_saveDialog) && !upper.contains(QLatin1String("TXT")))
+            path += QStringLiteral(".txt");
+        m_exportPath = path;
+        m_saveDialog.fileName = chosen;
+        m_saveDialog.folder = QFileInfo(chosen).absolutePath();
+        edExportFile->setText(m_exportPath);
+    } else {
+        m_saveDialog.fileName = defaultPath();
+    }
+    tmrTime->start();
+}
+
+void TfrmHolderImportExport::btnImportFileClick()
+{
+    pcData->setEnabled(false);
+    svc::PlaySoundClick();
+    pbImportProcess->setRange(0, 1);
+    pbImportProcess->setValue(0);
+    edImportFile->clear();
+    m_importPath.clear();
+    const QString name = QFileInfo(m_openDialog.fileName).fileName();
+    m_openDialog.fileName = name.left(qMax<qsizetype>(0, name.size() - 4));
+    const QString chosen = zq::platform::chooseFile(this, m_openDialog);
+    if (!chosen.isEmpty()) {
+        m_importPath = chosen;
+        m_openDialog.fileName = chosen;
+        m_openDialog.folder = QFileInfo(chosen).absolutePath();
+        edImportFile->setText(m_importPath);
+    }
+    tmrTime->start();
+}
+
+void TfrmHolderImportExport::setBusy(bool busy)
+{
+    m_busy = busy;
+    pcData->setEnabled(!busy);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TfrmHolderImportExport::finishOperation()
+{
+    adqTmp->close();
+    adqHolder->close();
+    adqDepartment->close();
+    setBusy(false);
+    QCoreApplication::processEvents();
+}
+
+void TfrmHolderImportExport::advance(QProgressBar *bar, int value, bool force)
+{
+    bar->setValue(qMin(value, bar->maximum()));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!force && now - m_lastRepaint < kRepaintMs)
+        return;
+    m_lastRepaint = now;
+    bar->repaint();
+    QCoreApplication::processEvents();
+}
+
+void TfrmHolderImportExport::message(const QString &key, int style)
+{
+    svc::SelectFormLanguage(this);
+    svc::ShowMessageBox(key, kCaption, style);
+}
+
+void TfrmHolderImportExport::btnExportClick()
+{
+    if (m_busy)
+        return;
+    svc::PlaySoundClick();
+    const QString path = edExportFile->text();
+    if (QFileInfo::exists(path))
+        QFile::remove(path);
+    setBusy(true);
+    pbExportProcess->setRange(0, 1);
+    pbExportProcess->setValue(0);
+
+    zq::transfer::ExportRequest request;
+    request.allDepartments = !rbDepartment->isChecked();
+    request.punchCardOnly = chkPunchCard->isChecked();
+    request.userId = svc::GetLoginUserID();
+    if (!request.allDepartments) {
+        const QString name = cbxDepartment->currentText().trimmed();
+        bool found = false;
+        if (zq::data::RunQuery(adqDepartment,
+                               QStringLiteral("SELECT * FROM DepartmentData ORDER BY DepartmentNo"),
+                               0)
+            == 1) {
+            const int nameColumn = adqDepartment->fieldIndex(QStringLiteral("DepartmentName"));
+            const int noColumn = adqDepartment->fieldIndex(QStringLiteral("DepartmentNo"));
+            for (int row = 0; row < adqDepartment->recordCount() && !found; ++row) {
+                if (Recordset::textOf(adqDepartment->valueAt(row, nameColumn)).trimmed() == name) {
+                    request.departmentNo = Recordset::textOf(adqDepartment->valueAt(row, noColumn))
+                                               .trimmed();
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            finishOperation();
+            return;
+        }
+    }
+    zq::transfer::HolderExport holders(
+        adqHolder->connection(), request, m_columnOrder, zq::transfer::transferDateFormat());
+    if (!holders.open() || holders.rowCount() == 0) {
+        pbExportProcess->setValue(pbExportProcess->maximum());
+        message(QStringLiteral("ExportNoData"), kInformation);
+        finishOperation();
+        return;
+    }
+    pbExportProcess->setRange(0, holders.rowCount());
+    pbExportProcess->setValue(1);
+    const auto progress = [this](int done) { advance(pbExportProcess, done); };
+    QString error;
+    if (isWorkbookType(m_saveDialog)) {
+        const bool ok = zq::transfer::writeWorkbook(holders, path, progress, error);
+        pbExportProcess->setValue(pbExportProcess->maximum());
+        message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("Error!! ") + error,
+                ok ? kInformation : kError);
+    } else {
+        const bool ok = zq::transfer::writeTextFile(holders, path, progress, error);
+        pbExportProcess->setValue(pbExportProcess->maximum());
+        message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("OpenExportFileError"),
+                ok ? kInformation : kError);
+    }
+    finishOperation();
+}
+
+void TfrmHolderImportExport::btnImportClick()
+{
+    if (m_busy)
+        return;
+    svc::PlaySoundClick();
+    const QString path = edImportFile->text();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        svc::ShowMessageBox(QStringLiteral("The File Does Not Exist!"), kCaption, kError);
+        return;
+    }
+    setBusy(true);
+    QCoreApplication::processEvents();
+
+    zq::transfer::ImportOptions options;
+    static const QString separators = QStringLiteral(",;:");
+    const int entry = cbxSpaceChar->currentIndex();
+    options.separator = entry >= 0 && entry < 3 ? separators.at(entry) : u',';
+    options.columnOrder = m_columnOrder;
+    options.cover = chkHolderCover->isChecked();
+    options.today = QDate::currentDate();
+    options.dateFormat = zq::transfer::transferDateFormat();
+    const bool workbook = isWorkbookType(m_openDialog);
+    if (workbook)
+        options.separator = u',';
+    zq::transfer::HolderImport run(adqHolder->connection(), options);
+    if (!run.start()) {
+        pbImportProcess->setValue(pbImportProcess->maximum());
+        Connection *c = adqHolder->connection();
+        message(QStringLiteral("Error!! ")
+                    + (c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString()),
+                kError);
+        finishOperation();
+        return;
+    }
+    if (workbook)
+        importWorkbook(path, run);
+    else
+        importText(path, run);
+    finishOperation();
+}
+
+void TfrmHolderImportExport::importText(const QString &path, zq::transfer::HolderImport &run)
+{
+    zq::transfer::TextLineReader file(path);
+    if (!file.open()) {
+        run.finish();
+        return;
+    }
+    // Progress in kilobytes: the line count of a file read as a stream is not known ahead.
+    pbImportProcess->setRange(0, int(qMax<qint64>(1, file.size() / 1024)));
+    pbImportProcess->setValue(qMin(1, pbImportProcess->maximum()));
+    bool lost = false;
+    const bool read = file.forEachLine([&](const QString &line) {
+        if (!zq::transfer::valueText(line).isEmpty())
+            run.importLine(zq::transfer::valueText(line));
+        advance(pbImportProcess, int(file.position() / 1024));
+        lost = !run.isConnected();
+        return !lost;
+    });
+    const bool stored = run.finish();
+    pbImportProcess->setValue(pbImportProcess->maximum());
+    if (lost || !stored) {
+        Connection *c = adqHolder->connection();
+        message(QStringLiteral("Error!! ")
+                    + (c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString()),
+                kError);
+        return;
+    }
+    if (read)
+        message(QStringLiteral("ImportComplete"), kInformation);
+}
+
+void TfrmHolderImportExport::importWorkbook(const QString &path, zq::transfer::HolderImport &run)
+{
+    zq::platform::WorkbookReader book;
+    book.setDateFormat(zq::transfer::transferDateFormat());
+    if (!book.open(path)) {
+        run.finish();
+        pbImportProcess->setValue(pbImportProcess->maximum());
+        message(QStringLiteral("Error!! ") + book.errorText(), kError);
+        return;
+    }
+    const int rows = book.usedRowCount();
+    const int columns = book.usedColumnCount();
+    pbImportProcess->setRange(0, qMax(1, rows));
+    pbImportProcess->setValue(1);
+    // A row of more cells than the column order has codes splits into too many fields and
+    // is ignored: such a sheet needs no reading.
+    const bool readable = columns <= m_columnOrder.size();
+    QString error;
+    QString text;
+    for (int r = 0; r < rows && readable && error.isEmpty(); ++r) {
+        QString line;
+        for (int c = 0; c < columns; ++c) {
+            if (!book.cellText(r, c, text)) {
+                error = book.errorText();
+                break;
+            }
+            line += text;
+            line += QLatin1Char(',');
+        }
+        if (!error.isEmpty())
+            break;
+        run.importLine(line);
+        if (!run.isConnected()) {
+            Connection *c = adqHolder->connection();
+            error = c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString();
+            break;
+        }
+        advance(pbImportProcess, r + 1);
+    }
+    const bool stored = run.finish();
+    book.close();
+    QCoreApplication::processEvents();
+    pbImportProcess->setValue(pbImportProcess->maximum());
+    if (!error.isEmpty() || !stored)
+        message(QStringLiteral("Error!! ") + error, kError);
+    else
+        message(QStringLiteral("ImportComplete"), kInformation);
+}
+
+} // namespace zq::forms

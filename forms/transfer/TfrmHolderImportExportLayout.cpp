@@ -1,0 +1,136 @@
+// The controls of the import/export window and where they stand.
+#include "FormatPanel.h"
+#include "TfrmHolderImportExport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace zq::forms {
+
+namespace {
+
+template<typename W, typename... Args>
+W *named(const char *name, Args &&...args)
+{
+    auto *w = new W(std::forward<Args>(args)...);
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+QProgressBar *progressBar(const char *name, QWidget *parent)
+{
+    auto *bar = named<QProgressBar>(name, parent);
+    bar->setRange(0, 1);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+} // namespace
+
+void TfrmHolderImportExport::buildLayout()
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(8, 8, 8, 8);
+    pcData = named<QTabWidget>("pcData", this);
+    outer->addWidget(pcData);
+    tsExport = named<QWidget>("tsExport");
+    tsImport = named<QWidget>("tsImport");
+    pcData->addTab(tsExport, QStringLiteral("Export"));
+    pcData->addTab(tsImport, QStringLiteral("Import"));
+
+    // Export page.
+    auto *exportPage = new QVBoxLayout(tsExport);
+    gbDepartment = named<QGroupBox>("gbDepartment", QStringLiteral("gbDepartment"), tsExport);
+    auto *scope = new QGridLayout(gbDepartment);
+    rbAll = named<QRadioButton>("rbAll", QStringLiteral("ALL Department"), gbDepartment);
+    rbDepartment = named<QRadioButton>(
+        "rbDepartment", QStringLiteral("By Department"), gbDepartment);
+    cbxDepartment = named<QComboBox>("cbxDepartment", gbDepartment);
+    cbxDepartment->setMinimumWidth(180);
+    cbxDepartment->setAutoFillBackground(true);
+    rbAll->setChecked(true);
+    scope->addWidget(rbAll, 0, 0);
+    scope->addWidget(rbDepartment, 1, 0);
+    scope->addWidget(cbxDepartment, 1, 1);
+    scope->setColumnStretch(1, 1);
+    exportPage->addWidget(gbDepartment);
+    chkPunchCard = named<QCheckBox>("chkPunchCard", QStringLiteral("Punch Card Only"), tsExport);
+    exportPage->addWidget(chkPunchCard);
+    m_exportFormatSlot = new QVBoxLayout;
+    exportPage->addLayout(m_exportFormatSlot, 1);
+    pbExportProcess = progressBar("pbExportProcess", tsExport);
+    exportPage->addWidget(pbExportProcess);
+    auto *exportFile = new QHBoxLayout;
+    lblExportFile = named<QLabel>("lblExportFile", QStringLiteral("Export File："), tsExport);
+    edExportFile = named<QLineEdit>("edExportFile", tsExport);
+    edExportFile->setReadOnly(true);
+    btnExportPath = named<QPushButton>("btnExportPath", QStringLiteral("Default"), tsExport);
+    btnExportFile = named<QPushButton>("btnExportFile", QStringLiteral("..."), tsExport);
+    exportFile->addWidget(lblExportFile);
+    exportFile->addWidget(edExportFile, 1);
+    exportFile->addWidget(btnExportPath);
+    exportFile->addWidget(btnExportFile);
+    exportPage->addLayout(exportFile);
+    auto *exportButtons = new QHBoxLayout;
+    btnExport = named<QPushButton>("btnExport", QStringLiteral("Export"), tsExport);
+    btnExportClose = named<QPushButton>("btnExportClose", QStringLiteral("Close"), tsExport);
+    exportButtons->addStretch();
+    exportButtons->addWidget(btnExport);
+    exportButtons->addWidget(btnExportClose);
+    exportPage->addLayout(exportButtons);
+
+    // Import page.
+    auto *importPage = new QVBoxLayout(tsImport);
+    gbCondition = named<QGroupBox>("gbCondition", QStringLiteral("Condition"), tsImport);
+    auto *condition = new QHBoxLayout(gbCondition);
+    chkHolderCover = named<QCheckBox>("chkHolderCover", QStringLiteral("HolderCover"), gbCondition);
+    lblSpaceChar = named<QLabel>("lblSpaceChar", QStringLiteral("SpaceChar:"), gbCondition);
+    cbxSpaceChar = named<QComboBox>("cbxSpaceChar", gbCondition);
+    cbxSpaceChar->addItems({QStringLiteral(","), QStringLiteral(";"), QStringLiteral(":")});
+    condition->addWidget(chkHolderCover);
+    condition->addStretch();
+    condition->addWidget(lblSpaceChar);
+    condition->addWidget(cbxSpaceChar);
+    importPage->addWidget(gbCondition);
+    m_importFormatSlot = new QVBoxLayout;
+    importPage->addLayout(m_importFormatSlot, 1);
+    pbImportProcess = progressBar("pbImportProcess", tsImport);
+    importPage->addWidget(pbImportProcess);
+    auto *importFile = new QHBoxLayout;
+    lblImportFile = named<QLabel>("lblImportFile", QStringLiteral("Export File："), tsImport);
+    edImportFile = named<QLineEdit>("edImportFile", tsImport);
+    edImportFile->setReadOnly(true);
+    btnImportFile = named<QPushButton>("btnImportFile", QStringLiteral("..."), tsImport);
+    importFile->addWidget(lblImportFile);
+    importFile->addWidget(edImportFile, 1);
+    importFile->addWidget(btnImportFile);
+    importPage->addLayout(importFile);
+    auto *importButtons = new QHBoxLayout;
+    btnImport = named<QPushButton>("btnImport", QStringLiteral("Import"), tsImport);
+    btnImportClose = named<QPushButton>("btnImportClose", QStringLiteral("Close"), tsImport);
+    importButtons->addStretch();
+    importButtons->addWidget(btnImport);
+    importButtons->addWidget(btnImportClose);
+    importPage->addLayout(importButtons);
+
+    gbFormat = new FormatPanel(tsExport);
+    m_exportFormatSlot->addWidget(gbFormat);
+
+    tmrTime = named<QTimer>("tmrTime", this);
+    tmrTime->setInterval(500);
+    tmrTime->setSingleShot(true);
+}
+
+} // namespace zq::forms

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace zq::transfer {
+
+/// Writes the lines of a holder text file: UTF-8 without a byte-order mark, each line ended
+/// by carriage return and line feed. The file appears under its name only on `commit()`.
+class TextLineWriter
+{
+public:
+    explicit TextLineWriter(const QString &path);
+    bool open();
+    bool writeLine(const QString &line);
+    /// Moves the written file into place; false (and nothing in place) when any write failed.
+    bool commit();
+    QString errorString() const { return m_file.errorString(); }
+
+private:
+    QSaveFile m_file;
+    QByteArray m_buffer;
+};
+
+/// Reads a holder text file line by line with bounded memory. Lines end at carriage return,
+/// line feed or both. A file that is valid UTF-8 is read as UTF-8 (an initial byte-order
+/// mark dropped); any other is read as Big5 (code page 950), and a line that is not valid
+/// Big5 either is skipped rather than stored with replacement characters.
+class TextLineReader
+{
+public:
+    enum class Encoding { Utf8, Big5 };
+    /// Longer lines cannot hold a holder (every column is far shorter); they are skipped.
+    static constexpr qsizetype MaxLineBytes = 64 * 1024;
+
+    explicit TextLineReader(const QString &path);
+    ~TextLineReader();
+
+    /// Opens the file and finds its encoding; false when it cannot be read.
+    bool open();
+    Encoding encoding() const { return m_encoding; }
+    qint64 size() const { return m_size; }
+    /// Bytes consumed so far (for progress).
+    qint64 position() const { return m_position; }
+    /// Lines skipped because they were too long or could not be decoded.
+    int skippedLines() const { return m_skipped; }
+
+    /// Calls `line` for each line in file order until it returns false or the file ends.
+    /// False when reading failed part way (the lines before were delivered).
+    bool forEachLine(const std::function<bool(const QString &line)> &line);
+    QString errorString() const { return m_error; }
+
+private:
+    bool detectEncoding();
+    bool decode(const QByteArray &bytes, QString &text);
+    QString m_path;
+    QString m_error;
+    Encoding m_encoding = Encoding::Utf8;
+    qint64 m_size = 0;
+    qint64 m_position = 0;
+    int m_skipped = 0;
+    struct Big5;
+    std::unique_ptr<Big5> m_big5;
+};
+
+} // namespace zq::transfer

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace zq::platform {
+
+/// Writes an Office Open XML workbook with one worksheet, cell by cell, all values as text.
+///
+/// The calls follow the order create, first sheet, cells, save as, close. Rows are kept in
+/// memory one at a time, so the cells go in row order: a cell for a row above the one being
+/// written is refused (`setCell` false) rather than dropped. Every failure leaves its
+/// reason in `errorText()`; nothing appears at the save path unless the whole workbook was
+/// written.
+class WorkbookWriter
+{
+public:
+    WorkbookWriter();
+    ~WorkbookWriter();
+    WorkbookWriter(const WorkbookWriter &) = delete;
+    WorkbookWriter &operator=(const WorkbookWriter &) = delete;
+
+    bool create();
+    bool selectFirstSheet();
+    /// `address` in "A1" form.
+    bool setCell(const QString &address, const QString &text);
+    /// 0-based row and column.
+    bool setCell(int row, int column, const QString &text);
+    /// Writes the workbook to `path` (replacing a file there) and closes it.
+    bool saveAs(const QString &path);
+    /// Drops an unsaved workbook.
+    void close();
+
+    QString errorText() const { return m_error; }
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+    QString m_error;
+};
+
+} // namespace zq::platform

@@ -1,0 +1,145 @@
+// The holder report window: department list and report rows by the supervisor rule, the
+// one-department scope and the output right.
+#include "FormTest.h"
+#include "LabelSite.h"
+#include "PrintStatements.h"
+#include "TfrmHolderReport.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPushButton>
+#include <QRadioButton>
+
+using namespace zq::forms;
+using zq::module::WindowKind;
+using zq::test::columnOf;
+
+class HolderReportTest : public zq::test::FormTest
+{
+protected:
+    TfrmHolderReport *openReport(const QString &user, int rights = 127)
+    {
+        exec(zq::test::labelSiteStatements());
+        d.loginUser = user;
+        return open<TfrmHolderReport>(WindowKind::HolderReport, rights);
+    }
+    static QStringList items(QComboBox *c)
+    {
+        QStringList list;
+        for (int i = 0; i < c->count(); ++i)
+            list << c->itemText(i);
+        return list;
+    }
+    /// The holders of the report last handed to ShowReport.
+    QStringList reported()
+    {
+        const auto calls = d.callsNamed("ShowReport");
+        if (calls.isEmpty())
+            return {"<no report>"};
+        EXPECT_EQ(calls.last().args.value(0), "HolderData.frf");
+        return columnOf(db(), calls.last().args.value(1));
+    }
+};
+
+TEST_P(HolderReportTest, SupervisorListsEveryRightsRowButNotDepartmentsWithoutOne)
+{
+    ZQ_FORM_DB();
+    auto *w = openReport("admin");
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->isSupervisor());
+    // D1 has two rights rows; D4 has none.
+    EXPECT_EQ(items(w->edDepartment), (QStringList{"Head", "Head", "Sales", "Lab"}));
+    EXPECT_EQ(w->edDepartment->currentIndex(), 0);
+    EXPECT_TRUE(w->rbAll->isChecked());
+    EXPECT_TRUE(w->btnView->isEnabled());
+
+    w->btnView->click();
+    // Inner joins drop H5 (title), H6 (department), H8 (type); the report keeps
+    // non-punch-card holders and does not need card pictures; H1 once per rights row.
+    EXPECT_EQ(reported(), (QStringList{"H1", "H1", "H2", "H3", "H4", "H7"}));
+    EXPECT_EQ(d.callsNamed("SelectReportLanguage").value(0).args, QStringList{"ZQBasic"});
+    EXPECT_TRUE(d.sounds().contains("Ok"));
+    EXPECT_TRUE(w->isVisible()); // stays open for further reports
+
+    w->rbDepartment->setChecked(true);
+    w->edDepartment->setCurrentIndex(3);
+    w->btnView->click();
+    EXPECT_EQ(reported(), (QStringList{"H4", "H7"}));
+}
+
+TEST_P(HolderReportTest, OperatorSeesOnlyHisDepartmentsInBothScopes)
+{
+    ZQ_FORM_DB();
+    auto *w = openReport("op");
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->isSupervisor());
+    EXPECT_EQ(items(w->edDepartment), (QStringList{"Sales", "Lab"}));
+    w->btnView->click();
+    EXPECT_EQ(reported(), (QStringList{"H2", "H3", "H4", "H7"}));
+
+    w->rbDepartment->setChecked(true);
+    w->edDepartment->setCurrentIndex(0);
+    w->btnView->click();
+    EXPECT_EQ(reported(), (QStringList{"H2", "H3"}));
+
+    // A department outside his rights is not found by name: no report at all.
+    const int before = d.count("ShowReport");
+    w->edDepartment->addItem("Head");
+    w->edDepartment->setCurrentIndex(2);
+    w->btnView->click();
+    EXPECT_EQ(d.count("ShowReport"), before);
+}
+
+TEST_P(HolderReportTest, WithoutTheOutputBitNothingCanBeReported)
+{
+    ZQ_FORM_DB();
+    auto *w = openReport("admin", 127 & ~0x40);
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->btnView->isEnabled());
+    w->btnViewClick();
+    EXPECT_EQ(d.count("ShowReport"), 0);
+}
+
+TEST_P(HolderReportTest, UserWithoutUserDataRowIsNoSupervisorAndQuotesStayInside)
+{
+    ZQ_FORM_DB();
+    exec({"INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('o''k', 'D3')"});
+    auto *w = openReport("o'k");
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->isSupervisor());
+    EXPECT_EQ(items(w->edDepartment), QStringList{"Lab"});
+    w->btnView->click();
+    EXPECT_EQ(reported(), (QStringList{"H4", "H7"}));
+}
+
+TEST_P(HolderReportTest, ClosingClearsTheOpenFlag)
+{
+    ZQ_FORM_DB();
+    auto *w = openReport("admin");
+    ASSERT_TRUE(w);
+    EXPECT_EQ(zq::module::state().flags[int(WindowKind::HolderReport)], 1);
+    w->btnClose->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(zq::module::state().flags[int(WindowKind::HolderReport)], 0);
+    EXPECT_TRUE(d.sounds().contains("Close"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, HolderReportTest,
+                         testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
+                         zq::test::engineName);
+
+TEST(HolderReportStatements, PiecesAsTheReportEngineGetsThem)
+{
+    using namespace zq::forms::print;
+    EXPECT_EQ(userStatement("a'b"), " Select * From UserData WHERE UserID = 'a''b' ");
+    const QString sup = holderReport("", true, "u");
+    EXPECT_FALSE(sup.contains("T5.UserID"));
+    EXPECT_TRUE(sup.endsWith(" AND T5.DepartmentNo = T1.DepartmentNo   ORDER BY "
+                             "T1.DepartmentNo,T1.HolderNo,T1.HolderName       "));
+    EXPECT_TRUE(holderReport("D'1", false, "u")
+                    .contains("    AND T1.DepartmentNo = 'D''1'     AND T1.TitleNo = T3.TitleNo"));
+    EXPECT_TRUE(holderReport("", false, "u").contains(" AND T5.UserID = 'u'           ORDER BY"));
+    EXPECT_TRUE(reportDepartmentList(false, "u")
+                    .endsWith("    AND T2.UserID = 'u'            ORDER BY T1.DepartmentNo"));
+}
