@@ -20,16 +20,16 @@
 namespace {
 
 constexpr int kHolders = 100000;
-const char *const kHolderList =
-    " SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* "
-    "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           "
-    "        DepartmentData T2,HolderData T1                 "
-    "  WHERE T1.DepartmentNo = T2.DepartmentNo               "
-    "    AND T1.TitleNo = T3.TitleNo                         "
-    "    AND T1.TypeNo  = T4.TypeNo                          "
-    " AND T5.DepartmentNo = T1.DepartmentNo  "
-    " AND T5.UserID = 'admin'          "
-    " ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ";
+const char *const kHolderList
+    = " SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* "
+      "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           "
+      "        DepartmentData T2,HolderData T1                 "
+      "  WHERE T1.DepartmentNo = T2.DepartmentNo               "
+      "    AND T1.TitleNo = T3.TitleNo                         "
+      "    AND T1.TypeNo  = T4.TypeNo                          "
+      " AND T5.DepartmentNo = T1.DepartmentNo  "
+      " AND T5.UserID = 'admin'          "
+      " ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ";
 
 double peakMegabytes()
 {
@@ -37,7 +37,8 @@ double peakMegabytes()
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     const QString text = QString::fromLatin1(status.readAll());
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(text);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
+                                          .match(text);
     return m.hasMatch() ? m.captured(1).toDouble() / 1024.0 : 0;
 }
 
@@ -60,7 +61,7 @@ Site &site()
             std::fprintf(stderr, "site generation failed: %s\n", qPrintable(error));
         void *library = dlopen(ZQ_LIB_UTILITY, RTLD_NOW | RTLD_LOCAL);
         auto init = library ? reinterpret_cast<int32_t (*)(const ZQSuiteContext *)>(
-                                  dlsym(library, "ZQSuiteInit"))
+                        dlsym(library, "ZQSuiteInit"))
                             : nullptr;
         result->showReport = library ? reinterpret_cast<ShowReportFn>(dlsym(library, "ShowReport"))
                                      : nullptr;

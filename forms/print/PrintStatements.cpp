@@ -62,14 +62,16 @@ QString holderReport(const QString &departmentNo, bool supervisor, const QString
     QString sql;
     if (departmentNo.isEmpty()) {
         sql = QStringLiteral(" SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* ")
-              + QStringLiteral("   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           ")
+              + QStringLiteral(
+                  "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           ")
               + QStringLiteral("        DepartmentData T2,HolderData T1                 ")
               + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo               ")
               + QStringLiteral("    AND T1.TitleNo = T3.TitleNo                         ")
               + QStringLiteral("    AND T1.TypeNo  = T4.TypeNo                          ");
     } else {
         sql = QStringLiteral(" SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.*   ")
-              + QStringLiteral("   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,             ")
+              + QStringLiteral(
+                  "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,             ")
               + QStringLiteral("        DepartmentData T2,HolderData T1                   ")
               + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo                 ")
               + QStringLiteral("    AND T1.DepartmentNo = ") + Connection::quoted(departmentNo)
@@ -82,7 +84,9 @@ QString holderReport(const QString &departmentNo, bool supervisor, const QString
            + QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ");
 }
 
-LabelJob labelJob(bool vertical, bool useBatch, const QString &batchList,
+LabelJob labelJob(bool vertical,
+                  bool useBatch,
+                  const QString &batchList,
                   const QString &departmentFilter)
 {
     // The vertical pieces carry leading blanks and the horizontal ones none; the base
@@ -92,14 +96,15 @@ LabelJob labelJob(bool vertical, bool useBatch, const QString &batchList,
     const QString lead1 = vertical ? QStringLiteral(" ") : QString();
     QString sql = labelBase(vertical);
     if (useBatch && !batchList.isEmpty())
-        sql += lead2 + QStringLiteral("AND HolderData.HolderNo IN ") + batchList + QStringLiteral(" ")
-               + kOrder;
+        sql += lead2 + QStringLiteral("AND HolderData.HolderNo IN ") + batchList
+               + QStringLiteral(" ") + kOrder;
     else if (departmentFilter.isEmpty())
         sql += lead1 + kOrder;
     else
         sql += lead3 + QStringLiteral("AND HolderData.DepartmentNo = ")
                + Connection::quoted(departmentFilter) + QStringLiteral(" ") + lead1 + kOrder;
-    return {vertical ? QStringLiteral("HolderCardLabelV.frf") : QStringLiteral("HolderCardLabelH.frf"),
+    return {vertical ? QStringLiteral("HolderCardLabelV.frf")
+                     : QStringLiteral("HolderCardLabelH.frf"),
             sql};
 }
 

@@ -24,7 +24,9 @@ struct LabelJob
 /// Labels of the punch-card holders in `batchList` when `useBatch` and the list is not
 /// empty, else of `departmentFilter` ("" = every department). `batchList` must already be
 /// a well-formed value list (see isWellFormedBatch).
-LabelJob labelJob(bool vertical, bool useBatch, const QString &batchList,
+LabelJob labelJob(bool vertical,
+                  bool useBatch,
+                  const QString &batchList,
                   const QString &departmentFilter);
 
 } // namespace zq::forms::print

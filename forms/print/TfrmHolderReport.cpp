@@ -74,7 +74,9 @@ TfrmHolderReport::TfrmHolderReport(int rights, QWidget *parent)
     connect(btnView, &QPushButton::clicked, this, &TfrmHolderReport::btnViewClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmHolderReport::btnCloseClick);
     // Picking a department means a one-department report.
-    connect(edDepartment, &QComboBox::activated, rbDepartment, [this] { rbDepartment->setChecked(true); });
+    connect(edDepartment, &QComboBox::activated, rbDepartment, [this] {
+        rbDepartment->setChecked(true);
+    });
     formCreate(rights);
 }
 
@@ -93,10 +95,12 @@ void TfrmHolderReport::formCreate(int rights)
         } catch (...) {
         }
     }
-    if (zq::data::RunQuery(adqDepartment, print::reportDepartmentList(m_supervisor, user), 0) == 1) {
+    if (zq::data::RunQuery(adqDepartment, print::reportDepartmentList(m_supervisor, user), 0)
+        == 1) {
         try {
             for (adqDepartment->first(); !adqDepartment->eof(); adqDepartment->next())
-                edDepartment->addItem(adqDepartment->text(QStringLiteral("DepartmentName")).trimmed());
+                edDepartment->addItem(
+                    adqDepartment->text(QStringLiteral("DepartmentName")).trimmed());
         } catch (...) {
         }
     }
@@ -137,8 +141,8 @@ void TfrmHolderReport::btnViewClick()
         if (zq::data::RunQuery(adqDepartment, print::reportDepartmentLookup(m_supervisor, user), 0)
             == 1) {
             try {
-                found = zq::data::LocateRecord(adqDepartment, QStringLiteral("DepartmentName"),
-                                               department);
+                found = zq::data::LocateRecord(
+                    adqDepartment, QStringLiteral("DepartmentName"), department);
                 // The names are trimmed in the list; a stored name with blanks still matches.
                 for (int row = 0; !found && row < adqDepartment->recordCount(); ++row) {
                     adqDepartment->moveTo(row);

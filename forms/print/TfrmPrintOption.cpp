@@ -97,11 +97,13 @@ TfrmPrintOption::TfrmPrintOption(QWidget *parent)
     Image2->setPixmap(cardPreview(false));
     for (QLabel *image : {Image1, Image2})
         image->setAlignment(Qt::AlignCenter);
+    for (QLabel *size : {labV, labH})
+        size->setWordWrap(true);
     btnPrintLabel->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
     btnExit->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
 
     auto *cards = new QGridLayout;
-    cards->setHorizontalSpacing(14);
+    cards->setHorizontalSpacing(10);
     cards->setVerticalSpacing(4);
     cards->addWidget(Image1, 0, 0, 2, 1);
     cards->addWidget(rabV, 0, 1, Qt::AlignBottom);

@@ -15,8 +15,8 @@ const QString kHolders = QStringLiteral(
 
 QString rightsStatement(const QString &userId)
 {
-    return QStringLiteral("SELECT * FROM UserRightDept WHERE UserID = ") + Connection::quoted(userId)
-           + QStringLiteral(" ORDER BY DepartmentNo");
+    return QStringLiteral("SELECT * FROM UserRightDept WHERE UserID = ")
+           + Connection::quoted(userId) + QStringLiteral(" ORDER BY DepartmentNo");
 }
 
 QString valueList(const QStringList &numbers)
@@ -32,8 +32,8 @@ QString valueList(const QStringList &numbers)
 
 QString departmentsIn(const QStringList &numbers)
 {
-    return QStringLiteral("SELECT * FROM DepartmentData WHERE DepartmentNo IN (") + valueList(numbers)
-           + QStringLiteral(") ORDER BY DepartmentNo");
+    return QStringLiteral("SELECT * FROM DepartmentData WHERE DepartmentNo IN (")
+           + valueList(numbers) + QStringLiteral(") ORDER BY DepartmentNo");
 }
 
 QString holdersOfDepartment(const QString &departmentNo)
@@ -56,7 +56,8 @@ QString holdersOfSelected(const QStringList &departments)
     for (const QString &number : departments)
         list += Connection::quoted(number) + QLatin1Char(',');
     list += QStringLiteral("'')");
-    return QStringLiteral("SELECT * FROM HolderData WHERE PunchCard = 1 AND DepartmentNo IN ") + list;
+    return QStringLiteral("SELECT * FROM HolderData WHERE PunchCard = 1 AND DepartmentNo IN ")
+           + list;
 }
 
 } // namespace zq::forms::batch

@@ -82,7 +82,8 @@ void TfrmBatchShow::buildLayout()
         tree->setExpandsOnDoubleClick(false);
         tree->setIndentation(16);
     }
-    // The department tree never collapses.
+    // The department tree never collapses, so it needs no branch marks.
+    trvDepartment->setRootIsDecorated(false);
     connect(trvDepartment, &QTreeWidget::itemCollapsed, trvDepartment, &QTreeWidget::expandItem);
 
     dsHolder->setRecordset(adqHolder);
@@ -130,12 +131,17 @@ void TfrmBatchShow::buildLayout()
     setMinimumSize(600, 455);
     resize(600, 455);
 
-    connect(trvDepartment, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem *item) { trvDepartmentChange(item); });
-    connect(trvDepartment, &QTreeWidget::itemDoubleClicked, this,
+    connect(trvDepartment, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        trvDepartmentChange(item);
+    });
+    connect(trvDepartment,
+            &QTreeWidget::itemDoubleClicked,
+            this,
             &TfrmBatchShow::trvDepartmentDblClick);
     connect(dbgLeaveData, &QTableView::doubleClicked, this, &TfrmBatchShow::dbgLeaveDataDblClick);
-    connect(dbgLeaveData->horizontalHeader(), &QHeaderView::sectionClicked, this,
+    connect(dbgLeaveData->horizontalHeader(),
+            &QHeaderView::sectionClicked,
+            this,
             &TfrmBatchShow::dbgLeaveDataTitleClick);
     connect(trvSelect, &QTreeWidget::itemDoubleClicked, this, &TfrmBatchShow::trvSelectDblClick);
     connect(btnAdd, &QPushButton::clicked, this, &TfrmBatchShow::btnAddClick);
@@ -171,8 +177,8 @@ void TfrmBatchShow::formCreate()
     const QStringList rights = rightsDepartments();
     try {
         if (rights.isEmpty())
-            zq::data::OpenTableOrdered(adqDepartment, QStringLiteral("DepartmentData"),
-                                       QStringLiteral("DepartmentNo"));
+            zq::data::OpenTableOrdered(
+                adqDepartment, QStringLiteral("DepartmentData"), QStringLiteral("DepartmentNo"));
         else
             zq::data::OpenQueryText(adqDepartment, batch::departmentsIn(rights));
     } catch (...) {
@@ -181,19 +187,21 @@ void TfrmBatchShow::formCreate()
 
     m_departmentNumbers = QStringList{QString()};
     m_departmentNames = QStringList{QString()};
-    auto *root = new QTreeWidgetItem(trvDepartment,
-                                     QStringList{svc::GetMessageString(QStringLiteral("All Department"))});
+    auto *root = new QTreeWidgetItem(
+        trvDepartment, QStringList{svc::GetMessageString(QStringLiteral("All Department"))});
     root->setData(0, PositionRole, 0);
     root->setIcon(0, style()->standardIcon(QStyle::SP_DirHomeIcon));
     if (adqDepartment->isOpen()) {
         const int noColumn = adqDepartment->fieldIndex(QStringLiteral("DepartmentNo"));
         const int nameColumn = adqDepartment->fieldIndex(QStringLiteral("DepartmentName"));
         for (int row = 0; row < adqDepartment->recordCount(); ++row) {
-            const QString name = Recordset::textOf(adqDepartment->valueAt(row, nameColumn)).trimmed();
+            const QString name = Recordset::textOf(adqDepartment->valueAt(row, nameColumn))
+                                     .trimmed();
             auto *item = new QTreeWidgetItem(root, QStringList{name});
             item->setData(0, PositionRole, int(m_departmentNumbers.size()));
             item->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
-            m_departmentNumbers << Recordset::textOf(adqDepartment->valueAt(row, noColumn)).trimmed();
+            m_departmentNumbers
+                << Recordset::textOf(adqDepartment->valueAt(row, noColumn)).trimmed();
             m_departmentNames << name;
         }
     }
@@ -201,7 +209,8 @@ void TfrmBatchShow::formCreate()
     trvDepartment->expandAll();
 
     svc::SelectFormLanguage(this);
-    m_holderGroup = new QTreeWidgetItem(trvSelect, QStringList{svc::GetMessageString(QStringLiteral("Holder"))});
+    m_holderGroup = new QTreeWidgetItem(
+        trvSelect, QStringList{svc::GetMessageString(QStringLiteral("Holder"))});
     m_holderGroup->setIcon(0, style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     m_departmentGroup = new QTreeWidgetItem(
         trvSelect, QStringList{svc::GetMessageString(QStringLiteral("Department"))});
@@ -277,8 +286,8 @@ void TfrmBatchShow::trvDepartmentChange(QTreeWidgetItem *item)
     const int position = item->data(0, PositionRole).toInt();
     try {
         if (position > 0)
-            zq::data::OpenQueryText(adqHolder,
-                                    batch::holdersOfDepartment(m_departmentNumbers.value(position)));
+            zq::data::OpenQueryText(
+                adqHolder, batch::holdersOfDepartment(m_departmentNumbers.value(position)));
         else
             zq::data::OpenQueryText(adqHolder, batch::holdersOfAll(rightsDepartments()));
     } catch (...) {
@@ -417,8 +426,8 @@ void TfrmBatchShow::btnOkClick()
     intptr_t progress = 0;
     if (m_holders.size() > kQuietCount) {
         svc::SelectFormLanguage(this);
-        progress = svc::ShowProcessForm(0, int(m_holders.size()),
-                                        svc::GetMessageString(QStringLiteral("DataInitial")));
+        progress = svc::ShowProcessForm(
+            0, int(m_holders.size()), svc::GetMessageString(QStringLiteral("DataInitial")));
     }
     bool cancelled = false;
     QStringList numbers;
@@ -433,7 +442,8 @@ void TfrmBatchShow::btnOkClick()
         }
     }
     try {
-        batch::writeBatchList(batch::settingsFile(svc::GetProgramPath()), batch::batchText(numbers));
+        batch::writeBatchList(batch::settingsFile(svc::GetProgramPath()),
+                              batch::batchText(numbers));
     } catch (...) {
     }
     if (progress != 0 && !cancelled)

@@ -16,10 +16,10 @@ namespace zq::suite {
 
 namespace {
 
-constexpr double kHeaderHeight = 9;   // mm from the top margin to the header rule
-constexpr double kFooterHeight = 6;   // mm from the footer rule to the bottom margin
-constexpr double kPictureDpi = 300;   // pictures are scaled down to this before they go out
-constexpr int kBackgroundCache = 16;  // distinct card backgrounds kept decoded
+constexpr double kHeaderHeight = 9;  // mm from the top margin to the header rule
+constexpr double kFooterHeight = 6;  // mm from the footer rule to the bottom margin
+constexpr double kPictureDpi = 300;  // pictures are scaled down to this before they go out
+constexpr int kBackgroundCache = 16; // distinct card backgrounds kept decoded
 constexpr qsizetype kLargestPicture = 16 * 1024 * 1024;
 
 const QColor kRule(0x60, 0x6a, 0x78);
@@ -224,7 +224,8 @@ private:
         QPainter &p = *m_canvas.painter();
         p.setFont(m_canvas.font(m_layout.fontSize + 5, true));
         p.setPen(Qt::black);
-        const QRectF header = m_canvas.toDevice(QRectF(c.left(), c.top(), c.width(), kHeaderHeight));
+        const QRectF header = m_canvas.toDevice(
+            QRectF(c.left(), c.top(), c.width(), kHeaderHeight));
         const QString title = m_headerLeft.render(nullptr, m_context);
         p.drawText(header, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, title);
         const double titleWidth = QFontMetricsF(p.font(), &m_device).horizontalAdvance(title);
@@ -261,7 +262,10 @@ struct BoundColumn
 // group column changes and again at the top of a page the group continues on. A row is one
 // line, so where a page ends follows from the rows and group changes alone; the counting
 // pass runs the same code without a painter.
-qint64 layOutList(Canvas &canvas, Pages &pages, const ReportTemplate &layout, ReportRows &rows,
+qint64 layOutList(Canvas &canvas,
+                  Pages &pages,
+                  const ReportTemplate &layout,
+                  ReportRows &rows,
                   const ReportTexts &texts)
 {
     const QRectF body = pages.body();
@@ -286,9 +290,9 @@ qint64 layOutList(Canvas &canvas, Pages &pages, const ReportTemplate &layout, Re
         columns.push_back(std::move(bound));
     }
     const int groupColumn = layout.groupBy.isEmpty() ? -1 : rows.indexOf(layout.groupBy);
-    const BoundText groupText(layout.groupText.isEmpty() ? QStringLiteral("{%1}").arg(layout.groupBy)
-                                                         : layout.groupText,
-                              &rows);
+    const BoundText groupText(
+        layout.groupText.isEmpty() ? QStringLiteral("{%1}").arg(layout.groupBy) : layout.groupText,
+        &rows);
     const bool painting = canvas.painter() != nullptr;
 
     double y = body.bottom();
@@ -305,11 +309,11 @@ qint64 layOutList(Canvas &canvas, Pages &pages, const ReportTemplate &layout, Re
             const QRectF heading(body.left(), y, left - body.left(), rowHeight + 1);
             canvas.fill(heading, kHeading);
             for (const BoundColumn &column : columns)
-                canvas.text(QRectF(column.left + padding, y, column.width - 2 * padding,
-                                   rowHeight + 1),
-                            column.caption,
-                            true,
-                            column.align);
+                canvas.text(
+                    QRectF(column.left + padding, y, column.width - 2 * padding, rowHeight + 1),
+                    column.caption,
+                    true,
+                    column.align);
             canvas.line({body.left(), y + rowHeight + 1}, {left, y + rowHeight + 1}, kRule, 0.25);
         }
         y += rowHeight + 1.5;
@@ -397,7 +401,8 @@ public:
                            body.top() + (body.height() - grid.height()) / 2);
         m_background = layout.background.isEmpty() ? -1 : rows.indexOf(layout.background);
         for (const CardItem &item : layout.items)
-            m_items.push_back(BoundItem{&item, BoundText(item.text, &rows), rows.indexOf(item.field)});
+            m_items.push_back(
+                BoundItem{&item, BoundText(item.text, &rows), rows.indexOf(item.field)});
     }
 
     int perPage() const { return m_columns * m_lines; }
@@ -506,7 +511,10 @@ private:
     }
 
     // Names differ much in length: a long one is set smaller before it is cut short.
-    void fitText(const QRectF &box, const QString &text, const CardItem &item, Qt::Alignment align) const
+    void fitText(const QRectF &box,
+                 const QString &text,
+                 const CardItem &item,
+                 Qt::Alignment align) const
     {
         if (text.isEmpty())
             return;
@@ -537,7 +545,10 @@ private:
     QHash<size_t, QImage> m_backgrounds;
 };
 
-qint64 layOutCards(Canvas &canvas, Pages &pages, const ReportTemplate &layout, ReportRows &rows,
+qint64 layOutCards(Canvas &canvas,
+                   Pages &pages,
+                   const ReportTemplate &layout,
+                   ReportRows &rows,
                    const ReportTexts &texts)
 {
     CardSheet sheet(canvas, pages, layout, rows);
@@ -557,11 +568,15 @@ qint64 layOutCards(Canvas &canvas, Pages &pages, const ReportTemplate &layout, R
     return count;
 }
 
-qint64 layOut(Canvas &canvas, Pages &pages, const ReportTemplate &layout, ReportRows &rows,
+qint64 layOut(Canvas &canvas,
+              Pages &pages,
+              const ReportTemplate &layout,
+              ReportRows &rows,
               const ReportTexts &texts)
 {
-    return layout.kind == ReportTemplate::Kind::List ? layOutList(canvas, pages, layout, rows, texts)
-                                                     : layOutCards(canvas, pages, layout, rows, texts);
+    return layout.kind == ReportTemplate::Kind::List
+               ? layOutList(canvas, pages, layout, rows, texts)
+               : layOutCards(canvas, pages, layout, rows, texts);
 }
 
 } // namespace

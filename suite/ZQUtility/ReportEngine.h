@@ -14,9 +14,9 @@ struct ReportTexts
 {
     std::function<QString(const QString &key)> language; ///< "{@Key}" of the templates
     QDateTime printedAt;
-    QString printedLabel = QStringLiteral("Printed %1");    ///< %1 = print date
-    QString pageLabel = QStringLiteral("Page %1 of %2");    ///< %1 = page, %2 = pages
-    QString pageNumberLabel = QStringLiteral("Page %1");   ///< without the page total
+    QString printedLabel = QStringLiteral("Printed %1"); ///< %1 = print date
+    QString pageLabel = QStringLiteral("Page %1 of %2"); ///< %1 = page, %2 = pages
+    QString pageNumberLabel = QStringLiteral("Page %1"); ///< without the page total
     QString emptyText = QStringLiteral("No rows");
 };
 

@@ -70,7 +70,8 @@ void saveAs(QWidget *parent, const ReportJob &job, const QString &label)
             result.ok = false;
     }
     if (!result.ok)
-        QMessageBox::warning(parent, label, result.error.isEmpty() ? file.errorString() : result.error);
+        QMessageBox::warning(
+            parent, label, result.error.isEmpty() ? file.errorString() : result.error);
 }
 
 } // namespace
@@ -85,11 +86,12 @@ void previewReport(const ReportJob &job, const QString &saveLabel)
     preview.printer()->setFullPage(true);
     preview.printer()->setPageLayout(job.layout.pageLayout());
     preview.printer()->setDocName(job.title);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&job](QPrinter *printer) {
-        const ReportResult result = renderReport(*printer, job.layout, job.rows, job.texts);
-        if (!result.ok)
-            qWarning("ShowReport: %s", qUtf8Printable(result.error));
-    });
+    QObject::connect(
+        &preview, &QPrintPreviewDialog::paintRequested, &preview, [&job](QPrinter *printer) {
+            const ReportResult result = renderReport(*printer, job.layout, job.rows, job.texts);
+            if (!result.ok)
+                qWarning("ShowReport: %s", qUtf8Printable(result.error));
+        });
     if (auto *tools = preview.findChild<QToolBar *>()) {
         tools->addSeparator();
         QAction *save = tools->addAction(saveLabel);

@@ -290,7 +290,8 @@ std::optional<ReportTemplate> parseReportTemplate(const QString &text, QString &
     for (const QString &raw : lines) {
         ++reader.line;
         const QString line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1Char(';')))
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))
+            || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             section = line.mid(1, line.size() - 2).trimmed().toLower();

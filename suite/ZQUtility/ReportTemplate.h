@@ -30,14 +30,14 @@ struct CardItem
     enum class Kind { Text, Picture, Box };
     Kind kind = Kind::Text;
     QRectF rect;
-    QString text;        ///< Text: what is printed; Picture: printed when there is no picture
-    QString field;       ///< Picture: the blob column
-    double size = 8;     ///< point size of the text
+    QString text;    ///< Text: what is printed; Picture: printed when there is no picture
+    QString field;   ///< Picture: the blob column
+    double size = 8; ///< point size of the text
     bool bold = false;
     TextAlign align = TextAlign::Left;
     QColor color = Qt::black;
-    QColor fill;         ///< invalid = nothing behind the item
-    QColor border;       ///< invalid = no frame
+    QColor fill;   ///< invalid = nothing behind the item
+    QColor border; ///< invalid = no frame
 };
 
 /// A report layout as read from a template file (the format is described in the README of

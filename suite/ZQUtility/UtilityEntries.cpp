@@ -134,7 +134,8 @@ ZQ_SERVICE_EXPORT void ShowReport(const char *templateFile, const char *statemen
         job.texts = reportTexts();
         job.rows = [connection, sql] { return std::make_unique<ReportRows>(*connection, sql); };
         const QString baseName = QFileInfo(fromC(templateFile)).completeBaseName();
-        job.title = BoundText(job.layout.title, nullptr).render(nullptr, {job.texts.language, {}, {}});
+        job.title = BoundText(job.layout.title, nullptr)
+                        .render(nullptr, {job.texts.language, {}, {}});
         if (job.title.isEmpty())
             job.title = baseName;
         if (!host().reportOutDir.isEmpty()) {

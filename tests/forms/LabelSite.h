@@ -19,8 +19,10 @@ inline QStringList labelSiteStatements()
         "INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D3', 'Lab')",
         "INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D4', 'Store')",
         "INSERT INTO OccupationTitle (TitleNo, TitleName) VALUES ('T1', 'Clerk')",
-        "INSERT INTO OccupationType (TypeNo, TypeName, PicNoV, PicNoH) VALUES ('Y1', 'Staff', 'P1', 'P2')",
-        "INSERT INTO OccupationType (TypeNo, TypeName, PicNoV, PicNoH) VALUES ('Y2', 'Guest', 'P9', 'P2')",
+        "INSERT INTO OccupationType (TypeNo, TypeName, PicNoV, PicNoH) VALUES ('Y1', 'Staff', "
+        "'P1', 'P2')",
+        "INSERT INTO OccupationType (TypeNo, TypeName, PicNoV, PicNoH) VALUES ('Y2', 'Guest', "
+        "'P9', 'P2')",
         "INSERT INTO CardPicture (PicNo, PicName) VALUES ('P1', 'Portrait')",
         "INSERT INTO CardPicture (PicNo, PicName) VALUES ('P2', 'Landscape')",
         "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('op', 'Operator', 0)",
@@ -31,10 +33,14 @@ inline QStringList labelSiteStatements()
         "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', 'D3')",
     };
     const QList<QStringList> holders{
-        {"H1", "Ann", "D1", "T1", "Y1", "1"},    {"H2", "O'Brien", "D2", "T1", "Y1", "1"},
-        {"H3", "Cleo", "D2", "T1", "Y1", "0"},   {"H4", "Dan", "D3", "T1", "Y1", "1"},
-        {"H5", "Eve", "D2", "T9", "Y1", "1"},    {"H6", "Finn", "DX", "T1", "Y1", "1"},
-        {"H7", "Gus", "D3", "T1", "Y2", "1"},    {"H8", "Hal", "D1", "T1", "Y9", "1"},
+        {"H1", "Ann", "D1", "T1", "Y1", "1"},
+        {"H2", "O'Brien", "D2", "T1", "Y1", "1"},
+        {"H3", "Cleo", "D2", "T1", "Y1", "0"},
+        {"H4", "Dan", "D3", "T1", "Y1", "1"},
+        {"H5", "Eve", "D2", "T9", "Y1", "1"},
+        {"H6", "Finn", "DX", "T1", "Y1", "1"},
+        {"H7", "Gus", "D3", "T1", "Y2", "1"},
+        {"H8", "Hal", "D1", "T1", "Y9", "1"},
     };
     for (const QStringList &h : holders)
         s << "INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo, "
@@ -45,7 +51,8 @@ inline QStringList labelSiteStatements()
 }
 
 /// The values of `column` over the rows of `statement`.
-inline QStringList columnOf(zq::data::Connection &db, const QString &statement,
+inline QStringList columnOf(zq::data::Connection &db,
+                            const QString &statement,
                             const QString &column = QStringLiteral("HolderNo"))
 {
     zq::data::Recordset rs;

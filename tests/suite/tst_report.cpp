@@ -26,15 +26,15 @@ using zq::test::SuiteLib;
 namespace {
 
 // The holder list as the holder report window asks for it, for a supervisor.
-const char *const kHolderList =
-    " SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* "
-    "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           "
-    "        DepartmentData T2,HolderData T1                 "
-    "  WHERE T1.DepartmentNo = T2.DepartmentNo               "
-    "    AND T1.TitleNo = T3.TitleNo                         "
-    "    AND T1.TypeNo  = T4.TypeNo                          "
-    " AND T5.DepartmentNo = T1.DepartmentNo  "
-    " ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ";
+const char *const kHolderList
+    = " SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* "
+      "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           "
+      "        DepartmentData T2,HolderData T1                 "
+      "  WHERE T1.DepartmentNo = T2.DepartmentNo               "
+      "    AND T1.TitleNo = T3.TitleNo                         "
+      "    AND T1.TypeNo  = T4.TypeNo                          "
+      " AND T5.DepartmentNo = T1.DepartmentNo  "
+      " ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ";
 
 QString labelStatement(const QString &side)
 {
@@ -42,7 +42,8 @@ QString labelStatement(const QString &side)
                "SELECT DepartmentData.DepartmentName,OccupationTitle.TitleName,"
                "OccupationType.TypeName,OccupationType.PicNo%1,HolderData.*,CardPicture.GBPhoto, "
                "CardPicture.PicNo FROM OccupationType ,OccupationTitle , DepartmentData ,"
-               "HolderData ,CardPicture WHERE HolderData.DepartmentNo = DepartmentData.DepartmentNo "
+               "HolderData ,CardPicture WHERE HolderData.DepartmentNo = "
+               "DepartmentData.DepartmentNo "
                "AND (HolderData.TitleNo = OccupationTitle.TitleNo AND OccupationType.PicNo%1 = "
                "CardPicture.PicNo) AND HolderData.TypeNo  = OccupationType.TypeNo AND "
                "HolderData.PunchCard = 1 ORDER BY HolderData.DepartmentNo,HolderData.HolderNo ")
@@ -124,10 +125,21 @@ protected:
             const QString name = i % 3 == 0 ? QStringLiteral("陳美玲%1").arg(i)
                                             : QStringLiteral("Holder O'Neil %1").arg(i);
             exec({insertRow("HolderData",
-                            {"HolderNo", "HolderName", "DepartmentNo", "TitleNo", "TypeNo",
-                             "PunchCard", "Email", "StartDate"},
-                            {number, name, i % 2 ? "D2" : "D1", i % 2 ? "T2" : "T1",
-                             i % 2 ? "Y2" : "Y1", 1, QStringLiteral("h%1@example.com").arg(i),
+                            {"HolderNo",
+                             "HolderName",
+                             "DepartmentNo",
+                             "TitleNo",
+                             "TypeNo",
+                             "PunchCard",
+                             "Email",
+                             "StartDate"},
+                            {number,
+                             name,
+                             i % 2 ? "D2" : "D1",
+                             i % 2 ? "T2" : "T1",
+                             i % 2 ? "Y2" : "Y1",
+                             1,
+                             QStringLiteral("h%1@example.com").arg(i),
                              "2024-03-01 00:00:00"})});
         }
     }
@@ -135,7 +147,8 @@ protected:
     void insertPicture(const QString &number, const QByteArray &data)
     {
         QSqlQuery q(m_db->connection().database());
-        ASSERT_TRUE(q.prepare("INSERT INTO CardPicture (PicNo, PicName, GBPhoto) VALUES (?, ?, ?)"));
+        ASSERT_TRUE(
+            q.prepare("INSERT INTO CardPicture (PicNo, PicName, GBPhoto) VALUES (?, ?, ?)"));
         q.addBindValue(number);
         q.addBindValue(number);
         q.addBindValue(data);
@@ -169,10 +182,12 @@ protected:
             return QString();
         QProcess process;
         process.start(m_pdftotext,
-                      {QStringLiteral("-layout"), QDir(host.path("out")).filePath(name),
+                      {QStringLiteral("-layout"),
+                       QDir(host.path("out")).filePath(name),
                        QStringLiteral("-")});
         process.waitForFinished(30000);
-        return QString::fromUtf8(process.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
+        return QString::fromUtf8(process.readAllStandardOutput())
+            .normalized(QString::NormalizationForm_KC);
     }
 
     bool canReadText() const { return !m_pdftotext.isEmpty(); }
@@ -185,11 +200,11 @@ private:
     QString m_pdftotext;
 };
 
-#define REQUIRE_PDFTOTEXT()                                                                        \
-    if (!canReadText()) {                                                                          \
-        if (zq::test::postgresRequired())                                                          \
-            FAIL() << "pdftotext (poppler-utils) is not installed";                               \
-        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";                             \
+#define REQUIRE_PDFTOTEXT() \
+    if (!canReadText()) { \
+        if (zq::test::postgresRequired()) \
+            FAIL() << "pdftotext (poppler-utils) is not installed"; \
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed"; \
     }
 
 TEST_P(ReportTest, HolderListKeepsEveryRowAcrossPagesGroupedByDepartment)
@@ -253,7 +268,8 @@ TEST_P(ReportTest, CardSheetsHoldNineCardsAPageInBothOrientations)
     for (const char *side : {"V", "H"}) {
         SCOPED_TRACE(side);
         const QString name = QStringLiteral("HolderCardLabel%1").arg(QLatin1String(side));
-        report(QString(name + ".frf").toUtf8().constData(), labelStatement(side).toUtf8().constData());
+        report(QString(name + ".frf").toUtf8().constData(),
+               labelStatement(side).toUtf8().constData());
         const QString file = name + QStringLiteral("-1.pdf");
         const QByteArray data = pdf(file);
         ASSERT_TRUE(data.startsWith("%PDF"));

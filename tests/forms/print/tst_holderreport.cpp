@@ -125,7 +125,8 @@ TEST_P(HolderReportTest, ClosingClearsTheOpenFlag)
     EXPECT_TRUE(d.sounds().contains("Close"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HolderReportTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         HolderReportTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
 

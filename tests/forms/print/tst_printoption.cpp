@@ -166,7 +166,8 @@ TEST_P(PrintOptionTest, CardLabelButtonOpensTheWindowModally)
     EXPECT_TRUE(d.callsNamed("SetupFormLanguage").last().args.value(0).contains("frmPrintOption"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, PrintOptionTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         PrintOptionTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
 
@@ -181,12 +182,15 @@ TEST(LabelStatements, BaseStatementsAndAppendedPieces)
     EXPECT_EQ(hz.size() - order.size(), 473);
     EXPECT_TRUE(v.contains("OccupationType.PicNoV = CardPicture.PicNo"));
     EXPECT_TRUE(hz.contains("OccupationType.PicNoH = CardPicture.PicNo"));
-    EXPECT_TRUE(labelJob(true, false, "", "D'1").statement.endsWith(
-        "PunchCard = 1    AND HolderData.DepartmentNo = 'D''1'  " + order));
-    EXPECT_TRUE(labelJob(false, false, "", "D1").statement.endsWith(
-        "PunchCard = 1 AND HolderData.DepartmentNo = 'D1' " + order));
-    EXPECT_TRUE(labelJob(true, true, "( 'a','')", "D1").statement.endsWith(
-        "PunchCard = 1   AND HolderData.HolderNo IN ( 'a','') " + order));
+    EXPECT_TRUE(
+        labelJob(true, false, "", "D'1")
+            .statement.endsWith("PunchCard = 1    AND HolderData.DepartmentNo = 'D''1'  " + order));
+    EXPECT_TRUE(
+        labelJob(false, false, "", "D1")
+            .statement.endsWith("PunchCard = 1 AND HolderData.DepartmentNo = 'D1' " + order));
+    EXPECT_TRUE(
+        labelJob(true, true, "( 'a','')", "D1")
+            .statement.endsWith("PunchCard = 1   AND HolderData.HolderNo IN ( 'a','') " + order));
     // A checked box with no list falls back to the filter.
     EXPECT_TRUE(labelJob(false, true, "", "D1").statement.contains("DepartmentNo = 'D1'"));
 }

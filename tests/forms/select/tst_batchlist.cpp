@@ -19,13 +19,25 @@ TEST(BatchText, StartsWithParenBlankAndEndsWithTheEmptyItem)
 
 TEST(BatchText, OnlyWellFormedValueListsAreAccepted)
 {
-    for (const char *good : {"( '')", "('')", "( 'H1','H2','')", "( 'H1' , 'H2' ,'')  ",
-                             "( 'it''s','')", "( ' ','')"})
+    for (const char *good :
+         {"( '')", "('')", "( 'H1','H2','')", "( 'H1' , 'H2' ,'')  ", "( 'it''s','')", "( ' ','')"})
         EXPECT_TRUE(isWellFormedBatch(QString::fromUtf8(good))) << good;
-    for (const char *bad :
-         {"", " ", "()", "( 'H1')", "( 'H1','')x", "( 'H1',''", "( 'H1' 'H2','')", "( 'H1',,'')",
-          "( 'H1','') OR 1=1 --", "( 'H1',''); DROP TABLE HolderData; --", "( H1,'')",
-          "( 'H1,'')", "'H1',''", "( 'H1','');", "(( 'H1',''))", "( 'H1','' )) OR (1=1"})
+    for (const char *bad : {"",
+                            " ",
+                            "()",
+                            "( 'H1')",
+                            "( 'H1','')x",
+                            "( 'H1',''",
+                            "( 'H1' 'H2','')",
+                            "( 'H1',,'')",
+                            "( 'H1','') OR 1=1 --",
+                            "( 'H1',''); DROP TABLE HolderData; --",
+                            "( H1,'')",
+                            "( 'H1,'')",
+                            "'H1',''",
+                            "( 'H1','');",
+                            "(( 'H1',''))",
+                            "( 'H1','' )) OR (1=1"})
         EXPECT_FALSE(isWellFormedBatch(QString::fromUtf8(bad))) << bad;
 }
 
@@ -54,8 +66,13 @@ TEST(BatchFile, WritingKeepsEverythingElseOfTheFile)
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(f.readAll());
-    for (const char *kept : {"; suite settings", "[Main]", "; the site", "Site=North gate",
-                             "Printer=Label 1", "[Other]", "Key=Value with = sign"})
+    for (const char *kept : {"; suite settings",
+                             "[Main]",
+                             "; the site",
+                             "Site=North gate",
+                             "Printer=Label 1",
+                             "[Other]",
+                             "Key=Value with = sign"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(kept))) << kept << "\n" << text.toStdString();
     EXPECT_FALSE(text.contains("OLD"));
     EXPECT_EQ(text.count("BrowseHolder"), 1);

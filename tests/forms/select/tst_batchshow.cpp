@@ -232,7 +232,7 @@ TEST_P(BatchShowTest, ElevenHoldersShowTheProgressWindowTenDoNot)
     EXPECT_EQ(d.callsNamed("ShowProcessForm")[0].args, (QStringList{"0", "11", "DataInitial"}));
     EXPECT_EQ(d.count("IncProcessFormPosition"), 4);
     EXPECT_EQ(d.count("CloseProcessForm"), 0); // cancelled: the window is gone already
-    EXPECT_EQ(stored().count(','), 11);         // the list is built in full nonetheless
+    EXPECT_EQ(stored().count(','), 11);        // the list is built in full nonetheless
 }
 
 TEST_P(BatchShowTest, ProgressRunsToTheEndAndIsClosed)
@@ -299,6 +299,7 @@ TEST_P(BatchShowTest, SecondBatchButtonKeepsOneWindowAndSortTogglesDesc)
     EXPECT_EQ(w->holderListing()->sort(), "HolderNo DESC");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, BatchShowTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         BatchShowTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
