@@ -9,6 +9,7 @@
 // growth that the all-holders listing added to it.
 #include "Connection.h"
 #include "Exports.h"
+#include "Helpers.h"
 #include "HolderStatements.h"
 #include "ModuleState.h"
 #include "Recordset.h"
@@ -17,6 +18,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QFile>
 #include <QProcess>
 #include <QScrollBar>
@@ -30,6 +32,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 #include <dlfcn.h>
 
 namespace {
@@ -48,6 +51,23 @@ extern "C" __attribute__((visibility("default"))) const char *GetLoginUserID()
 extern "C" __attribute__((visibility("default"))) int32_t GetProgramRight(const char *)
 {
     return 127;
+}
+
+// Every question is answered Yes: the deletion asks twice.
+extern "C" __attribute__((visibility("default"))) int32_t ShowMessageBox(const char *,
+                                                                         const char *, int32_t)
+{
+    return 6;
+}
+
+namespace {
+int g_deviceCalls = 0;
+}
+
+// The device library is not part of the measurement: a call is counted and returns.
+extern "C" __attribute__((visibility("default"))) void DeviceCardDelete(int32_t, int32_t)
+{
+    ++g_deviceCalls;
 }
 
 extern "C" __attribute__((visibility("default"))) const char *GetProgramPath()
@@ -344,6 +364,172 @@ void ScrollAllHolders(benchmark::State &state)
     closeWindow(w);
 }
 
+// The listing's reload inside a save or a deletion: from the listing's close to its open
+// (the grid's reset included, as the window's model handles the same signal first).
+class ReloadClock
+{
+public:
+    explicit ReloadClock(zq::data::Recordset *listing)
+    {
+        QObject::connect(listing, &zq::data::Recordset::rowsReset, listing, [this, listing] {
+            if (!listing->isOpen())
+                m_closed = Clock::now();
+            else
+                m_last = std::chrono::duration<double>(Clock::now() - m_closed).count();
+        });
+    }
+    // The last reload's seconds, cleared for the next.
+    double take() { return std::exchange(m_last, 0.0); }
+
+private:
+    Clock::time_point m_closed = Clock::now();
+    double m_last = 0;
+};
+
+void reportReload(benchmark::State &state, double bare, double reload)
+{
+    state.counters["reload_ms"] = reload / double(state.iterations()) * 1000.0;
+    state.counters["reload_ratio"] = reload / bare;
+}
+
+// Fills the Data page of an added holder: department `department` (-1 for none), the first
+// title and type.
+void fillNewHolder(TfrmHolder *w, const QString &number, int department)
+{
+    w->btnAddClick();
+    w->edNo->setText(number);
+    w->edName->setText(QStringLiteral("bench ") + number);
+    w->cmbDepartment->setCurrentIndex(department < 0 ? -1 : department);
+    if (department < 0)
+        w->cmbDepartment->setEditText(QString());
+    w->cmbTitle->setCurrentIndex(0);
+    w->cmbType->setCurrentIndex(0);
+}
+
+// OK on a new holder: the duplicate test, the insert, the reload of the listing the filter
+// moves to and the move to the new row. `department` 0 reloads that department's 1,000
+// rows; -1 (a holder without a department) leaves the filter on every holder, so the save
+// reloads all 100,000. `bare_ms` is the reload statement alone.
+void SaveInsert(benchmark::State &state, int department)
+{
+    Connection *c = site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    ReloadClock clock(w->listing());
+    double reload = 0;
+    const QString reloadSql = st::reloadListing(
+        department < 0 ? QString() : zq::bench::departmentNo(department));
+    int k = 0;
+    double bare = 0, window = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        const QString number = QStringLiteral("BI%1-%2").arg(department + 1).arg(k++, 6, 10,
+                                                                                QLatin1Char('0'));
+        fillNewHolder(w, number, department);
+        clock.take();
+        bare += bareSeconds(c, {reloadSql});
+        const auto start = Clock::now();
+        w->btnOkClick();
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        reload += clock.take();
+        rows = w->listing()->recordCount();
+        if (w->isModified() || rows == 0)
+            state.SkipWithError("the insert did not complete");
+    }
+    report(state, bare, window, rows);
+    reportReload(state, bare, reload);
+    closeWindow(w);
+}
+
+// Edit + OK on a listed holder: the update in its transaction and the listing run again
+// (`moved` false: the filter is the holder's department) or moved from every holder to the
+// holder's department (`moved` true).
+void SaveUpdate(benchmark::State &state, bool moved)
+{
+    Connection *c = site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    ReloadClock clock(w->listing());
+    double reload = 0;
+    const QString department = zq::bench::departmentNo(1);
+    const QString reloadSql = st::reloadListing(department);
+    int k = 0;
+    double bare = 0, window = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        listDepartmentIndex(w, moved ? 0 : 2);
+        // Holders 1, 101, 201, ... belong to the second department.
+        const QString number = zq::bench::holderNo(1 + 100 * (k++ % 900));
+        zq::data::LocateRecord(w->listing(), QStringLiteral("HolderNo"), number);
+        QCoreApplication::processEvents();
+        w->btnEditClick();
+        clock.take();
+        w->edDescription->setText(QStringLiteral("edited %1").arg(k));
+        bare += bareSeconds(c, {reloadSql});
+        const auto start = Clock::now();
+        w->btnOkClick();
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        reload += clock.take();
+        rows = w->listing()->recordCount();
+        if (w->listing()->text(QStringLiteral("HolderNo")) != number
+            || w->listing()->text(QStringLiteral("DepartmentNo")).trimmed() != department)
+            state.SkipWithError("the update did not return to the holder");
+        w->btnEditClick();
+    }
+    report(state, bare, window, rows);
+    reportReload(state, bare, reload);
+    closeWindow(w);
+}
+
+// Delete with both questions answered Yes: each of the holder's 2 cards taken off the 20
+// enabled devices (40 device calls), then the card rows and the holder deleted in one
+// transaction and the department's listing run again. `bare_ms` is that listing alone.
+void DeleteHolder(benchmark::State &state)
+{
+    Connection *c = site();
+    TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    ReloadClock clock(w->listing());
+    double reload = 0;
+    const QString department = zq::bench::departmentNo(3);
+    const QString listing = st::filterListing(department, true, g_user);
+    listDepartmentIndex(w, 4);
+    int k = 0;
+    double bare = 0, window = 0;
+    int rows = 0, calls = 0;
+    for (auto _ : state) {
+        const QString number = zq::bench::holderNo(3 + 100 * k++);
+        zq::data::LocateRecord(w->listing(), QStringLiteral("HolderNo"), number);
+        QCoreApplication::processEvents();
+        clock.take();
+        if (w->listing()->text(QStringLiteral("HolderNo")) != number)
+            state.SkipWithError("the holder to delete is not listed");
+        bare += bareSeconds(c, {listing});
+        g_deviceCalls = 0;
+        const auto start = Clock::now();
+        w->btnDeleteClick();
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        window += t;
+        state.SetIterationTime(t);
+        reload += clock.take();
+        calls = g_deviceCalls;
+        rows = w->listing()->recordCount();
+        QSqlQuery left(c->database());
+        left.exec(QStringLiteral("SELECT COUNT(*) FROM CardData WHERE HolderNo = ")
+                  + Connection::quoted(number));
+        if (!left.next() || left.value(0).toInt() != 0)
+            state.SkipWithError("the holder's cards were not deleted");
+    }
+    report(state, bare, window, rows);
+    reportReload(state, bare, reload);
+    state.counters["device_calls"] = calls;
+    closeWindow(w);
+}
+
 long statusKiB(const char *key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -398,6 +584,23 @@ BENCHMARK_CAPTURE(RecordsetListing, first_department, false)
     ->Iterations(20);
 BENCHMARK(ExactSearchHit)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 BENCHMARK(LikeSearch)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK_CAPTURE(SaveInsert, department, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
+BENCHMARK_CAPTURE(SaveInsert, all_holders, -1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(SaveUpdate, same_department, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
+BENCHMARK_CAPTURE(SaveUpdate, moved_from_all, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+BENCHMARK(DeleteHolder)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 BENCHMARK(ScrollAllHolders)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 int main(int argc, char **argv)
