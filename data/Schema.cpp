@@ -11,12 +11,11 @@ using T = ColumnType;
 QList<TableDef> buildTables()
 {
     QList<TableDef> t;
-    t << TableDef{"OccupationTitle",
-                  {{"TitleNo", T::Text, 10, true},
-                   {"TitleName", T::Text, 20},
-                   {"Description", T::Text, 40}},
-                  {"TitleNo"},
-                  {}};
+    t << TableDef{
+        "OccupationTitle",
+        {{"TitleNo", T::Text, 10, true}, {"TitleName", T::Text, 20}, {"Description", T::Text, 40}},
+        {"TitleNo"},
+        {}};
     t << TableDef{"OccupationType",
                   {{"TypeNo", T::Text, 10, true},
                    {"TypeName", T::Text, 20},
@@ -40,34 +39,38 @@ QList<TableDef> buildTables()
                   {"PicNo"},
                   {}};
     t << TableDef{"HolderData",
-                  {{"HolderNo", T::Text, 20, true},  {"HolderName", T::Text, 40},
-                   {"ShowText", T::Text, 16},        {"Birthday", T::DateTime},
-                   {"DepartmentNo", T::Text, 10},    {"TitleNo", T::Text, 10},
-                   {"TypeNo", T::Text, 10},          {"Photo", T::Blob},
-                   {"Enabled", T::SmallInt},         {"PIN", T::Text, 10},
-                   {"PunchCard", T::SmallInt},       {"Definable1", T::Text, 20},
-                   {"Definable2", T::Text, 20},      {"Site", T::Text, 20},
-                   {"Area", T::Text, 20},            {"Email", T::Text, 40},
-                   {"StartDate", T::DateTime},       {"ExpiredDate", T::DateTime},
-                   {"SuperiorNo1", T::Text, 20},     {"SuperiorNo2", T::Text, 20},
-                   {"SuperiorNo3", T::Text, 20},     {"HolderPassword", T::Text, 20},
-                   {"AnnounceFlag", T::SmallInt},    {"LoginFlag", T::SmallInt},
-                   {"CheckMark", T::SmallInt},       {"Description", T::Text, 40},
-                   {"SequenceNo", T::Integer},       {"Deposit01", T::DateTime},
-                   {"Deposit02", T::DateTime},       {"Deposit03", T::DateTime},
+                  {{"HolderNo", T::Text, 20, true}, {"HolderName", T::Text, 40},
+                   {"ShowText", T::Text, 16},       {"Birthday", T::DateTime},
+                   {"DepartmentNo", T::Text, 10},   {"TitleNo", T::Text, 10},
+                   {"TypeNo", T::Text, 10},         {"Photo", T::Blob},
+                   {"Enabled", T::SmallInt},        {"PIN", T::Text, 10},
+                   {"PunchCard", T::SmallInt},      {"Definable1", T::Text, 20},
+                   {"Definable2", T::Text, 20},     {"Site", T::Text, 20},
+                   {"Area", T::Text, 20},           {"Email", T::Text, 40},
+                   {"StartDate", T::DateTime},      {"ExpiredDate", T::DateTime},
+                   {"SuperiorNo1", T::Text, 20},    {"SuperiorNo2", T::Text, 20},
+                   {"SuperiorNo3", T::Text, 20},    {"HolderPassword", T::Text, 20},
+                   {"AnnounceFlag", T::SmallInt},   {"LoginFlag", T::SmallInt},
+                   {"CheckMark", T::SmallInt},      {"Description", T::Text, 40},
+                   {"SequenceNo", T::Integer},      {"Deposit01", T::DateTime},
+                   {"Deposit02", T::DateTime},      {"Deposit03", T::DateTime},
                    {"Deposit04", T::Text, 50}},
                   {"HolderNo"},
                   {{"ix_HolderData_DepartmentNo", {"DepartmentNo"}},
                    {"ix_HolderData_TitleNo", {"TitleNo"}},
                    {"ix_HolderData_TypeNo", {"TypeNo"}},
                    {"ix_HolderData_SequenceNo", {"SequenceNo"}},
-                   {"ix_HolderData_HolderName", {"HolderName"}}}};
-    t << TableDef{"CardData",
-                  {{"CardNo", T::Numeric, 0, true},
-                   {"HolderNo", T::Text, 20},
-                   {"CardFlag", T::SmallInt}},
-                  {"CardNo"},
-                  {{"ix_CardData_HolderNo", {"HolderNo"}}}};
+                   {"ix_HolderData_HolderName", {"HolderName"}},
+                   // The holder window fills in missing birthdays and start dates each time
+                   // it opens; these stay empty on a tidy site, so the fix-up finds nothing
+                   // without reading the table, and writes of dated holders never touch them.
+                   {"ix_HolderData_NoBirthday", {"HolderNo"}, false, "Birthday IS NULL"},
+                   {"ix_HolderData_NoStartDate", {"HolderNo"}, false, "StartDate IS NULL"}}};
+    t << TableDef{
+        "CardData",
+        {{"CardNo", T::Numeric, 0, true}, {"HolderNo", T::Text, 20}, {"CardFlag", T::SmallInt}},
+        {"CardNo"},
+        {{"ix_CardData_HolderNo", {"HolderNo"}}}};
     t << TableDef{"DeviceUnit",
                   {{"DeviceNo", T::Numeric, 0, true},
                    {"DeviceName", T::Text, 40},
@@ -172,15 +175,20 @@ QStringList createStatements(const TableDef &table, Engine engine)
         parts << col;
     }
     if (!table.primaryKey.isEmpty())
-        parts << QStringLiteral("PRIMARY KEY (%1)").arg(table.primaryKey.join(QStringLiteral(", ")));
+        parts
+            << QStringLiteral("PRIMARY KEY (%1)").arg(table.primaryKey.join(QStringLiteral(", ")));
     QStringList result;
     result << QStringLiteral("CREATE TABLE %1 (%2)")
                   .arg(QString::fromLatin1(table.name), parts.join(QStringLiteral(", ")));
     for (const IndexDef &ix : table.indexes) {
-        result << QStringLiteral("CREATE %1INDEX %2 ON %3 (%4)")
-                      .arg(ix.unique ? QStringLiteral("UNIQUE ") : QString(),
-                           QString::fromLatin1(ix.name), QString::fromLatin1(table.name),
-                           ix.columns.join(QStringLiteral(", ")));
+        QString sql = QStringLiteral("CREATE %1INDEX %2 ON %3 (%4)")
+                          .arg(ix.unique ? QStringLiteral("UNIQUE ") : QString(),
+                               QString::fromLatin1(ix.name),
+                               QString::fromLatin1(table.name),
+                               ix.columns.join(QStringLiteral(", ")));
+        if (*ix.where)
+            sql += QStringLiteral(" WHERE ") + QString::fromLatin1(ix.where);
+        result << sql;
     }
     return result;
 }

@@ -26,6 +26,8 @@ struct IndexDef
     const char *name;
     QStringList columns;
     bool unique = false;
+    /// A partial index's condition ("" = every row).
+    const char *where = "";
 };
 
 struct TableDef

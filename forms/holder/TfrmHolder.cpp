@@ -608,9 +608,8 @@ void TfrmHolder::searchFor(const QString &number, const QString &name)
             if (at < 1) {
                 s.clear();
             } else {
+                // The department is listed once, below, before the move to the holder.
                 selectFilterIndex(int(at));
-                m_lock = true;
-                cmbDeptCloseUp();
                 found = true;
                 s = holderNo;
             }
