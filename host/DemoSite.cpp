@@ -33,8 +33,12 @@ QByteArray cardBackground(bool portrait, const QColor &color, const QString &tex
     g.setColorAt(1, color.darker(130));
     p.fillRect(image.rect(), g);
     p.setPen(Qt::white);
-    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 14, QFont::Bold));
-    p.drawText(image.rect().adjusted(8, 8, -8, -8), Qt::AlignTop | Qt::AlignHCenter, text);
+    // The card labels print the type's name in a band across the top of a portrait card,
+    // so the portrait artwork keeps its word at the foot.
+    p.setFont(QFont(QStringLiteral("DejaVu Sans"), portrait ? 9 : 14, QFont::Bold));
+    p.drawText(image.rect().adjusted(8, 4, -8, -4),
+               (portrait ? Qt::AlignBottom : Qt::AlignTop) | Qt::AlignHCenter,
+               text);
     return jpeg(image);
 }
 
@@ -85,40 +89,56 @@ bool createDemoSite(Connection &connection, QString &error)
     }
     try {
         Writer w{connection};
-        const QList<QStringList> departments{{"D01", "Head office", "Management and staff", ""},
-                                             {"D02", "Sales", "Sales and marketing", "D01"},
-                                             {"D03", "Engineering", "Research and development", "D01"},
-                                             {"D04", "Support", "Customer support", "D03"},
-                                             {"D05", "Warehouse", "Goods in and out", ""},
-                                             {"D06", "Night shift", "Warehouse night shift", "D05"}};
+        const QList<QStringList> departments{
+            {"D01", "Head office", "Management and staff", ""},
+            {"D02", "Sales", "Sales and marketing", "D01"},
+            {"D03", "Engineering", "Research and development", "D01"},
+            {"D04", "Support", "Customer support", "D03"},
+            {"D05", "Warehouse", "Goods in and out", ""},
+            {"D06", "Night shift", "Warehouse night shift", "D05"}};
         for (const QStringList &d : departments)
-            w.row("DepartmentData", {{"DepartmentNo", d[0]}, {"DepartmentName", d[1]},
-                                     {"Description", d[2]}, {"UnderNo", d[3]}});
-        const QList<QStringList> titles{{"T01", "Director"}, {"T02", "Manager"},
-                                        {"T03", "Engineer"}, {"T04", "Clerk"},
+            w.row("DepartmentData",
+                  {{"DepartmentNo", d[0]},
+                   {"DepartmentName", d[1]},
+                   {"Description", d[2]},
+                   {"UnderNo", d[3]}});
+        const QList<QStringList> titles{{"T01", "Director"},
+                                        {"T02", "Manager"},
+                                        {"T03", "Engineer"},
+                                        {"T04", "Clerk"},
                                         {"T05", "Technician"}};
         for (const QStringList &t : titles)
             w.row("OccupationTitle", {{"TitleNo", t[0]}, {"TitleName", t[1]}, {"Description", ""}});
-        w.row("CardPicture", {{"PicNo", "P01"}, {"PicName", "Staff portrait"},
-                              {"GBPhoto", cardBackground(true, QColor(30, 90, 160), "STAFF")},
-                              {"Description", "Blue staff card, portrait"}});
-        w.row("CardPicture", {{"PicNo", "P02"}, {"PicName", "Staff landscape"},
-                              {"GBPhoto", cardBackground(false, QColor(30, 90, 160), "STAFF")},
-                              {"Description", "Blue staff card, landscape"}});
-        w.row("CardPicture", {{"PicNo", "P03"}, {"PicName", "Visitor"},
-                              {"GBPhoto", cardBackground(true, QColor(190, 90, 30), "VISITOR")},
-                              {"Description", "Orange visitor card"}});
+        w.row("CardPicture",
+              {{"PicNo", "P01"},
+               {"PicName", "Staff portrait"},
+               {"GBPhoto", cardBackground(true, QColor(30, 90, 160), "STAFF")},
+               {"Description", "Blue staff card, portrait"}});
+        w.row("CardPicture",
+              {{"PicNo", "P02"},
+               {"PicName", "Staff landscape"},
+               {"GBPhoto", cardBackground(false, QColor(30, 90, 160), "STAFF")},
+               {"Description", "Blue staff card, landscape"}});
+        w.row("CardPicture",
+              {{"PicNo", "P03"},
+               {"PicName", "Visitor"},
+               {"GBPhoto", cardBackground(true, QColor(190, 90, 30), "VISITOR")},
+               {"Description", "Orange visitor card"}});
         const QList<QStringList> types{{"Y01", "Employee", "P01", "P02"},
                                        {"Y02", "Contractor", "P01", ""},
                                        {"Y03", "Visitor", "P03", ""}};
         for (const QStringList &t : types)
-            w.row("OccupationType", {{"TypeNo", t[0]}, {"TypeName", t[1]}, {"Description", ""},
-                                     {"PicNoV", t[2]}, {"PicNoH", t[3]}});
+            w.row("OccupationType",
+                  {{"TypeNo", t[0]},
+                   {"TypeName", t[1]},
+                   {"Description", ""},
+                   {"PicNoV", t[2]},
+                   {"PicNoH", t[3]}});
 
-        const QStringList given{"Anna", "Ben", "Chen", "Dora", "Emil", "Fang", "Greta", "Hugo",
-                                "Ines", "Jonas", "Kai", "Lena", "Mei", "Nils", "Olga", "Pablo",
-                                "Qing", "Rosa", "Sven", "Tara", "Ulla", "Victor", "Wen", "Xenia",
-                                "Yusuf"};
+        const QStringList given{"Anna",   "Ben",   "Chen",  "Dora", "Emil", "Fang", "Greta",
+                                "Hugo",   "Ines",  "Jonas", "Kai",  "Lena", "Mei",  "Nils",
+                                "Olga",   "Pablo", "Qing",  "Rosa", "Sven", "Tara", "Ulla",
+                                "Victor", "Wen",   "Xenia", "Yusuf"};
         const QStringList family{"Berg", "Lin", "Novak", "Okafor", "Weber"};
         const QStringList depts{"D01", "D02", "D03", "D04", "D05", "D06"};
         for (int i = 1; i <= 50; ++i) {
@@ -138,7 +158,7 @@ bool createDemoSite(Connection &connection, QString &error)
                    {"Photo", photo(i, first.left(1) + last.left(1))},
                    {"Enabled", 1},
                    {"PIN", QStringLiteral("%1").arg(1000 + i * 37 % 9000)},
-                   {"PunchCard", i % 3 == 0 ? 0 : 1},
+                   {"PunchCard", i % 4 == 0 ? 0 : 1},
                    {"Email", (first + QLatin1Char('.') + last).toLower() + "@example.com"},
                    {"StartDate", QDate(2024, 1 + i % 12, 1)},
                    {"ExpiredDate", expires ? QVariant(QDate(2027, 12, 31)) : QVariant()},
@@ -151,21 +171,27 @@ bool createDemoSite(Connection &connection, QString &error)
             if (i <= 44) {
                 w.row("CardData", {{"CardNo", 1000000 + i}, {"HolderNo", no}, {"CardFlag", 1}});
                 if (i % 10 == 0)
-                    w.row("CardData",
-                          {{"CardNo", 2000000 + i}, {"HolderNo", no}, {"CardFlag", 1}});
+                    w.row("CardData", {{"CardNo", 2000000 + i}, {"HolderNo", no}, {"CardFlag", 1}});
             }
         }
         for (int i = 1; i <= 4; ++i)
             w.row("CardData", {{"CardNo", 3000000 + i}, {"HolderNo", QVariant()}, {"CardFlag", 0}});
         for (int i = 1; i <= 5; ++i)
-            w.row("DeviceUnit", {{"DeviceNo", i},
-                                 {"DeviceName", QStringLiteral("Door %1").arg(i)},
-                                 {"DeviceEnabled", i == 5 ? 0 : 1}});
+            w.row("DeviceUnit",
+                  {{"DeviceNo", i},
+                   {"DeviceName", QStringLiteral("Door %1").arg(i)},
+                   {"DeviceEnabled", i == 5 ? 0 : 1}});
 
-        w.row("UserData", {{"UserID", "admin"}, {"UserName", "Administrator"},
-                           {"UserPassword", ""}, {"Supervisor", 1}});
-        w.row("UserData", {{"UserID", "operator"}, {"UserName", "Front desk"},
-                           {"UserPassword", ""}, {"Supervisor", 0}});
+        w.row("UserData",
+              {{"UserID", "admin"},
+               {"UserName", "Administrator"},
+               {"UserPassword", ""},
+               {"Supervisor", 1}});
+        w.row("UserData",
+              {{"UserID", "operator"},
+               {"UserName", "Front desk"},
+               {"UserPassword", ""},
+               {"Supervisor", 0}});
         for (const char *d : {"D02", "D04"})
             w.row("UserRightDept", {{"UserID", "operator"}, {"DepartmentNo", d}});
         // The operator may not delete holders, keep departments or import.

@@ -9,32 +9,41 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Host of the card-holder module"));
     p.addHelpOption();
-    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Site folder."),
-                                  QStringLiteral("DIR"));
-    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite site database."),
-                                QStringLiteral("FILE"));
+    const QCommandLineOption home(
+        QStringLiteral("home"), QStringLiteral("Site folder."), QStringLiteral("DIR"));
+    const QCommandLineOption db(
+        QStringLiteral("db"), QStringLiteral("SQLite site database."), QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
                                 QStringLiteral("PostgreSQL site database (libpq key=value)."),
                                 QStringLiteral("CONNINFO"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Logged-in user."),
-                                  QStringLiteral("ID"), QStringLiteral("admin"));
-    const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("en or zh_TW."),
-                                  QStringLiteral("LANG"), QStringLiteral("en"));
-    const QCommandLineOption open(QStringLiteral("open"),
-                                  QStringLiteral("Open a window at start (department, title, "
-                                                 "type, holder, report, transfer; picture = the card "
-                                                 "pictures, opened from the type window)."),
-                                  QStringLiteral("KIND"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("Logged-in user."),
+                                  QStringLiteral("ID"),
+                                  QStringLiteral("admin"));
+    const QCommandLineOption lang(QStringLiteral("lang"),
+                                  QStringLiteral("en or zh_TW."),
+                                  QStringLiteral("LANG"),
+                                  QStringLiteral("en"));
+    const QCommandLineOption open(
+        QStringLiteral("open"),
+        QStringLiteral("Open a window at start (department, title, "
+                       "type, holder, report, transfer; picture = the card "
+                       "pictures, opened from the type window)."),
+        QStringLiteral("KIND"));
     const QCommandLineOption reportDir(QStringLiteral("report-dir"),
                                        QStringLiteral("Write reports as PDF files here."),
                                        QStringLiteral("DIR"));
-    const QCommandLineOption shot(QStringLiteral("screenshot"),
-                                  QStringLiteral("Grab the main window into FILE.png and quit."),
-                                  QStringLiteral("FILE.png"));
-    const QCommandLineOption click(QStringLiteral("click"),
-                                   QStringLiteral("Click a button of the active window, by its "
-                                                  "object name (btnEdit, ...); for scripts."),
-                                   QStringLiteral("NAME"));
+    const QCommandLineOption shot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Grab the main window (or the modal window a click "
+                       "opened) into FILE.png and quit."),
+        QStringLiteral("FILE.png"));
+    const QCommandLineOption click(
+        QStringLiteral("click"),
+        QStringLiteral("Click a button of the active window, by its "
+                       "object name (btnEdit, btnLabel, ...; hidden ones "
+                       "too); for scripts."),
+        QStringLiteral("NAME"));
     p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot});
     if (!p.parse(arguments)) {
         error = p.errorText();
@@ -65,9 +74,12 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         error = QStringLiteral("--lang must be en or zh_TW");
         return false;
     }
-    static const QStringList kinds{QStringLiteral("department"), QStringLiteral("title"),
-                                   QStringLiteral("type"),       QStringLiteral("holder"),
-                                   QStringLiteral("report"),     QStringLiteral("transfer"),
+    static const QStringList kinds{QStringLiteral("department"),
+                                   QStringLiteral("title"),
+                                   QStringLiteral("type"),
+                                   QStringLiteral("holder"),
+                                   QStringLiteral("report"),
+                                   QStringLiteral("transfer"),
                                    QStringLiteral("picture")};
     for (const QString &k : p.values(open)) {
         if (!kinds.contains(k)) {

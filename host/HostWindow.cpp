@@ -59,8 +59,8 @@ HostWindow::HostWindow(const SuiteLoader &suite, QWidget *parent)
     windows->addSeparator();
     QAction *tile = windows->addAction(QStringLiteral("Tile"), m_mdi, &QMdiArea::tileSubWindows);
     tile->setObjectName(QStringLiteral("mnuTile"));
-    QAction *cascade =
-        windows->addAction(QStringLiteral("Cascade"), m_mdi, &QMdiArea::cascadeSubWindows);
+    QAction *cascade = windows->addAction(
+        QStringLiteral("Cascade"), m_mdi, &QMdiArea::cascadeSubWindows);
     cascade->setObjectName(QStringLiteral("mnuCascade"));
 
     if (auto setup = reinterpret_cast<SetupFormLanguageFn>(
@@ -97,13 +97,25 @@ bool HostWindow::openKind(const QString &kind)
 
 bool HostWindow::clickInActiveWindow(const QString &name)
 {
-    QMdiSubWindow *sub = m_mdi->activeSubWindow();
+    // A modal window in front takes the click, as it would take the user's.
+    QWidget *sub = QApplication::activeModalWidget();
+    if (!sub)
+        sub = m_mdi->activeSubWindow();
     if (!sub && !m_mdi->subWindowList().isEmpty())
         sub = m_mdi->subWindowList().last();
     auto *button = sub ? sub->findChild<QAbstractButton *>(name) : nullptr;
-    if (!button || !button->isEnabled())
+    if (!button)
         return false;
-    button->click();
+    // A tool bar keeps its hidden buttons disabled; scripts reach the windows behind the
+    // module's hidden buttons (card labels, batch setting) through their signal. A visible
+    // button is clicked only when the user could click it.
+    if (button->isHidden() || !button->isVisibleTo(sub)) {
+        QMetaObject::invokeMethod(button, "clicked", Q_ARG(bool, false));
+    } else {
+        if (!button->isEnabled())
+            return false;
+        button->click();
+    }
     QCoreApplication::processEvents();
     return true;
 }

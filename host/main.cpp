@@ -59,7 +59,8 @@ int main(int argc, char **argv)
                     + connection.errors().value(0).text);
     const bool fresh = !connection.hasTable(QStringLiteral("HolderData"));
     if (!zq::data::createSchema(connection))
-        return fail(QStringLiteral("cannot create the tables: ") + connection.errors().value(0).text);
+        return fail(QStringLiteral("cannot create the tables: ")
+                    + connection.errors().value(0).text);
     if (fresh && !createDemoSite(connection, error))
         return fail(QStringLiteral("cannot create the demo site: ") + error);
 
@@ -103,21 +104,35 @@ int main(int argc, char **argv)
     for (const QString &kind : std::as_const(options.open))
         if (window.openKind(kind))
             ++opened;
-    for (const QString &name : std::as_const(options.click))
-        window.clickInActiveWindow(name);
+    // Clicked from inside the event loop: a button that opens a modal window (the card
+    // labels) runs that window's loop, and the picture below is taken from there.
+    // Each click its own event, 300 ms apart, so that a click can reach a window the click
+    // before it opened.
+    const int clickGap = 300;
+    for (qsizetype i = 0; i < options.click.size(); ++i) {
+        const QString name = options.click.at(i);
+        QTimer::singleShot(
+            clickGap * int(i + 1), &window, [&window, name] { window.clickInActiveWindow(name); });
+    }
 
     if (!options.screenshot.isEmpty()) {
         const QString file = QFileInfo(options.screenshot).absoluteFilePath();
         int result = 1;
-        QTimer::singleShot(1200, &window, [&] {
+        QTimer::singleShot(clickGap * int(options.click.size()) + 1200, &window, [&] {
             QCoreApplication::processEvents();
-            if (window.grab().save(file))
+            QWidget *modal = QApplication::activeModalWidget();
+            if ((modal ? modal->grab() : window.grab()).save(file))
                 result = 0;
             else
                 std::fprintf(stderr, "zqhost: cannot write %s\n", qPrintable(file));
-            window.closeDocuments();
-            window.close();
-            app.quit();
+            if (modal)
+                modal->close();
+            // Once the modal window's loop has returned to the one that opened it.
+            QTimer::singleShot(100, &window, [&] {
+                window.closeDocuments();
+                window.close();
+                app.quit();
+            });
         });
         app.exec();
         return result;

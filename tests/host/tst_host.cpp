@@ -4,6 +4,8 @@
 #include "Recordset.h"
 #include "TestDatabase.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -43,15 +45,16 @@ int count(Connection &c, const QString &sql)
 } // namespace
 
 class HostTest : public testing::TestWithParam<Engine>
-{};
+{
+};
 
 TEST_P(HostTest, NewSiteGetsTheDemoAndTheWindowsOpen)
 {
     ZQ_OPEN_TEST_DB(db, GetParam(), false);
     QTemporaryDir home;
     const QString shot = home.filePath("shot.png");
-    QStringList args{"--home", home.path(), "--open", "title", "--open", "holder",
-                     "--screenshot", shot};
+    QStringList args{
+        "--home", home.path(), "--open", "title", "--open", "holder", "--screenshot", shot};
     if (GetParam() == Engine::PostgreSQL)
         args << "--pg" << db.conninfo();
     else
@@ -85,12 +88,51 @@ TEST(Host, BadOptionsAndAnUnusableDatabaseFailCleanly)
     EXPECT_EQ(runHost({"--home", home.path(), "--open", "nothing"}), 2);
     EXPECT_EQ(runHost({"--home", home.path(), "--lang", "fr"}), 2);
     QString out;
-    EXPECT_EQ(runHost({"--home", home.path(), "--db", "/nonexistent-folder/x/site.db",
-                       "--screenshot", home.filePath("s.png")},
+    EXPECT_EQ(runHost({"--home",
+                       home.path(),
+                       "--db",
+                       "/nonexistent-folder/x/site.db",
+                       "--screenshot",
+                       home.filePath("s.png")},
                       &out),
               1);
     EXPECT_TRUE(out.contains("cannot open the site database")) << out.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HostTest, testing::Values(Engine::SQLite, Engine::PostgreSQL),
+// Card labels as a script prints them: the holder window's hidden Card Label button opens the
+// modal print window, the next click reaches that window, and the labels of the first
+// department's punch-card holders land in the report folder.
+TEST(Host, ScriptedClicksReachTheModalCardLabelWindow)
+{
+    QTemporaryDir home;
+    const QString out = home.filePath("out");
+    const QString shot = home.filePath("labels.png");
+    QString log;
+    ASSERT_EQ(runHost({"--home",
+                       home.path(),
+                       "--report-dir",
+                       out,
+                       "--open",
+                       "holder",
+                       "--click",
+                       "btnLabel",
+                       "--click",
+                       "rabH",
+                       "--click",
+                       "btnPrintLabel",
+                       "--screenshot",
+                       shot},
+                      &log),
+              0)
+        << log.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"HolderCardLabelH-1.pdf"});
+    QFile pdf(QDir(out).filePath("HolderCardLabelH-1.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_GT(pdf.size(), 20000); // card pictures and photos, not the one-line empty page
+    EXPECT_FALSE(QImage(shot).isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         HostTest,
+                         testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          zq::test::engineName);

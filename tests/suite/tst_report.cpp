@@ -4,16 +4,22 @@
 #include "SuiteHost.h"
 #include "TestDatabase.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -338,6 +344,72 @@ TEST_P(ReportTest, NothingIsWrittenWithoutTemplateOrRows)
     QSqlQuery q(static_cast<Connection *>(host.connection)->database());
     ASSERT_TRUE(q.exec("SELECT COUNT(*) FROM HolderData") && q.next());
     EXPECT_EQ(q.value(0).toInt(), 2);
+}
+
+// Without an output folder the report opens in the print preview; its Save as PDF writes the
+// same document to the file the user names, adding the missing suffix.
+TEST_P(ReportTest, PreviewSavesThePdfTheUserNames)
+{
+    REQUIRE_PDFTOTEXT();
+    fillSite(3);
+    host.reportOutDir.clear();
+    ASSERT_TRUE(host.init());
+    const QString chosen = QDir(host.path("out")).filePath(QStringLiteral("saved list"));
+    QDir().mkpath(host.path("out"));
+    int step = 0;
+    bool previewed = false;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (step == 0 && modal->objectName() == QLatin1String("frmReportPreview")) {
+            previewed = true;
+            auto *save = modal->findChild<QAction *>(QStringLiteral("actSaveAsPdf"));
+            if (!save) {
+                modal->close();
+                return;
+            }
+            // Queued: the file dialog's own loop must not run inside this tick.
+            QMetaObject::invokeMethod(save, &QAction::trigger, Qt::QueuedConnection);
+            step = 1;
+        } else if (step == 1) {
+            // The dialog may still be filling in its proposed name: accept only once the
+            // chosen one has stuck.
+            if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+                if (dialog->selectedFiles().value(0) != chosen) {
+                    dialog->setDirectory(QFileInfo(chosen).path());
+                    // Typed, as a user would: selectFile() does not replace a proposed
+                    // name in a dialog that has been shown before.
+                    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                        name->setText(QFileInfo(chosen).fileName());
+                } else {
+                    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+                    step = 2;
+                }
+            }
+        } else if (step == 2 && modal->objectName() == QLatin1String("frmReportPreview")) {
+            modal->close();
+            step = 3;
+        }
+    });
+    timer.start();
+    QTimer guard;
+    guard.setSingleShot(false); // every modal window still open, one by one
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    guard.start(20000);
+    report("HolderData.frf", kHolderList);
+    timer.stop();
+
+    EXPECT_TRUE(previewed);
+    EXPECT_EQ(step, 3);
+    ASSERT_EQ(outputs(), QStringList({"saved list.pdf"}));
+    EXPECT_EQ(pdfPages(pdf("saved list.pdf")), 1);
+    EXPECT_TRUE(text("saved list.pdf").contains(QStringLiteral("H0001")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,
