@@ -33,6 +33,7 @@
 #include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -387,11 +388,44 @@ private:
     double m_last = 0;
 };
 
-void reportReload(benchmark::State &state, double bare, double reload)
+// One save or deletion per iteration: the bare listing statement run first, then the
+// window's action timed with its reload.
+class WriteTimer
 {
-    state.counters["reload_ms"] = reload / double(state.iterations()) * 1000.0;
-    state.counters["reload_ratio"] = reload / bare;
-}
+public:
+    explicit WriteTimer(TfrmHolder *w)
+        : m_clock(w->listing())
+    {}
+
+    // The action's preparation has run: a reload it caused is not the action's.
+    void prepared() { m_clock.take(); }
+
+    void run(benchmark::State &state,
+             Connection *c,
+             const QString &bareSql,
+             const std::function<void()> &action)
+    {
+        m_bare += bareSeconds(c, {bareSql});
+        const auto start = Clock::now();
+        action();
+        QCoreApplication::processEvents();
+        const double t = secondsSince(start);
+        m_window += t;
+        state.SetIterationTime(t);
+        m_reload += m_clock.take();
+    }
+
+    void report(benchmark::State &state, int rows) const
+    {
+        ::report(state, m_bare, m_window, rows);
+        state.counters["reload_ms"] = m_reload / double(state.iterations()) * 1000.0;
+        state.counters["reload_ratio"] = m_reload / m_bare;
+    }
+
+private:
+    ReloadClock m_clock;
+    double m_bare = 0, m_window = 0, m_reload = 0;
+};
 
 // Fills the Data page of an added holder: department `department` (-1 for none), the first
 // title and type.
@@ -415,33 +449,23 @@ void SaveInsert(benchmark::State &state, int department)
 {
     Connection *c = site();
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    ReloadClock clock(w->listing());
-    double reload = 0;
+    WriteTimer timer(w);
     const QString reloadSql = st::reloadListing(
         department < 0 ? QString() : zq::bench::departmentNo(department));
     int k = 0;
-    double bare = 0, window = 0;
     int rows = 0;
     for (auto _ : state) {
         const QString number = QStringLiteral("BI%1-%2")
                                    .arg(department + 1)
                                    .arg(k++, 6, 10, QLatin1Char('0'));
         fillNewHolder(w, number, department);
-        clock.take();
-        bare += bareSeconds(c, {reloadSql});
-        const auto start = Clock::now();
-        w->btnOkClick();
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
-        reload += clock.take();
+        timer.prepared();
+        timer.run(state, c, reloadSql, [w] { w->btnOkClick(); });
         rows = w->listing()->recordCount();
         if (w->isModified() || rows == 0)
             state.SkipWithError("the insert did not complete");
     }
-    report(state, bare, window, rows);
-    reportReload(state, bare, reload);
+    timer.report(state, rows);
     closeWindow(w);
 }
 
@@ -452,12 +476,10 @@ void SaveUpdate(benchmark::State &state, bool moved)
 {
     Connection *c = site();
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    ReloadClock clock(w->listing());
-    double reload = 0;
+    WriteTimer timer(w);
     const QString department = zq::bench::departmentNo(1);
     const QString reloadSql = st::reloadListing(department);
     int k = 0;
-    double bare = 0, window = 0;
     int rows = 0;
     for (auto _ : state) {
         listDepartmentIndex(w, moved ? 0 : 2);
@@ -466,24 +488,16 @@ void SaveUpdate(benchmark::State &state, bool moved)
         zq::data::LocateRecord(w->listing(), QStringLiteral("HolderNo"), number);
         QCoreApplication::processEvents();
         w->btnEditClick();
-        clock.take();
         w->edDescription->setText(QStringLiteral("edited %1").arg(k));
-        bare += bareSeconds(c, {reloadSql});
-        const auto start = Clock::now();
-        w->btnOkClick();
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
-        reload += clock.take();
+        timer.prepared();
+        timer.run(state, c, reloadSql, [w] { w->btnOkClick(); });
         rows = w->listing()->recordCount();
         if (w->listing()->text(QStringLiteral("HolderNo")) != number
             || w->listing()->text(QStringLiteral("DepartmentNo")).trimmed() != department)
             state.SkipWithError("the update did not return to the holder");
         w->btnEditClick();
     }
-    report(state, bare, window, rows);
-    reportReload(state, bare, reload);
+    timer.report(state, rows);
     closeWindow(w);
 }
 
@@ -494,30 +508,21 @@ void DeleteHolder(benchmark::State &state)
 {
     Connection *c = site();
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    ReloadClock clock(w->listing());
-    double reload = 0;
+    WriteTimer timer(w);
     const QString department = zq::bench::departmentNo(3);
     const QString listing = st::filterListing(department, true, g_user);
     listDepartmentIndex(w, 4);
     int k = 0;
-    double bare = 0, window = 0;
     int rows = 0, calls = 0;
     for (auto _ : state) {
         const QString number = zq::bench::holderNo(3 + 100 * k++);
         zq::data::LocateRecord(w->listing(), QStringLiteral("HolderNo"), number);
         QCoreApplication::processEvents();
-        clock.take();
+        timer.prepared();
         if (w->listing()->text(QStringLiteral("HolderNo")) != number)
             state.SkipWithError("the holder to delete is not listed");
-        bare += bareSeconds(c, {listing});
         g_deviceCalls = 0;
-        const auto start = Clock::now();
-        w->btnDeleteClick();
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
-        reload += clock.take();
+        timer.run(state, c, listing, [w] { w->btnDeleteClick(); });
         calls = g_deviceCalls;
         rows = w->listing()->recordCount();
         QSqlQuery left(c->database());
@@ -526,8 +531,7 @@ void DeleteHolder(benchmark::State &state)
         if (!left.next() || left.value(0).toInt() != 0)
             state.SkipWithError("the holder's cards were not deleted");
     }
-    report(state, bare, window, rows);
-    reportReload(state, bare, reload);
+    timer.report(state, rows);
     state.counters["device_calls"] = calls;
     closeWindow(w);
 }
