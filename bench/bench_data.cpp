@@ -1,6 +1,7 @@
 // The cost of the static cursor against the bare driver on a 100,000-holder site: opening
 // the holder listing with Recordset (fetch every row into memory) versus iterating the same
 // statement with a forward-only QSqlQuery (the baseline), plus a client-side sort.
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "Recordset.h"
 #include "SiteGenerator.h"
@@ -19,9 +20,9 @@
 namespace {
 
 constexpr int kHolders = 100000;
-const char *const kListing =
-    "SELECT HolderData.*, DepartmentData.DepartmentName FROM (HolderData INNER JOIN "
-    "DepartmentData ON HolderData.DepartmentNo = DepartmentData.DepartmentNo)";
+const char *const kListing
+    = "SELECT HolderData.*, DepartmentData.DepartmentName FROM (HolderData INNER JOIN "
+      "DepartmentData ON HolderData.DepartmentNo = DepartmentData.DepartmentNo)";
 
 zq::data::Connection *site()
 {
@@ -89,10 +90,5 @@ BENCHMARK(RecordsetSortByName)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return zq::bench::runBenchmarks(argc, argv);
 }

@@ -7,6 +7,7 @@
 // started again with --peak): VmHWM once the window shows its first department, and again
 // once it lists every holder. `peak_MB` is the process's high-water mark, `listing_MB` the
 // growth that the all-holders listing added to it.
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "Exports.h"
 #include "Helpers.h"
@@ -536,19 +537,6 @@ void DeleteHolder(benchmark::State &state)
     closeWindow(w);
 }
 
-long statusKiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray wanted(key);
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(wanted))
-            return line.mid(wanted.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 // The --peak process: prints the high-water marks before and after the all-holders listing.
 int peakProcess(const QString &file)
 {
@@ -560,9 +548,9 @@ int peakProcess(const QString &file)
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     if (!w)
         return 1;
-    const long before = statusKiB("VmHWM:");
+    const long before = zq::bench::peakKiB();
     listDepartmentIndex(w, 0);
-    const long after = statusKiB("VmHWM:");
+    const long after = zq::bench::peakKiB();
     if (w->listing()->recordCount() != kHolders)
         return 1;
     std::printf("%ld %ld\n", before, after);
@@ -611,17 +599,9 @@ BENCHMARK(ScrollAllHolders)->Unit(benchmark::kMillisecond)->UseManualTime()->Ite
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The offscreen platform's notes about window features it lacks would bury the table.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type != QtWarningMsg || !text.startsWith(QLatin1String("This plugin does not")))
-            std::fprintf(stderr, "%s\n", qPrintable(text));
+    return zq::bench::runBenchmarks(argc, argv, [](int argc, char **argv) {
+        if (argc == 3 && qstrcmp(argv[1], "--peak") == 0)
+            return peakProcess(QString::fromLocal8Bit(argv[2]));
+        return -1;
     });
-    QApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--peak") == 0)
-        return peakProcess(QString::fromLocal8Bit(argv[2]));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
 }

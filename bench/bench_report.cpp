@@ -1,6 +1,7 @@
 // The holder list of a 100,000-holder site rendered to PDF by the report engine, through the
 // utilities library's ShowReport as the host calls it. Reports pages per second and the peak
 // resident memory of the process, which stays flat when pages are streamed out as they fill.
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "ServiceAbi.h"
 #include "SiteGenerator.h"
@@ -33,13 +34,7 @@ const char *const kHolderList
 
 double peakMegabytes()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QString text = QString::fromLatin1(status.readAll());
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
-                                          .match(text);
-    return m.hasMatch() ? m.captured(1).toDouble() / 1024.0 : 0;
+    return double(zq::bench::peakKiB()) / 1024.0;
 }
 
 struct Site
@@ -126,10 +121,5 @@ BENCHMARK(HolderListToPdf)->Unit(benchmark::kSecond)->Iterations(2);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return zq::bench::runBenchmarks(argc, argv);
 }

@@ -3,6 +3,7 @@
 // output of the export statement. Each pair runs in the same process run, so their ratio
 // is what to read. Peak memory is the resident high-water mark of the measured work (the
 // shell's as a child process).
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "HolderExport.h"
 #include "HolderImport.h"
@@ -105,22 +106,9 @@ QString freshSite()
     return copy;
 }
 
-void resetPeak()
-{
-    QFile f("/proc/self/clear_refs");
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
 double peakMb()
 {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return double(zq::bench::peakKiB()) / 1024.0;
 }
 
 // Runs the sqlite3 shell; its peak memory in MB, -1 when it could not run.
@@ -200,7 +188,7 @@ void Import(benchmark::State &state, bool cover)
         zq::data::Connection c;
         c.setSQLiteFile(db);
         c.open();
-        resetPeak();
+        zq::bench::resetPeak();
         state.ResumeTiming();
         zq::transfer::ImportOptions options;
         options.columnOrder = kOrder;
@@ -260,7 +248,7 @@ void Export(benchmark::State &state, bool workbook)
     double peak = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        resetPeak();
+        zq::bench::resetPeak();
         state.ResumeTiming();
         zq::transfer::ExportRequest request;
         request.userId = "admin";
@@ -301,10 +289,5 @@ BENCHMARK(ExportWorkbook)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return zq::bench::runBenchmarks(argc, argv);
 }
