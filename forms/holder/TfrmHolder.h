@@ -144,6 +144,9 @@ private:
     bool insertHolder();
     bool updateHolder();
     void writeHolder(zq::data::Recordset &rs, bool inserting);
+    // The write of adq2DB's row in one transaction, then its audit entry and the deposit
+    // list; `ready` says that adq2DB holds what the write needs.
+    bool storeHolder(bool ready, bool inserting, const QString &number);
     void reloadAfterSave();
     void setColours();
     void selectFilterIndex(int index);

@@ -2,8 +2,8 @@
 #include "TfrmHolder.h"
 
 #include "Connection.h"
-#include "HolderStatements.h"
 #include "Helpers.h"
+#include "HolderStatements.h"
 #include "Recordset.h"
 #include "Services.h"
 
@@ -26,7 +26,8 @@ namespace {
 const QString kRightKey = QStringLiteral("BasicDataHolderI");
 QString holderByNumber(const QString &number)
 {
-    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ") + Connection::quoted(number);
+    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ")
+           + Connection::quoted(number);
 }
 } // namespace
 
@@ -45,7 +46,8 @@ void TfrmHolder::btnOkClick()
             svc::SelectLanguage();
             svc::ShowMessageBox(noNumber ? QStringLiteral("PleaseInputHolderNo")
                                          : QStringLiteral("PleaseInputHolderName"),
-                                QStringLiteral("SystemMessage"), 64);
+                                QStringLiteral("SystemMessage"),
+                                64);
             m_ui.tsData->setEnabled(true);
             m_ui.pcData->setCurrentWidget(m_ui.tsData);
             (noNumber ? edNo : edName)->setFocus();
@@ -86,12 +88,15 @@ void TfrmHolder::writeHolder(Recordset &rs, bool inserting)
     rs.setField(QStringLiteral("StartDate"), dtStartDate->date().startOfDay());
     rs.setField(QStringLiteral("Deposit01"), dtDeposit01->date().startOfDay());
     rs.setField(QStringLiteral("Deposit02"),
-                cbxDeposit02->isChecked() ? QVariant(dtDeposit02->date().startOfDay()) : QVariant());
+                cbxDeposit02->isChecked() ? QVariant(dtDeposit02->date().startOfDay())
+                                          : QVariant());
     rs.setField(QStringLiteral("Deposit03"),
-                cbxDeposit03->isChecked() ? QVariant(dtDeposit03->date().startOfDay()) : QVariant());
+                cbxDeposit03->isChecked() ? QVariant(dtDeposit03->date().startOfDay())
+                                          : QVariant());
     rs.setField(QStringLiteral("Deposit04"), cmbDeposit04->currentText());
     rs.setField(QStringLiteral("ExpiredDate"),
-                cbxExpireDate->isChecked() ? QVariant(dtExpiredDate->date().startOfDay()) : QVariant());
+                cbxExpireDate->isChecked() ? QVariant(dtExpiredDate->date().startOfDay())
+                                           : QVariant());
     rs.setField(QStringLiteral("Photo"), m_photo.isEmpty() ? QVariant() : QVariant(m_photo));
     rs.setField(QStringLiteral("CheckMark"), 1);
     if (inserting)
@@ -106,6 +111,32 @@ void TfrmHolder::reloadAfterSave()
     runListing(st::reloadListing(m_filter));
     m_ui.pcData->setEnabled(true);
     m_ui.tbEdit->setEnabled(true);
+}
+
+bool TfrmHolder::storeHolder(bool ready, bool inserting, const QString &number)
+{
+    m_lock = true;
+    const bool committed = ready
+                           && zq::data::WriteInTransaction(adq1DB->connection(), [this, inserting] {
+                                  if (inserting)
+                                      adq2DB->append();
+                                  else
+                                      adq2DB->edit();
+                                  writeHolder(*adq2DB, inserting);
+                                  adq2DB->post();
+                              });
+    if (!committed) {
+        adq2DB->cancel();
+        // Nothing was stored: the input stays on the Data page, and the audit trail holds
+        // only what was committed.
+        m_lock = false;
+        svc::PlaySoundError();
+        return false;
+    }
+    svc::AddProgramRunEdit(kRightKey,
+                           (inserting ? QStringLiteral("A ") : QStringLiteral("E ")) + number);
+    storeDeposit(cmbDeposit04->currentText());
+    return true;
 }
 
 bool TfrmHolder::insertHolder()
@@ -131,24 +162,11 @@ bool TfrmHolder::insertHolder()
         }
         adoChk->close();
         adq2DB->close();
-        zq::data::RunQuery(adq2DB, QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo IS NULL "), 0);
-        m_lock = true;
+        zq::data::RunQuery(
+            adq2DB, QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo IS NULL "), 0);
         const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
-        const bool committed =
-            adq2DB->isOpen() && zq::data::WriteInTransaction(adq1DB->connection(), [this] {
-                adq2DB->append();
-                writeHolder(*adq2DB, true);
-                adq2DB->post();
-            });
-        if (!committed) {
-            adq2DB->cancel();
-            // Nothing was stored: the input stays on the Data page.
-            m_lock = false;
-            svc::PlaySoundError();
+        if (!storeHolder(adq2DB->isOpen(), true, number))
             return false;
-        }
-        svc::AddProgramRunEdit(kRightKey, QStringLiteral("A ") + number);
-        storeDeposit(cmbDeposit04->currentText());
         adq1DB->close();
         adq2DB->close();
         m_filter.clear();
@@ -179,11 +197,11 @@ bool TfrmHolder::updateHolder()
         if (number != m_displayed && zq::data::RunQuery(adoChk, holderByNumber(number), 0) == 1
             && !adoChk->isEmpty()) {
             svc::SelectLanguage();
-            svc::ShowMessageBox(svc::GetMessageString(QStringLiteral("HolderNoDouble"))
-                                    + QStringLiteral("   [")
-                                    + adoChk->text(QStringLiteral("HolderName"))
-                                    + QStringLiteral("]   "),
-                                QStringLiteral("SystemMessage"), 0);
+            svc::ShowMessageBox(
+                svc::GetMessageString(QStringLiteral("HolderNoDouble")) + QStringLiteral("   [")
+                    + adoChk->text(QStringLiteral("HolderName")) + QStringLiteral("]   "),
+                QStringLiteral("SystemMessage"),
+                0);
             m_ui.tsData->setEnabled(true);
             m_ui.pcData->setCurrentWidget(m_ui.tsData);
             edNo->setFocus();
@@ -194,21 +212,10 @@ bool TfrmHolder::updateHolder()
         const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
         m_lock = true;
         adq2DB->close();
-        const bool found =
-            zq::data::RunQuery(adq2DB, holderByNumber(number), 0) == 1 && !adq2DB->isEmpty();
-        const bool committed = found && zq::data::WriteInTransaction(adq1DB->connection(), [this] {
-            adq2DB->edit();
-            writeHolder(*adq2DB, false);
-            adq2DB->post();
-        });
-        if (!committed) {
-            adq2DB->cancel();
-            m_lock = false;
-            svc::PlaySoundError();
+        const bool found = zq::data::RunQuery(adq2DB, holderByNumber(number), 0) == 1
+                           && !adq2DB->isEmpty();
+        if (!storeHolder(found, false, number))
             return false;
-        }
-        svc::AddProgramRunEdit(kRightKey, QStringLiteral("E ") + number);
-        storeDeposit(cmbDeposit04->currentText());
         m_lock = false;
         m_modified = false;
         const QString statement = adq1DB->statement();
