@@ -1,18 +1,26 @@
 #include "HostOptions.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
 bool parseHostOptions(const QStringList &arguments, HostOptions &options, QString &error)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Host of the card-holder module"));
+    p.setApplicationDescription(
+        QStringLiteral("Host of the card-holder module of an access-control site: keeps card "
+                       "holders, departments, occupation titles and types and card pictures "
+                       "in an SQLite or PostgreSQL site database. Without options it opens the "
+                       "user's own site (a demo site is created on the first start)."));
     p.addHelpOption();
+    p.addVersionOption();
     const QCommandLineOption home(
-        QStringLiteral("home"), QStringLiteral("Site folder."), QStringLiteral("DIR"));
+        QStringLiteral("home"), QStringLiteral("Site folder (default: ~/.local/share/ZQHolder)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption db(
-        QStringLiteral("db"), QStringLiteral("SQLite site database."), QStringLiteral("FILE"));
+        QStringLiteral("db"), QStringLiteral("SQLite site database (default: ZQSite.db in the site folder)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
                                 QStringLiteral("PostgreSQL site database (libpq key=value)."),
                                 QStringLiteral("CONNINFO"));
@@ -51,6 +59,10 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
     }
     if (p.isSet(QStringLiteral("help"))) {
         error = p.helpText();
+        return false;
+    }
+    if (p.isSet(QStringLiteral("version"))) {
+        error = QStringLiteral("zqhost ") + QCoreApplication::applicationVersion();
         return false;
     }
     if (p.isSet(db) && p.isSet(pg)) {

@@ -15,6 +15,7 @@ SuiteLoader::~SuiteLoader()
 
 bool SuiteLoader::load(const QString &libraryFolder, const ZQSuiteContext &context)
 {
+    // dlopen searches the calling binary's run path only for a name without a slash.
     for (int i = 0; i < 5; ++i) {
         const QByteArray path = (libraryFolder + QString::fromLatin1(kSuite[i])).toLocal8Bit();
         m_libraries[i] = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);

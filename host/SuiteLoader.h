@@ -8,7 +8,7 @@
 #include <cstdint>
 
 /// The five sibling libraries and the plug-in, loaded with dlopen from the host's library
-/// folder.
+/// folder, or through the host binary's run path when no folder is given.
 class SuiteLoader
 {
 public:
@@ -16,6 +16,7 @@ public:
 
     /// Loads the suite and hands it `context`, then loads the plug-in. False with `error()`
     /// when a library is missing; a missing entry of a suite library is not an error here.
+    /// An empty `libraryFolder` loads the libraries by name through the run path.
     bool load(const QString &libraryFolder, const ZQSuiteContext &context);
     QString error() const { return m_error; }
 

@@ -8,6 +8,7 @@
 #include "SuiteLoader.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
@@ -19,10 +20,29 @@ using zq::data::Connection;
 
 namespace {
 
-QString folderOf(const char *compiled, const char *envName)
+// A data folder of the host: the environment's choice, else the installed one beside the
+// binary (<prefix>/bin -> <prefix>/share/zqholder/SUB), else, for a binary that runs from the
+// build tree, the source folder. An installed host never reads the build tree's files.
+QString folderOf(const char *sub, const char *compiled, const char *envName)
 {
     const QString env = qEnvironmentVariable(envName);
-    return env.isEmpty() ? QString::fromUtf8(compiled) : QDir(env).absolutePath() + '/';
+    if (!env.isEmpty())
+        return QDir(env).absolutePath() + '/';
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QDir installed(appDir + QStringLiteral("/../share/zqholder/") + QLatin1String(sub));
+    if (installed.exists())
+        return installed.absolutePath() + '/';
+    if (QDir(appDir) == QDir(QStringLiteral(ZQ_HOST_BUILD_DIR)))
+        return QString::fromUtf8(compiled);
+    return {};
+}
+
+// Without a display Qt aborts when the application object is made; a plain message is kinder.
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+           || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 int fail(const QString &message)
@@ -35,15 +55,28 @@ int fail(const QString &message)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ZQHolder"));
-
     HostOptions options;
     QString error;
-    if (!parseHostOptions(QApplication::arguments(), options, error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return error.startsWith(QLatin1String("Usage")) ? 0 : 2;
+    {
+        // Help, version and argument errors are answered before any window system is touched,
+        // so they work without a display (an installed host run from a terminal or by man).
+        QCoreApplication parsing(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("zqhost"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
+        if (!parseHostOptions(QCoreApplication::arguments(), options, error)) {
+            const bool asked = error.startsWith(QLatin1String("Usage"))
+                               || error.startsWith(QLatin1String("zqhost "));
+            std::fprintf(asked ? stdout : stderr, "%s\n", qPrintable(error));
+            return asked ? 0 : 2;
+        }
     }
+    if (!hasDisplay())
+        return fail(QStringLiteral("there is no display to show the windows on (DISPLAY is not "
+                                   "set); run it under a virtual one: xvfb-run -a zqhost ..."));
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZQHolder"));
+    QApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
     if (!QDir().mkpath(options.home))
         return fail(QStringLiteral("cannot create the site folder ") + options.home);
     if (!options.reportDir.isEmpty() && !QDir().mkpath(options.reportDir))
@@ -67,8 +100,14 @@ int main(int argc, char **argv)
     const QByteArray home = options.home.toUtf8();
     const QByteArray user = options.user.toUtf8();
     const QByteArray lang = options.language.toUtf8();
-    const QByteArray langDir = folderOf(ZQ_HOST_LANG_DIR, "ZQ_LANG_DIR").toUtf8();
-    const QByteArray reportDir = folderOf(ZQ_HOST_REPORT_DIR, "ZQ_REPORT_DIR").toUtf8();
+    const QString langFolder = folderOf("lang", ZQ_HOST_LANG_DIR, "ZQ_LANG_DIR");
+    const QString reportFolder = folderOf("reports", ZQ_HOST_REPORT_DIR, "ZQ_REPORT_DIR");
+    if (langFolder.isEmpty() || !QFileInfo::exists(langFolder + QStringLiteral("en.ini")))
+        return fail(QStringLiteral("cannot find the language files (set ZQ_LANG_DIR)"));
+    if (reportFolder.isEmpty())
+        return fail(QStringLiteral("cannot find the report templates (set ZQ_REPORT_DIR)"));
+    const QByteArray langDir = langFolder.toUtf8();
+    const QByteArray reportDir = reportFolder.toUtf8();
     const QByteArray reportOut = options.reportDir.toUtf8();
     ZQSuiteContext context{ZQ_SUITE_CONTEXT_VERSION,
                            &connection,
@@ -79,11 +118,10 @@ int main(int argc, char **argv)
                            reportDir.constData(),
                            reportOut.constData()};
 
+    // The suite and the plug-in are found through the binary's run path: the build tree's
+    // library folder, or the package's private one (<prefix>/lib/zqholder).
     SuiteLoader suite;
-    const QString libs = QDir(QApplication::applicationDirPath() + QStringLiteral("/../lib"))
-                             .absolutePath()
-                         + '/';
-    if (!suite.load(libs, context))
+    if (!suite.load(QString(), context))
         return fail(QStringLiteral("cannot load the suite: ") + suite.error());
 
     using SetGlobal = int32_t (*)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
