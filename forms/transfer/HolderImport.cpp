@@ -4,6 +4,7 @@
 #include "Helpers.h"
 #include "Recordset.h"
 #include "Schema.h"
+#include "Services.h"
 #include "TransferFormat.h"
 
 #include <QSqlError>
@@ -84,7 +85,67 @@ const QList<int> &holderWidths()
     return widths;
 }
 
+// The holder column of a position of the column order, for the report.
+QString columnName(const TransferColumn *column)
+{
+    return column ? column->caption : QString();
+}
+
 } // namespace
+
+QString refusalCode(RefusalReason reason)
+{
+    switch (reason) {
+    case RefusalReason::TooLong:
+        return QStringLiteral("too_long");
+    case RefusalReason::EmptyNumber:
+        return QStringLiteral("empty_number");
+    case RefusalReason::Duplicate:
+        return QStringLiteral("duplicate");
+    case RefusalReason::Nul:
+        return QStringLiteral("nul");
+    case RefusalReason::BadDate:
+        return QStringLiteral("bad_date");
+    case RefusalReason::TooManyFields:
+        return QStringLiteral("too_many_fields");
+    case RefusalReason::Unreadable:
+        return QStringLiteral("unreadable");
+    case RefusalReason::Database:
+        break;
+    }
+    return QStringLiteral("database");
+}
+
+QString refusalText(const Refusal &refusal)
+{
+    namespace svc = zq::services;
+    const QString column = refusal.column.isEmpty() ? QString()
+                                                    : svc::GetFunctionString(refusal.column);
+    switch (refusal.reason) {
+    case RefusalReason::TooLong:
+        return svc::GetFunctionString(QStringLiteral("RefusedTooLong")).arg(column, refusal.detail);
+    case RefusalReason::EmptyNumber:
+        return svc::GetFunctionString(QStringLiteral("RefusedEmptyNumber"));
+    case RefusalReason::Duplicate:
+        return svc::GetFunctionString(QStringLiteral("RefusedDuplicate")).arg(refusal.detail);
+    case RefusalReason::Nul:
+        return svc::GetFunctionString(QStringLiteral("RefusedNul")).arg(column);
+    case RefusalReason::BadDate:
+        return svc::GetFunctionString(QStringLiteral("RefusedBadDate")).arg(column, refusal.detail);
+    case RefusalReason::TooManyFields:
+        return svc::GetFunctionString(QStringLiteral("RefusedTooManyFields")).arg(refusal.detail);
+    case RefusalReason::Unreadable:
+        return svc::GetFunctionString(QStringLiteral("RefusedUnreadable"));
+    case RefusalReason::Database:
+        break;
+    }
+    return svc::GetFunctionString(QStringLiteral("RefusedByDatabase")).arg(refusal.detail);
+}
+
+QString HolderImport::auditKey()
+{
+    return QStringLiteral("BasicDataHolderB");
+}
 
 struct HolderImport::Statements
 {
@@ -111,13 +172,20 @@ HolderImport::HolderImport(Connection *connection, const ImportOptions &options)
 
 HolderImport::~HolderImport()
 {
-    if (m_inBatch && isConnected())
+    if (m_inBatch && isConnected() && !m_options.dryRun)
         m_connection->commit();
 }
 
 bool HolderImport::isConnected() const
 {
     return m_connection && m_connection->isConnected();
+}
+
+QString HolderImport::databaseError() const
+{
+    if (m_connection && !m_connection->errors().isEmpty())
+        return m_connection->errors().constFirst().text;
+    return m_lastError;
 }
 
 bool HolderImport::start()
@@ -155,7 +223,9 @@ bool HolderImport::start()
     }
     m_sql = std::move(sql);
     m_savepoints = m_connection->engine() == zq::data::Engine::PostgreSQL;
-    m_inBatch = m_connection->begin();
+    // A dry run holds no transaction: each of its reads takes its shared lock only while it
+    // runs, so other workstations go on writing while the file is judged.
+    m_inBatch = !m_options.dryRun && m_connection->begin();
     m_sinceCommit.start();
     return true;
 }
@@ -170,18 +240,26 @@ bool HolderImport::savepoint()
     return m_sql->control.exec(QStringLiteral("SAVEPOINT zq_line"));
 }
 
-void HolderImport::endSavepoint(bool keep)
+// A statement after the kept ones (the audit entry) that failed leaves the transaction
+// unusable too: the release then fails, and the line is undone after all.
+bool HolderImport::endSavepoint(bool keep)
 {
     if (!m_inBatch || !m_savepoints)
-        return;
-    if (!keep)
+        return keep;
+    if (keep && !m_sql->control.exec(QStringLiteral("RELEASE SAVEPOINT zq_line"))) {
+        m_lastError = m_sql->control.lastError().text();
+        keep = false;
+    }
+    if (!keep) {
         m_sql->control.exec(QStringLiteral("ROLLBACK TO SAVEPOINT zq_line"));
-    m_sql->control.exec(QStringLiteral("RELEASE SAVEPOINT zq_line"));
+        m_sql->control.exec(QStringLiteral("RELEASE SAVEPOINT zq_line"));
+    }
+    return keep;
 }
 
 void HolderImport::commitIfDue()
 {
-    if (m_sinceCommit.elapsed() < kCommitEveryMs || !isConnected())
+    if (m_options.dryRun || m_sinceCommit.elapsed() < kCommitEveryMs || !isConnected())
         return;
     if (m_inBatch)
         m_connection->commit();
@@ -212,15 +290,21 @@ QString HolderImport::numberOf(int table, const QString &name)
                 number = q.text(QLatin1String(t.number)).trimmed();
             } else if (storable(tableName, QLatin1String(t.number), name)
                        && storable(tableName, QLatin1String(t.name), name)) {
-                q.append();
-                q.setField(QLatin1String(t.number), name);
-                q.setField(QLatin1String(t.name), name);
-                q.setField(QStringLiteral("Description"), name);
-                try {
-                    q.post();
-                } catch (...) {
-                    q.cancel();
-                    keep = false;
+                if (m_options.dryRun) {
+                    m_created << CreatedCode{table, name};
+                } else {
+                    q.append();
+                    q.setField(QLatin1String(t.number), name);
+                    q.setField(QLatin1String(t.name), name);
+                    q.setField(QStringLiteral("Description"), name);
+                    try {
+                        q.post();
+                        zq::services::AddProgramRunEdit(auditKey(), QStringLiteral("A ") + name);
+                        m_created << CreatedCode{table, name};
+                    } catch (...) {
+                        q.cancel();
+                        keep = false;
+                    }
                 }
             }
         }
@@ -228,20 +312,17 @@ QString HolderImport::numberOf(int table, const QString &name)
         keep = false;
     }
     q.close();
-    endSavepoint(keep);
+    if (!endSavepoint(keep) && !m_created.isEmpty() && m_created.constLast().name == name
+        && m_created.constLast().table == table && !m_options.dryRun)
+        m_created.removeLast();
     m_numbers[table].insert(name, number);
     return number;
 }
 
 bool HolderImport::storeHolder(const QString &number, const QVariantList &values, bool exists)
 {
-    const QList<int> &widths = holderWidths();
-    if (!fits(widths.last(), number))
-        return false;
-    for (int i = 0; i < values.size(); ++i)
-        if (values.at(i).metaType().id() == QMetaType::QString
-            && !fits(widths.at(i), values.at(i).toString()))
-            return false;
+    if (m_options.dryRun)
+        return true;
     QSqlQuery &q = exists ? m_sql->update : m_sql->insert;
     int i = 0;
     if (!exists)
@@ -249,82 +330,155 @@ bool HolderImport::storeHolder(const QString &number, const QVariantList &values
     for (const QVariant &v : values)
         q.bindValue(i++, v);
     q.bindValue(i, exists ? QVariant(number) : QVariant(qsizetype(m_snapshot.size()) + 1));
-    if (!savepoint())
+    if (!savepoint()) {
+        m_lastError = m_sql->control.lastError().text();
         return false;
+    }
     const bool ok = q.exec();
-    endSavepoint(ok);
-    return ok;
+    if (ok)
+        zq::services::AddProgramRunEdit(
+            auditKey(), (exists ? QStringLiteral("E ") : QStringLiteral("A ")) + number);
+    else
+        m_lastError = q.lastError().text();
+    return endSavepoint(ok);
 }
 
-HolderImport::Outcome HolderImport::importLine(const QString &line)
+HolderImport::Outcome HolderImport::refuse(const QString &holderNo,
+                                           RefusalReason reason,
+                                           const QString &column,
+                                           const QString &detail)
 {
+    m_refusals << Refusal{m_line, holderNo, reason, column, detail};
+    return Outcome::Failed;
+}
+
+void HolderImport::refuseLine(qint64 lineNumber, RefusalReason reason, const QString &detail)
+{
+    m_line = lineNumber >= 0 ? lineNumber : m_line + 1;
+    refuse(QString(), reason, QString(), detail);
+    ++m_counts[int(Outcome::Failed)];
+}
+
+HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineNumber)
+{
+    m_line = lineNumber >= 0 ? lineNumber : m_line + 1;
     if (!m_sql)
         return Outcome::Failed;
-    enum { Name, Email, Def1, Def2, Description, Birthday, Start, Expired, Pin, Dept, Title, Type };
     Outcome outcome = Outcome::Ignored;
+    QString holderNo;
     try {
         const qsizetype codes = m_options.columnOrder.size();
+        const qsizetype numberAt = m_options.columnOrder.indexOf(u'1');
+        const auto blank = [](const QStringList &list) {
+            return std::all_of(list.cbegin(), list.cend(), [](const QString &f) {
+                return valueText(f).isEmpty();
+            });
+        };
         const std::optional<QStringList> fields = fieldsFor(line, m_options.separator, codes);
-        QVariantList values(kWritten.size(), QVariant(QString()));
-        const QVariant today = stampOf(m_options.today);
-        values[Birthday] = values[Start] = values[Expired] = today;
-        QString holderNo;
-        QString names[3];
-        for (qsizetype k = 0; fields && k < codes; ++k) {
-            const QString &field = fields->at(k);
-            const TransferColumn *column = m_columns.at(k);
-            if (field.isEmpty() || !column)
-                continue;
-            const qsizetype at = m_written.at(k);
-            switch (column->kind) {
-            case ColumnKind::Text:
-                if (column->code == u'1')
-                    holderNo = field;
-                else
-                    values[at] = field;
-                break;
-            case ColumnKind::Date: {
-                const std::optional<QDate> day = readDate(field, m_options.dateFormat);
-                // The zero date is what an empty date was written as.
-                if (day && *day == zeroDate())
-                    values[at] = QVariant();
-                else
-                    values[at] = stampOf(day ? *day : m_options.today);
-                break;
-            }
-            case ColumnKind::Name:
-                names[column->code.unicode() - 'A'] = field;
-                break;
-            }
-        }
-        if (holderNo.trimmed().isEmpty())
-            return Outcome::Ignored;
-        values[Dept] = numberOf(0, names[0]);
-        values[Title] = numberOf(1, names[1]);
-        values[Type] = numberOf(2, names[2]);
-
-        const bool exists = m_snapshot.contains(holderNo);
-        if (exists && !m_options.cover) {
-            outcome = Outcome::Kept;
-        } else if (storeHolder(holderNo, values, exists)) {
-            outcome = exists ? Outcome::Updated : Outcome::Inserted;
-            if (!exists)
-                m_snapshot.insert(holderNo);
+        if (!fields) {
+            const QStringList all = splitFields(line, m_options.separator);
+            if (numberAt >= 0 && numberAt < all.size())
+                holderNo = valueText(all.at(numberAt));
+            // A row of empty cells holds no holder, however wide its sheet.
+            outcome = blank(all) ? Outcome::Ignored
+                                 : refuse(holderNo,
+                                          RefusalReason::TooManyFields,
+                                          QString(),
+                                          QString::number(codes));
+        } else if (blank(*fields)) {
+            outcome = Outcome::Ignored;
         } else {
-            outcome = Outcome::Failed;
+            if (numberAt >= 0)
+                holderNo = fields->at(numberAt);
+            outcome = judgeAndStore(*fields, holderNo);
         }
     } catch (...) {
-        outcome = Outcome::Failed;
+        outcome = refuse(holderNo, RefusalReason::Database, QString(), m_lastError);
     }
     ++m_counts[int(outcome)];
     commitIfDue();
     return outcome;
 }
 
+HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
+                                                  const QString &holderNo)
+{
+    enum { Name, Email, Def1, Def2, Description, Birthday, Start, Expired, Pin, Dept, Title, Type };
+    if (holderNo.trimmed().isEmpty())
+        return refuse(holderNo, RefusalReason::EmptyNumber, QString(), QString());
+    const qsizetype codes = m_options.columnOrder.size();
+    for (qsizetype k = 0; k < codes; ++k)
+        if (fields.at(k).contains(QChar(0)))
+            return refuse(holderNo, RefusalReason::Nul, columnName(m_columns.at(k)), QString());
+    const auto first = m_lineOf.constFind(holderNo);
+    if (first != m_lineOf.constEnd())
+        return refuse(holderNo, RefusalReason::Duplicate, QString(), QString::number(*first));
+
+    QVariantList values(kWritten.size(), QVariant(QString()));
+    const QVariant today = stampOf(m_options.today);
+    values[Birthday] = values[Start] = values[Expired] = today;
+    QString names[3];
+    const QList<int> &widths = holderWidths();
+    if (!fits(widths.last(), holderNo))
+        return refuse(holderNo,
+                      RefusalReason::TooLong,
+                      QStringLiteral("HolderNo"),
+                      QString::number(widths.last()));
+    for (qsizetype k = 0; k < codes; ++k) {
+        const QString &field = fields.at(k);
+        const TransferColumn *column = m_columns.at(k);
+        if (field.isEmpty() || !column || column->code == u'1')
+            continue;
+        const qsizetype at = m_written.at(k);
+        switch (column->kind) {
+        case ColumnKind::Text:
+            if (!fits(widths.at(at), field))
+                return refuse(holderNo,
+                              RefusalReason::TooLong,
+                              column->caption,
+                              QString::number(widths.at(at)));
+            values[at] = field;
+            break;
+        case ColumnKind::Date: {
+            const std::optional<QDate> day = readDate(field, m_options.dateFormat);
+            if (!day)
+                return refuse(holderNo, RefusalReason::BadDate, column->caption, field);
+            // The zero date is what an empty date was written as.
+            values[at] = *day == zeroDate() ? QVariant() : QVariant(stampOf(*day));
+            break;
+        }
+        case ColumnKind::Name:
+            names[column->code.unicode() - 'A'] = field;
+            break;
+        }
+    }
+    for (int n = 0; n < 3; ++n) {
+        const QString number = numberOf(n, names[n]);
+        if (!fits(widths.at(Dept + n), number))
+            return refuse(holderNo,
+                          RefusalReason::TooLong,
+                          QLatin1String(kNameTables[n].number),
+                          QString::number(widths.at(Dept + n)));
+        values[Dept + n] = number;
+    }
+
+    const bool exists = m_snapshot.contains(holderNo);
+    Outcome outcome = Outcome::Kept;
+    if (!exists || m_options.cover) {
+        if (!storeHolder(holderNo, values, exists))
+            return refuse(holderNo, RefusalReason::Database, QString(), m_lastError);
+        outcome = exists ? Outcome::Updated : Outcome::Inserted;
+        if (!exists)
+            m_snapshot.insert(holderNo);
+    }
+    m_lineOf.insert(holderNo, m_line);
+    return outcome;
+}
+
 bool HolderImport::finish()
 {
     if (!m_inBatch)
-        return isConnected();
+        return m_options.dryRun || isConnected();
     m_inBatch = false;
     return m_connection->commit();
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <memory>
@@ -24,6 +25,44 @@ struct ImportOptions
     bool cover = false; ///< overwrite holders that exist already
     QDate today;        ///< the default of date columns
     QString dateFormat;
+    /// Reads and judges every line as the import would, and writes nothing: no holder, no
+    /// code, no audit entry, and no transaction is opened.
+    bool dryRun = false;
+};
+
+/// Why a line of an import file was not stored.
+enum class RefusalReason {
+    TooLong,       ///< a value longer than its column (`column`; `detail`: the width)
+    EmptyNumber,   ///< a line with values but no holder number
+    Duplicate,     ///< the number stood on an earlier stored line (`detail`: that line)
+    Nul,           ///< a NUL character in a value (`column`)
+    BadDate,       ///< a date that does not read in the file's format (`column`, `detail`)
+    TooManyFields, ///< more fields than the column order has codes (`detail`: the count)
+    Unreadable,    ///< a line too long for any holder, or not valid text (from the reader)
+    Database,      ///< the database refused the row (`detail`: the engine's message)
+};
+
+/// One refused line: where it stood, the holder number as read, and why.
+struct Refusal
+{
+    qint64 line = 0; ///< 1-based line of a text file, row of a workbook
+    QString holderNo;
+    RefusalReason reason = RefusalReason::Database;
+    QString column; ///< the column concerned, when one is
+    QString detail;
+};
+
+/// The reason of `refusal` in words, in the user's language (through the language
+/// service's function texts "Refused...").
+QString refusalText(const Refusal &refusal);
+/// A short fixed name of the reason for scripts ("too_long", "duplicate", ...).
+QString refusalCode(RefusalReason reason);
+
+/// A department, title or type code that an import created (or, dry, would create).
+struct CreatedCode
+{
+    int table = 0; ///< 0 department, 1 occupation title, 2 occupation type
+    QString name;  ///< also its number
 };
 
 /// Writes imported lines into HolderData.
@@ -33,32 +72,56 @@ struct ImportOptions
 /// occurrence. Department, title and type names are looked up by name and created when
 /// missing; a created row stays even when its line's holder is not stored. The work goes
 /// in batches committed about once a second; a line whose writes fail is undone alone, and
-/// the lines before it stay stored.
+/// the lines before it stay stored. Every stored holder and created code gets its audit
+/// entry under the import/export window's right key.
+///
+/// A line is judged before anything of it is written: a refused line (see RefusalReason)
+/// writes nothing, and each refusal is kept with its line number for the report.
 class HolderImport
 {
 public:
+    /// Failed is a refused line (one entry in `refusals()`).
     enum class Outcome { Ignored, Inserted, Updated, Kept, Failed };
+
+    /// The right key the audit entries of an import are written under.
+    static QString auditKey();
 
     HolderImport(zq::data::Connection *connection, const ImportOptions &options);
     ~HolderImport();
 
     /// Takes the snapshot and opens the first batch; false when the database cannot be read.
     bool start();
-    /// Imports one line of the file (a workbook row joined with commas). Never throws.
-    Outcome importLine(const QString &line);
+    /// Imports one line of the file (a workbook row joined with commas), found at
+    /// `lineNumber` of the file (-1: the line after the one before). Never throws.
+    Outcome importLine(const QString &line, qint64 lineNumber = -1);
+    /// Counts a line that the file reader could not hand over as refused.
+    void refuseLine(qint64 lineNumber, RefusalReason reason, const QString &detail = {});
     /// Commits the last batch; false when that failed (the lines of that batch are lost).
     bool finish();
 
     /// False once the link to the database is gone; the remaining lines cannot be stored.
     bool isConnected() const;
+    /// The database's last message: of the connection, else of the last refused statement.
+    QString databaseError() const;
     int count(Outcome outcome) const { return m_counts[int(outcome)]; }
+    /// New and overwritten holders.
+    int stored() const { return count(Outcome::Inserted) + count(Outcome::Updated); }
+    const QList<Refusal> &refusals() const { return m_refusals; }
+    /// The codes created (dry: that would be created), in the order of their first line.
+    const QList<CreatedCode> &createdCodes() const { return m_created; }
+    const ImportOptions &options() const { return m_options; }
 
 private:
     struct Statements;
     bool storeHolder(const QString &number, const QVariantList &values, bool exists);
     QString numberOf(int table, const QString &name);
+    Outcome refuse(const QString &holderNo,
+                   RefusalReason reason,
+                   const QString &column,
+                   const QString &detail);
+    Outcome judgeAndStore(const QStringList &fields, const QString &holderNo);
     bool savepoint();
-    void endSavepoint(bool keep);
+    bool endSavepoint(bool keep);
     void commitIfDue();
 
     zq::data::Connection *m_connection;
@@ -68,6 +131,11 @@ private:
     QList<const struct TransferColumn *> m_columns; // per position of the column order
     QList<qsizetype> m_written;                     // its place among the written columns
     QHash<QString, QString> m_numbers[3];
+    QHash<QString, qint64> m_lineOf; // the line each number of the file was first taken on
+    QList<Refusal> m_refusals;
+    QList<CreatedCode> m_created;
+    QString m_lastError;
+    qint64 m_line = 0;
     QElapsedTimer m_sinceCommit;
     bool m_inBatch = false;
     bool m_savepoints = true;

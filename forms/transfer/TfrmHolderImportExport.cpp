@@ -5,6 +5,7 @@
 #include "Helpers.h"
 #include "HolderExport.h"
 #include "HolderImport.h"
+#include "HolderImportFile.h"
 #include "Recordset.h"
 #include "Services.h"
 #include "TransferFormat.h"
@@ -424,82 +425,49 @@ void TfrmHolderImportExport::btnImportClick()
 
 void TfrmHolderImportExport::importText(const QString &path, zq::transfer::HolderImport &run)
 {
-    zq::transfer::TextLineReader file(path);
-    if (!file.open()) {
-        run.finish();
-        return;
-    }
-    // Progress in kilobytes: the line count of a file read as a stream is not known ahead.
-    pbImportProcess->setRange(0, int(qMax<qint64>(1, file.size() / 1024)));
-    pbImportProcess->setValue(qMin(1, pbImportProcess->maximum()));
-    bool lost = false;
-    const bool read = file.forEachLine([&](const QString &line) {
-        if (!zq::transfer::valueText(line).isEmpty())
-            run.importLine(zq::transfer::valueText(line));
-        advance(pbImportProcess, int(file.position() / 1024));
-        lost = !run.isConnected();
-        return !lost;
-    });
-    const bool stored = run.finish();
-    pbImportProcess->setValue(pbImportProcess->maximum());
-    if (lost || !stored) {
-        Connection *c = adqHolder->connection();
-        message(QStringLiteral("Error!! ")
-                    + (c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString()),
-                kError);
-        return;
-    }
-    if (read)
-        message(QStringLiteral("ImportComplete"), kInformation);
+    runImportFile(path, zq::transfer::ImportFileKind::Text, run);
 }
 
 void TfrmHolderImportExport::importWorkbook(const QString &path, zq::transfer::HolderImport &run)
 {
-    zq::platform::WorkbookReader book;
-    book.setDateFormat(zq::transfer::transferDateFormat());
-    if (!book.open(path)) {
-        run.finish();
-        pbImportProcess->setValue(pbImportProcess->maximum());
-        message(QStringLiteral("Error!! ") + book.errorText(), kError);
-        return;
-    }
-    const int rows = book.usedRowCount();
-    const int columns = book.usedColumnCount();
-    pbImportProcess->setRange(0, qMax(1, rows));
-    pbImportProcess->setValue(1);
-    // A row of more cells than the column order has codes splits into too many fields and
-    // is ignored: such a sheet needs no reading.
-    const bool readable = columns <= m_columnOrder.size();
-    QString error;
-    QString text;
-    for (int r = 0; r < rows && readable && error.isEmpty(); ++r) {
-        QString line;
-        for (int c = 0; c < columns; ++c) {
-            if (!book.cellText(r, c, text)) {
-                error = book.errorText();
-                break;
-            }
-            line += text;
-            line += QLatin1Char(',');
-        }
-        if (!error.isEmpty())
-            break;
-        run.importLine(line);
-        if (!run.isConnected()) {
-            Connection *c = adqHolder->connection();
-            error = c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString();
-            break;
-        }
-        advance(pbImportProcess, r + 1);
-    }
-    const bool stored = run.finish();
-    book.close();
+    runImportFile(path, zq::transfer::ImportFileKind::Workbook, run);
+}
+
+void TfrmHolderImportExport::runImportFile(const QString &path,
+                                           zq::transfer::ImportFileKind kind,
+                                           zq::transfer::HolderImport &run)
+{
+    using zq::transfer::ImportFileResult;
+    const bool workbook = kind == zq::transfer::ImportFileKind::Workbook;
+    pbImportProcess->setRange(0, 1);
+    pbImportProcess->setValue(0);
+    // A text file's progress goes in kilobytes: its line count is not known ahead.
+    const auto progress = [this, workbook](qint64 done, qint64 total) {
+        const qint64 unit = workbook ? 1 : 1024;
+        const int most = int(qMax<qint64>(1, total / unit));
+        if (pbImportProcess->maximum() != most)
+            pbImportProcess->setRange(0, most);
+        advance(pbImportProcess, int(done / unit));
+        return true;
+    };
+    const ImportFileResult result = zq::transfer::importFile(run, path, kind, progress);
     QCoreApplication::processEvents();
     pbImportProcess->setValue(pbImportProcess->maximum());
-    if (!error.isEmpty() || !stored)
-        message(QStringLiteral("Error!! ") + error, kError);
-    else
+    switch (result.status) {
+    case ImportFileResult::Status::Complete:
+    case ImportFileResult::Status::Cancelled:
         message(QStringLiteral("ImportComplete"), kInformation);
+        break;
+    case ImportFileResult::Status::Unreadable:
+        // A text file that cannot be read ends the import without a message.
+        if (workbook)
+            message(QStringLiteral("Error!! ") + result.error, kError);
+        break;
+    case ImportFileResult::Status::Lost:
+    case ImportFileResult::Status::NotStored:
+        message(QStringLiteral("Error!! ") + result.error, kError);
+        break;
+    }
 }
 
 } // namespace zq::forms

@@ -22,7 +22,8 @@ class Recordset;
 }
 namespace zq::transfer {
 class HolderImport;
-}
+enum class ImportFileKind;
+} // namespace zq::transfer
 
 namespace zq::forms {
 
@@ -103,6 +104,9 @@ private:
     bool exportRoute(const QString &path);
     void importText(const QString &path, zq::transfer::HolderImport &run);
     void importWorkbook(const QString &path, zq::transfer::HolderImport &run);
+    void runImportFile(const QString &path,
+                       zq::transfer::ImportFileKind kind,
+                       zq::transfer::HolderImport &run);
     void message(const QString &key, int style);
 
     zq::data::Recordset *adqDepartment;

@@ -139,9 +139,16 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
     bool overlong = false;
     bool afterCr = false;
     bool first = true;
+    m_line = 0;
+    const auto skip = [&] {
+        ++m_skipped;
+        if (m_onSkip)
+            m_onSkip(m_line);
+    };
     const auto deliver = [&]() -> bool {
+        ++m_line;
         if (overlong) {
-            ++m_skipped;
+            skip();
             overlong = false;
             pending.clear();
             return true;
@@ -153,7 +160,7 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
         const bool ok = decode(pending, text);
         pending.clear();
         if (!ok) {
-            ++m_skipped;
+            skip();
             return true;
         }
         return line(text);

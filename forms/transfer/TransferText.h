@@ -48,6 +48,10 @@ public:
     qint64 position() const { return m_position; }
     /// Lines skipped because they were too long or could not be decoded.
     int skippedLines() const { return m_skipped; }
+    /// The 1-based number of the line handed over last (skipped and empty lines count).
+    qint64 lineNumber() const { return m_line; }
+    /// Called with the line number of each skipped line, before the next line is handed.
+    void setSkipHandler(std::function<void(qint64 line)> handler) { m_onSkip = std::move(handler); }
 
     /// Calls `line` for each line in file order until it returns false or the file ends.
     /// False when reading failed part way (the lines before were delivered).
@@ -63,6 +67,8 @@ private:
     qint64 m_size = 0;
     qint64 m_position = 0;
     int m_skipped = 0;
+    qint64 m_line = 0;
+    std::function<void(qint64)> m_onSkip;
     struct Big5;
     std::unique_ptr<Big5> m_big5;
 };

@@ -1,0 +1,111 @@
+#include "HolderImportFile.h"
+
+#include "HolderImport.h"
+#include "TransferFormat.h"
+#include "TransferText.h"
+#include "WorkbookReader.h"
+
+#include <QFile>
+
+namespace zq::transfer {
+
+ImportFileKind importFileKind(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ImportFileKind::Text;
+    const QByteArray head = file.read(8);
+    if (head.startsWith("PK\x03\x04") || head == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+        return ImportFileKind::Workbook;
+    return ImportFileKind::Text;
+}
+
+namespace {
+
+ImportFileResult ended(HolderImport &run, ImportFileResult result)
+{
+    const bool stored = run.finish();
+    if (result.status == ImportFileResult::Status::Complete && !stored)
+        result = {ImportFileResult::Status::NotStored, run.databaseError()};
+    return result;
+}
+
+ImportFileResult importText(HolderImport &run, const QString &path, const ImportProgress &progress)
+{
+    TextLineReader file(path);
+    if (!file.open())
+        return ended(run, {ImportFileResult::Status::Unreadable, file.errorString()});
+    file.setSkipHandler([&run](qint64 line) { run.refuseLine(line, RefusalReason::Unreadable); });
+    ImportFileResult result;
+    const bool read = file.forEachLine([&](const QString &line) {
+        const QString text = valueText(line);
+        if (!text.isEmpty())
+            run.importLine(text, file.lineNumber());
+        if (!run.isConnected()) {
+            result = {ImportFileResult::Status::Lost, run.databaseError()};
+            return false;
+        }
+        if (progress && !progress(file.position(), file.size())) {
+            result.status = ImportFileResult::Status::Cancelled;
+            return false;
+        }
+        return true;
+    });
+    if (!read && result.status == ImportFileResult::Status::Complete)
+        result = {ImportFileResult::Status::Unreadable, file.errorString()};
+    return ended(run, result);
+}
+
+ImportFileResult importWorkbook(HolderImport &run,
+                                const QString &path,
+                                const ImportProgress &progress)
+{
+    zq::platform::WorkbookReader book;
+    book.setDateFormat(run.options().dateFormat);
+    if (!book.open(path))
+        return ended(run, {ImportFileResult::Status::Unreadable, book.errorText()});
+    const int rows = book.usedRowCount();
+    // Every row of a sheet wider than the column order splits into too many fields: the
+    // cells up to one past the order tell its verdict and its holder number.
+    const int codes = int(run.options().columnOrder.size());
+    const int columns = qMin(book.usedColumnCount(), codes + 1);
+    ImportFileResult result;
+    QString text;
+    for (int r = 0; r < rows && result.status == ImportFileResult::Status::Complete; ++r) {
+        QString line;
+        for (int c = 0; c < columns; ++c) {
+            if (!book.cellText(r, c, text)) {
+                result = {ImportFileResult::Status::Unreadable, book.errorText()};
+                break;
+            }
+            line += text;
+            line += QLatin1Char(',');
+        }
+        if (result.status != ImportFileResult::Status::Complete)
+            break;
+        run.importLine(line, r + 1);
+        if (!run.isConnected())
+            result = {ImportFileResult::Status::Lost, run.databaseError()};
+        else if (progress && !progress(r + 1, rows))
+            result.status = ImportFileResult::Status::Cancelled;
+    }
+    book.close();
+    return ended(run, result);
+}
+
+} // namespace
+
+ImportFileResult importFile(HolderImport &run,
+                            const QString &path,
+                            ImportFileKind kind,
+                            const ImportProgress &progress)
+{
+    try {
+        return kind == ImportFileKind::Workbook ? importWorkbook(run, path, progress)
+                                                : importText(run, path, progress);
+    } catch (const std::exception &e) {
+        return ended(run, {ImportFileResult::Status::Unreadable, QString::fromLocal8Bit(e.what())});
+    }
+}
+
+} // namespace zq::transfer

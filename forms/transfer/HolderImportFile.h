@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace zq::transfer {
+
+class HolderImport;
+
+/// What an import file holds, told by its content: a workbook (an .xlsx zip or a legacy
+/// .xls compound document) or text.
+enum class ImportFileKind { Text, Workbook };
+ImportFileKind importFileKind(const QString &path);
+
+/// How reading an import file ended.
+struct ImportFileResult
+{
+    enum class Status {
+        Complete,   ///< every line was read and judged, and the last batch committed
+        Unreadable, ///< the file could not be opened or read on (`error`)
+        Lost,       ///< the link to the database went away (`error`)
+        NotStored,  ///< the last commit failed (`error`)
+        Cancelled,  ///< the progress callback stopped it; the lines before stay stored
+    };
+    Status status = Status::Complete;
+    QString error;
+};
+
+/// The part of the file read so far out of `total` (bytes of a text file, rows of a
+/// workbook). Returning false stops the import.
+using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
+
+/// Feeds every line of the file at `path` to `run` (already started) with its line number,
+/// counts lines the reader cannot hand over as refused, and finishes the run. A workbook is
+/// read from its first sheet, each row joined with commas; a text file line by line.
+ImportFileResult importFile(HolderImport &run,
+                            const QString &path,
+                            ImportFileKind kind,
+                            const ImportProgress &progress = {});
+
+} // namespace zq::transfer
