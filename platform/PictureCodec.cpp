@@ -8,9 +8,11 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -329,6 +331,53 @@ bool readBmpHeader(const QString &path, qint64 fileSize, BmpHeader *header)
     return true;
 }
 
+// The directory of an icon file gives each picture's size in one byte, and nothing makes it
+// agree with the picture stored behind it: an entry saying 16 x 16 may hold a PNG of 12000 x
+// 5000 pixels, which Qt would decode whole. The sizes that count are the stored pictures' own
+// headers, read here for every entry in directory order, as the reader numbers them.
+bool readIconSizes(const QString &path, QList<QSize> *sizes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const qint64 size = bytes.size();
+    if (size < 6 || qFromLittleEndian<quint16>(p) != 0)
+        return false;
+    const int count = qFromLittleEndian<quint16>(p + 4);
+    if (count == 0 || 6 + qint64(count) * 16 > size)
+        return false;
+    static constexpr char kPngSignature[] = "\x89PNG\r\n\x1a\n";
+    for (int i = 0; i < count; ++i) {
+        const uchar *entry = p + 6 + i * 16;
+        const qint64 offset = qFromLittleEndian<quint32>(entry + 12);
+        if (offset + 24 > size)
+            return false;
+        const uchar *image = p + offset;
+        qint64 width = 0;
+        qint64 height = 0;
+        if (std::memcmp(image, kPngSignature, 8) == 0) {
+            // The IHDR chunk comes first: length, type, then width and height big-endian.
+            if (std::memcmp(image + 12, "IHDR", 4) != 0)
+                return false;
+            width = qFromBigEndian<quint32>(image + 16);
+            height = qFromBigEndian<quint32>(image + 20);
+        } else {
+            // A bitmap without its file header; the height counts the mask rows too.
+            if (qFromLittleEndian<quint32>(image) < 12)
+                return false;
+            width = std::abs(qint64(qFromLittleEndian<qint32>(image + 4)));
+            height = std::abs(qint64(qFromLittleEndian<qint32>(image + 8))) / 2;
+        }
+        if (width <= 0 || height <= 0)
+            return false;
+        sizes->append(
+            QSize(int(std::min<qint64>(width, INT_MAX)), int(std::min<qint64>(height, INT_MAX))));
+    }
+    return true;
+}
+
 // Qt refuses to read pictures whose pixels need more than its allocation limit, by default well
 // below what the size limits here allow; without raising it an 8000 x 8000 bitmap would fail.
 void allowLargestPicture()
@@ -360,19 +409,17 @@ PictureResult reencoded(const QString &path, PictureKind kind, qint64 fileSize, 
     } else {
         if (!reader.canRead())
             return failure(notOfKind.arg(name));
+        QList<QSize> sizes;
+        if (!readIconSizes(path, &sizes))
+            return failure(QStringLiteral("The ICO picture %1 is damaged.").arg(name));
         // An icon file holds one picture per size; the largest shows best on the card.
         int best = 0;
-        QSize size = reader.size();
-        for (int i = 1; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
-            const QSize candidate = reader.size();
-            if (qint64(candidate.width()) * candidate.height()
-                > qint64(size.width()) * size.height()) {
+        for (int i = 1; i < sizes.size(); ++i) {
+            if (qint64(sizes.at(i).width()) * sizes.at(i).height()
+                > qint64(sizes.at(best).width()) * sizes.at(best).height())
                 best = i;
-                size = candidate;
-            }
         }
-        if (!size.isValid())
-            return failure(notOfKind.arg(name));
+        const QSize size = sizes.at(best);
         if (!withinLimits(size.width(), size.height()))
             return failure(tooLargeMessage(size.width(), size.height()));
         if (best != reader.currentImageNumber() && !reader.jumpToImage(best))

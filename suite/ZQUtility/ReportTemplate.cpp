@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <functional>
 #include <map>
 
@@ -21,7 +22,9 @@ public:
     {
         bool ok = false;
         const double result = value.trimmed().toDouble(&ok);
-        if (!ok || result < low || result > high) {
+        // toDouble reads "nan" and "inf" too; a NaN passes every comparison below and would
+        // reach the renderer's conversions to whole pixels.
+        if (!ok || !std::isfinite(result) || result < low || result > high) {
             fail(QStringLiteral("a number from %1 to %2 is expected").arg(low).arg(high));
             return std::nullopt;
         }

@@ -1,0 +1,285 @@
+#include "FuzzTargets.h"
+
+#include "BatchList.h"
+#include "PictureCodec.h"
+#include "ReportTemplate.h"
+#include "TransferFormat.h"
+#include "TransferText.h"
+#include "WorkbookReader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zq::fuzz {
+
+namespace {
+
+[[noreturn]] void broken(const char *promise, const QString &detail = QString())
+{
+    std::fprintf(stderr, "broken promise: %s %s\n", promise, qPrintable(detail));
+    std::abort();
+}
+
+void expect(bool kept, const char *promise, const QString &detail = QString())
+{
+    if (!kept)
+        broken(promise, detail);
+}
+
+// The parsers read files, so each input is written to one file of this process first; the
+// folder is left behind only when the process is killed.
+struct InputFolder
+{
+    InputFolder()
+        : path(QDir::temp().filePath(
+            QStringLiteral("zqfuzz-%1").arg(QCoreApplication::applicationPid())))
+    {
+        QDir().mkpath(path);
+    }
+    ~InputFolder() { QDir(path).removeRecursively(); }
+    const QString path;
+};
+
+QString inputFolder()
+{
+    static const InputFolder folder;
+    return folder.path;
+}
+
+QString inputFile(const QByteArray &input, const QString &name)
+{
+    const QString path = QDir(inputFolder()).filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
+        broken("the input file can be written", path);
+    return path;
+}
+
+// Reads the top left of the first sheet, where the import looks, by index and by address.
+void readWorkbook(const QString &path)
+{
+    platform::WorkbookReader book;
+    if (!book.open(path)) {
+        expect(!book.errorText().isEmpty(), "a refused workbook names its reason");
+        return;
+    }
+    expect(book.usedRowCount() >= 1 && book.usedColumnCount() >= 1,
+           "an open workbook has a used range");
+    const int rows = std::min(book.usedRowCount(), 64);
+    const int columns = std::min(book.usedColumnCount(), 32);
+    QString text;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (!book.cellText(row, column, text)) {
+                expect(!book.errorText().isEmpty(), "a cell that cannot be read names why");
+                return;
+            }
+        }
+    }
+    if (!book.cellText(QStringLiteral("A1"), text))
+        expect(!book.errorText().isEmpty(), "a cell that cannot be read names why");
+    book.close();
+}
+
+void xlsxWorkbook(const QByteArray &input)
+{
+    readWorkbook(inputFile(input, QStringLiteral("input.xlsx")));
+}
+
+void xlsWorkbook(const QByteArray &input)
+{
+    readWorkbook(inputFile(input, QStringLiteral("input.xls")));
+}
+
+// The kind follows the content, so mutations of a seed stay with its decoder mostly.
+void picture(const QByteArray &input)
+{
+    QString name = QStringLiteral("input.jpg");
+    if (input.startsWith("BM"))
+        name = QStringLiteral("input.bmp");
+    else if (input.startsWith(QByteArray("\0\0\1\0", 4)))
+        name = QStringLiteral("input.ico");
+    const platform::PictureResult result = platform::pictureForFile(inputFile(input, name));
+    if (!result.ok) {
+        expect(!result.error.isEmpty(), "a refused picture names its reason");
+        expect(result.jpeg.isEmpty() && result.image.isNull(), "a refused picture gives nothing");
+        return;
+    }
+    expect(!result.jpeg.isEmpty() && !result.image.isNull(), "a stored picture has its bytes");
+    expect(result.image.width() <= platform::kMaxPictureSide
+               && result.image.height() <= platform::kMaxPictureSide
+               && qint64(result.image.width()) * result.image.height()
+                      <= platform::kMaxPicturePixels,
+           "a stored picture is within the size limits");
+}
+
+bool finite(std::initializer_list<double> values)
+{
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+void reportTemplate(const QByteArray &input)
+{
+    QString error;
+    const std::optional<suite::ReportTemplate> t = suite::parseReportTemplate(
+        QString::fromUtf8(input), error);
+    if (!t) {
+        expect(!error.isEmpty(), "a refused template names its reason");
+        return;
+    }
+    const QMarginsF &m = t->margins;
+    expect(finite({t->fontSize,
+                   t->rowHeight,
+                   m.left(),
+                   m.top(),
+                   m.right(),
+                   m.bottom(),
+                   t->cardSize.width(),
+                   t->cardSize.height(),
+                   t->cardGap,
+                   t->cornerRadius,
+                   t->cutMarks}),
+           "the numbers of a template are finite");
+    for (const suite::ReportColumn &c : t->columns)
+        expect(std::isfinite(c.width) && c.width > 0, "a column has a finite width");
+    for (const suite::CardItem &i : t->items) {
+        expect(finite({i.rect.x(), i.rect.y(), i.rect.width(), i.rect.height(), i.size}),
+               "a card item has finite numbers");
+    }
+}
+
+// One holder line's fields as the import splits them: 13 codes, either separator.
+void checkFields(const QString &line)
+{
+    for (const QChar separator : {QLatin1Char(','), QLatin1Char('\t')}) {
+        const std::optional<QStringList> fields = transfer::fieldsFor(line, separator, 13);
+        if (!fields)
+            continue;
+        expect(fields->size() == 13, "a line gives one field per code", line);
+        for (const QString &f : *fields)
+            expect(transfer::valueText(f) == f, "fields are trimmed", f);
+    }
+}
+
+void transferLines(const QByteArray &input)
+{
+    transfer::TextLineReader reader(inputFile(input, QStringLiteral("input.txt")));
+    if (!reader.open()) {
+        expect(!reader.errorString().isEmpty(), "an unreadable file names its reason");
+        return;
+    }
+    const bool read = reader.forEachLine([&](const QString &line) {
+        expect(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')),
+               "a line holds no line end");
+        expect(line.size() <= transfer::TextLineReader::MaxLineBytes, "lines are bounded");
+        checkFields(line);
+        return true;
+    });
+    expect(read, "a file that could be opened is read to its end", reader.errorString());
+    expect(reader.position() <= reader.size(), "the progress stays within the file");
+}
+
+// The first line is a date format, as the locale could give it; every field of the other
+// lines is read as a date in it and in the usual numeric ones, which must read back what
+// they write.
+void transferFields(const QByteArray &input)
+{
+    const QString text = QString::fromUtf8(input);
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    const QString format = text.left(std::min<qsizetype>(end < 0 ? text.size() : end, 40));
+    const QStringList lines = text.mid(end < 0 ? text.size() : end + 1).split(QLatin1Char('\n'));
+    static const QString numeric[] = {
+        QStringLiteral("yyyy-MM-dd"), QStringLiteral("d/M/yyyy"), QStringLiteral("dd.MM.yy")};
+    for (const QString &line : lines) {
+        checkFields(line);
+        for (const QString &field : transfer::splitFields(line, QLatin1Char(','))) {
+            if (const std::optional<QDate> day = transfer::readDate(field, format))
+                expect(day->isValid(), "a date read is valid", field);
+            for (const QString &f : numeric) {
+                const std::optional<QDate> day = transfer::readDate(field, f);
+                if (!day)
+                    continue;
+                const QString written = transfer::dateText(*day, f);
+                expect(transfer::readDate(written, f) == day,
+                       "a date reads back as written",
+                       field + QLatin1String(" -> ") + written);
+            }
+        }
+    }
+}
+
+bool storable(const QString &number)
+{
+    return std::all_of(number.begin(), number.end(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() != 0x7f && !c.isSurrogate();
+    });
+}
+
+// The input is an existing settings file: the stored list is read from it, then a batch of
+// holder numbers (taken from the input's first line) is written into it and must read back.
+void batchList(const QByteArray &input)
+{
+    const QString file = inputFile(input, QStringLiteral("ZQMain.ini"));
+    const QString stored = forms::batch::readBatchList(file);
+    expect(stored.isEmpty() || forms::batch::isWellFormedBatch(stored),
+           "a stored batch is well formed",
+           stored);
+    (void)forms::batch::isWellFormedBatch(QString::fromUtf8(input));
+
+    const QString first = QString::fromUtf8(input.left(input.indexOf('\n')));
+    QStringList numbers = first.split(QLatin1Char(','));
+    numbers.removeIf([](const QString &n) { return !storable(n); });
+    const QString batch = forms::batch::batchText(numbers);
+    expect(forms::batch::isWellFormedBatch(batch), "batchText makes a well-formed list", batch);
+    if (!forms::batch::writeBatchList(file, batch))
+        return;
+    expect(forms::batch::readBatchList(file) == batch, "a written batch reads back", batch);
+}
+
+constexpr Target kTargets[] = {
+    {"xlsx", xlsxWorkbook},
+    {"xls", xlsWorkbook},
+    {"picture", picture},
+    {"report_template", reportTemplate},
+    {"transfer_lines", transferLines},
+    {"transfer_fields", transferFields},
+    {"batch_list", batchList},
+    {nullptr, nullptr},
+};
+
+} // namespace
+
+const Target *targets()
+{
+    return kTargets;
+}
+
+const Target *findTarget(const char *name)
+{
+    for (const Target *t = kTargets; t->name; ++t)
+        if (std::strcmp(t->name, name) == 0)
+            return t;
+    return nullptr;
+}
+
+void setUp(int &argc, char **argv)
+{
+    if (QCoreApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt takes the options it knows out of the arguments; libFuzzer's stay untouched this way.
+    static int appArgc = 1;
+    static char *appArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    // Kept for the life of the process: libFuzzer never returns to let it go.
+    new QGuiApplication(appArgc, appArgv);
+}
+
+} // namespace zq::fuzz
