@@ -5,7 +5,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
 
 namespace zq::bench {
 
@@ -25,6 +33,63 @@ void resetPeak()
     QFile f(QStringLiteral("/proc/self/clear_refs"));
     if (f.open(QIODevice::WriteOnly))
         f.write("5");
+}
+
+double runTool(const QString &program, const QStringList &args, const QString &output)
+{
+    QList<QByteArray> bytes{program.toUtf8()};
+    for (const QString &a : args)
+        bytes << a.toUtf8();
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray out = output.isEmpty() ? QByteArray("/dev/null") : output.toUtf8();
+    posix_spawn_file_actions_addopen(
+        &actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss / 1024.0 : -1;
+}
+
+void Paired::add(double anchorSeconds, double seconds)
+{
+    m_anchor += anchorSeconds;
+    m_job += seconds;
+    const double r = anchorSeconds > 0 ? seconds / anchorSeconds : 0;
+    m_low = m_count == 0 ? r : std::min(m_low, r);
+    m_high = m_count == 0 ? r : std::max(m_high, r);
+    ++m_count;
+}
+
+void Paired::report(benchmark::State &state) const
+{
+    if (m_count == 0)
+        return;
+    state.counters["anchor_ms"] = m_anchor / m_count * 1000.0;
+    state.counters["ratio"] = m_anchor > 0 ? m_job / m_anchor : 0;
+    state.counters["ratio_min"] = m_low;
+    state.counters["ratio_max"] = m_high;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int iterations(int standard)
+{
+    bool ok = false;
+    const int most = qEnvironmentVariableIntValue("ZQ_BENCH_ITERATIONS", &ok);
+    return ok && most > 0 ? std::min(most, standard) : standard;
 }
 
 int runBenchmarks(int argc, char **argv, int (*special)(int, char **))

@@ -1,11 +1,49 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace benchmark {
+class State;
+}
+
 namespace zq::bench {
 
 /// The process's resident high-water mark (VmHWM) in KiB; -1 when it cannot be read.
 long peakKiB();
 /// Starts the high-water mark again from the current resident size.
 void resetPeak();
+
+/// Runs `program` (looked up in PATH) with `args`, its standard output into `output` (or
+/// nowhere). Returns the child's peak resident memory in MB, -1 when it failed.
+double runTool(const QString &program, const QStringList &args, const QString &output = {});
+
+/// The times of a measured job and of its anchor (the nearest bare job of a tool or library)
+/// when both run in turn inside each iteration, so that both see the same load on the
+/// machine. Reports `anchor_ms` (per iteration) and `ratio` (job time / anchor time over all
+/// iterations) with the lowest and highest ratio of one iteration.
+class Paired
+{
+public:
+    void add(double anchorSeconds, double seconds);
+    void report(benchmark::State &state) const;
+
+private:
+    double m_anchor = 0;
+    double m_job = 0;
+    double m_low = 0;
+    double m_high = 0;
+    int m_count = 0;
+};
+
+/// Seconds since `start` on the steady clock.
+double secondsSince(std::chrono::steady_clock::time_point start);
+
+/// The iterations of a benchmark: `standard`, at most ZQ_BENCH_ITERATIONS when that is set
+/// (the scale runs keep the large sizes short).
+int iterations(int standard);
 
 /// A benchmark program's main: an offscreen QApplication, then every registered benchmark.
 /// `special` runs first and, when it returns a value >= 0, that value ends the program

@@ -1,94 +1,126 @@
-// The cost of the static cursor against the bare driver on a 100,000-holder site: opening
-// the holder listing with Recordset (fetch every row into memory) versus iterating the same
-// statement with a forward-only QSqlQuery (the baseline), plus a client-side sort.
+// The cost of the static cursor against the bare driver on the generated site, on SQLite and
+// on PostgreSQL: opening the holder listing with Recordset (every row fetched into memory)
+// against iterating the same statement with a forward-only QSqlQuery reading every value
+// (the anchor, run in turn in the same iteration), plus a client-side sort.
+#include "BenchSite.h"
 #include "BenchSupport.h"
-#include "Connection.h"
 #include "Recordset.h"
-#include "SiteGenerator.h"
 
 #include <QApplication>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QVariant>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <chrono>
+#include <map>
+#include <memory>
 
 namespace {
 
-constexpr int kHolders = 100000;
+using zq::bench::Engine;
+using zq::bench::SiteCopy;
+using Clock = std::chrono::steady_clock;
+
 const char *const kListing
     = "SELECT HolderData.*, DepartmentData.DepartmentName FROM (HolderData INNER JOIN "
       "DepartmentData ON HolderData.DepartmentNo = DepartmentData.DepartmentNo)";
 
-zq::data::Connection *site()
+SiteCopy *site(benchmark::State &state, Engine engine)
 {
-    static QTemporaryDir dir;
-    static zq::data::Connection *connection = [] {
-        auto *c = new zq::data::Connection;
-        c->setSQLiteFile(dir.filePath("bench.db"));
-        c->open();
-        QString error;
-        if (!zq::bench::generateSite(*c, kHolders, error))
-            std::fprintf(stderr, "site generation failed: %s\n", qPrintable(error));
-        return c;
-    }();
-    return connection;
+    static std::map<Engine, std::unique_ptr<SiteCopy>> sites;
+    if (!zq::bench::engineAvailable(state, engine))
+        return nullptr;
+    std::unique_ptr<SiteCopy> &s = sites[engine];
+    if (!s)
+        s = std::make_unique<SiteCopy>(engine);
+    if (!s->isValid()) {
+        state.SkipWithError(qPrintable(s->error()));
+        return nullptr;
+    }
+    return s.get();
 }
 
-void BareDriverListing(benchmark::State &state)
+int bareRows(zq::data::Connection &c)
 {
-    zq::data::Connection *c = site();
+    QSqlQuery q(c.database());
+    q.setForwardOnly(true);
+    q.exec(kListing);
+    int rows = 0;
+    const int columns = q.record().count();
+    while (q.next()) {
+        for (int i = 0; i < columns; ++i)
+            benchmark::DoNotOptimize(q.value(i));
+        ++rows;
+    }
+    return rows;
+}
+
+void RecordsetListing(benchmark::State &state, Engine engine)
+{
+    SiteCopy *s = site(state, engine);
+    if (!s)
+        return;
+    zq::bench::Paired paired;
     for (auto _ : state) {
-        QSqlQuery q(c->database());
-        q.setForwardOnly(true);
-        q.exec(kListing);
-        int rows = 0;
-        const int columns = q.record().count();
-        while (q.next()) {
-            for (int i = 0; i < columns; ++i)
-                benchmark::DoNotOptimize(q.value(i));
-            ++rows;
+        auto start = Clock::now();
+        bareRows(s->connection());
+        const double anchor = zq::bench::secondsSince(start);
+        zq::bench::resetPeak();
+        start = Clock::now();
+        {
+            zq::data::Recordset rs;
+            rs.setConnection(&s->connection());
+            rs.setStatement(kListing);
+            rs.open();
+            state.counters["rows"] = rs.recordCount();
+            state.counters["peak_MB"] = double(zq::bench::peakKiB()) / 1024.0;
         }
-        state.counters["rows"] = rows;
+        const double t = zq::bench::secondsSince(start);
+        state.SetIterationTime(t);
+        paired.add(anchor, t);
     }
+    paired.report(state);
 }
 
-void RecordsetListing(benchmark::State &state)
+void RecordsetSortByName(benchmark::State &state, Engine engine)
 {
-    zq::data::Connection *c = site();
-    for (auto _ : state) {
-        zq::data::Recordset rs;
-        rs.setConnection(c);
-        rs.setStatement(kListing);
-        rs.open();
-        state.counters["rows"] = rs.recordCount();
-    }
-}
-
-void RecordsetSortByName(benchmark::State &state)
-{
+    SiteCopy *s = site(state, engine);
+    if (!s)
+        return;
     zq::data::Recordset rs;
-    rs.setConnection(site());
+    rs.setConnection(&s->connection());
     rs.setStatement(kListing);
     rs.open();
     bool descending = false;
     for (auto _ : state) {
+        const auto start = Clock::now();
         rs.setSort(descending ? "HolderName DESC" : "HolderName");
+        state.SetIterationTime(zq::bench::secondsSince(start));
         descending = !descending;
     }
+    state.counters["rows"] = rs.recordCount();
 }
 
 } // namespace
 
-BENCHMARK(BareDriverListing)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(RecordsetListing)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(RecordsetSortByName)->Unit(benchmark::kMillisecond)->Iterations(3);
-
 int main(int argc, char **argv)
 {
+    for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL}) {
+        const std::string e = zq::bench::engineName(engine);
+        benchmark::RegisterBenchmark(("RecordsetListing/" + e).c_str(),
+                                     [engine](benchmark::State &s) { RecordsetListing(s, engine); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(zq::bench::iterations(3));
+        benchmark::RegisterBenchmark(("RecordsetSortByName/" + e).c_str(),
+                                     [engine](benchmark::State &s) {
+                                         RecordsetSortByName(s, engine);
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(zq::bench::iterations(3));
+    }
     return zq::bench::runBenchmarks(argc, argv);
 }

@@ -1,4 +1,5 @@
-// The holder window on a 100,000-holder site, each measurement next to the statements the
+// The holder window on the generated site (100,000 holders unless ZQ_BENCH_HOLDERS says
+// otherwise), on SQLite and on PostgreSQL, each measurement next to the statements the
 // window sends run bare through a forward-only QSqlQuery to the last row in the same run
 // (reading every value): `ratio` is window / bare. The bare run and the window alternate
 // inside every iteration so that both see the same caches.
@@ -7,6 +8,7 @@
 // started again with --peak): VmHWM once the window shows its first department, and again
 // once it lists every holder. `peak_MB` is the process's high-water mark, `listing_MB` the
 // growth that the all-holders listing added to it.
+#include "BenchSite.h"
 #include "BenchSupport.h"
 #include "Connection.h"
 #include "Exports.h"
@@ -35,7 +37,11 @@
 #include <cstdio>
 #include <dlfcn.h>
 #include <functional>
+#include <map>
+#include <memory>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -89,7 +95,6 @@ using zq::data::Connection;
 using zq::forms::TfrmHolder;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kHolders = 100000;
 constexpr double kMiB = 1024.0 * 1024.0;
 
 double secondsSince(Clock::time_point start)
@@ -104,27 +109,27 @@ void bindModule(Connection *connection)
     SetADOConnection(connection);
 }
 
-QString &siteFile()
-{
-    static QString file;
-    return file;
-}
+using zq::bench::Engine;
 
-Connection *site()
+// One copy of the site per engine, shared by the benchmarks of the run; the module is bound
+// to the engine of the benchmark that asks.
+zq::bench::SiteCopy *g_site = nullptr;
+
+Connection *useSite(benchmark::State &state, Engine engine)
 {
-    static QTemporaryDir dir;
-    static Connection *connection = [] {
-        auto *c = new Connection;
-        siteFile() = dir.filePath(QStringLiteral("bench.db"));
-        c->setSQLiteFile(siteFile());
-        c->open();
-        QString error;
-        if (!zq::bench::generateSite(*c, kHolders, error))
-            std::fprintf(stderr, "site generation failed: %s\n", qPrintable(error));
-        bindModule(c);
-        return c;
-    }();
-    return connection;
+    static std::map<Engine, std::unique_ptr<zq::bench::SiteCopy>> sites;
+    if (!zq::bench::engineAvailable(state, engine))
+        return nullptr;
+    std::unique_ptr<zq::bench::SiteCopy> &s = sites[engine];
+    if (!s)
+        s = std::make_unique<zq::bench::SiteCopy>(engine);
+    if (!s->isValid()) {
+        state.SkipWithError(qPrintable(s->error()));
+        return nullptr;
+    }
+    g_site = s.get();
+    bindModule(&s->connection());
+    return &s->connection();
 }
 
 // The baseline: the statement through the driver alone, every value of every row read.
@@ -199,9 +204,11 @@ double fillSeconds(Connection *c)
 }
 
 // Create + show up to the first department's listing painted in the grid.
-void HolderWindowOpen(benchmark::State &state, const char *user)
+void HolderWindowOpen(benchmark::State &state, Engine engine, const char *user)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     const bool supervisor = user == zq::bench::kSupervisorUser;
     const QString first = st::filterListing(zq::bench::departmentNo(0), supervisor, user);
     double bare = 0, window = 0, fill = 0;
@@ -222,9 +229,11 @@ void HolderWindowOpen(benchmark::State &state, const char *user)
 }
 
 // The supervisor picks the empty department entry: every holder.
-void AllHoldersListing(benchmark::State &state)
+void AllHoldersListing(benchmark::State &state, Engine engine)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     const QString all = st::filterListing(QString(), true, zq::bench::kSupervisorUser);
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     double bare = 0, window = 0;
@@ -243,7 +252,10 @@ void AllHoldersListing(benchmark::State &state)
     closeWindow(w);
 
     QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--peak"), siteFile()});
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--peak"),
+                 QString::fromLatin1(zq::bench::engineName(engine)),
+                 g_site->location()});
     child.waitForFinished(-1);
     const QList<QByteArray> kB = child.readAllStandardOutput().trimmed().split(' ');
     if (kB.size() == 2) {
@@ -256,9 +268,11 @@ void AllHoldersListing(benchmark::State &state)
 
 // The listing layer alone: the window's statement opened in a Recordset (every row fetched
 // and kept), without the window around it.
-void RecordsetListing(benchmark::State &state, bool all)
+void RecordsetListing(benchmark::State &state, Engine engine, bool all)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     const QString sql = st::filterListing(
         all ? QString() : zq::bench::departmentNo(0), true, g_user);
     double bare = 0, layer = 0;
@@ -284,15 +298,17 @@ void RecordsetListing(benchmark::State &state, bool all)
 // The statements it sends are the exact lookup and the department listing, and a photo
 // lookup by key after each move (left out of the bare run: a key lookup costs a few
 // microseconds).
-void ExactSearchHit(benchmark::State &state)
+void ExactSearchHit(benchmark::State &state, Engine engine)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     int k = 0;
     double bare = 0, window = 0;
     int rows = 0;
     for (auto _ : state) {
-        const int holder = (54321 + 7919 * k++) % kHolders;
+        const int holder = (54321 + 7919 * k++) % zq::bench::siteHolders();
         const QString no = zq::bench::holderNo(holder);
         const QString listing = st::filterListing(
             zq::bench::departmentNo(holder % zq::bench::kDepartments), true, g_user);
@@ -312,9 +328,11 @@ void ExactSearchHit(benchmark::State &state)
 }
 
 // A name fragment without an exact hit: the LIKE listing over every holder (1,111 rows).
-void LikeSearch(benchmark::State &state)
+void LikeSearch(benchmark::State &state, Engine engine)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     const QString fragment = QStringLiteral("name 99");
     const QStringList statements{st::exactSearch(fragment, false),
@@ -336,9 +354,10 @@ void LikeSearch(benchmark::State &state)
 }
 
 // Page by page from the first to the last of the 100,000 rows, each page painted.
-void ScrollAllHolders(benchmark::State &state)
+void ScrollAllHolders(benchmark::State &state, Engine engine)
 {
-    site();
+    if (!useSite(state, engine))
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     listDepartmentIndex(w, 0);
     QTableView *grid = w->chrome().dgView;
@@ -446,9 +465,11 @@ void fillNewHolder(TfrmHolder *w, const QString &number, int department)
 // moves to and the move to the new row. `department` 0 reloads that department's 1,000
 // rows; -1 (a holder without a department) leaves the filter on every holder, so the save
 // reloads all 100,000. `bare_ms` is the reload statement alone.
-void SaveInsert(benchmark::State &state, int department)
+void SaveInsert(benchmark::State &state, Engine engine, int department)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     WriteTimer timer(w);
     const QString reloadSql = st::reloadListing(
@@ -473,9 +494,11 @@ void SaveInsert(benchmark::State &state, int department)
 // Edit + OK on a listed holder: the update in its transaction and the listing run again
 // (`moved` false: the filter is the holder's department) or moved from every holder to the
 // holder's department (`moved` true).
-void SaveUpdate(benchmark::State &state, bool moved)
+void SaveUpdate(benchmark::State &state, Engine engine, bool moved)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     WriteTimer timer(w);
     const QString department = zq::bench::departmentNo(1);
@@ -505,9 +528,11 @@ void SaveUpdate(benchmark::State &state, bool moved)
 // Delete with both questions answered Yes: each of the holder's 2 cards taken off the 20
 // enabled devices (40 device calls), then the card rows and the holder deleted in one
 // transaction and the department's listing run again. `bare_ms` is that listing alone.
-void DeleteHolder(benchmark::State &state)
+void DeleteHolder(benchmark::State &state, Engine engine)
 {
-    Connection *c = site();
+    Connection *c = useSite(state, engine);
+    if (!c)
+        return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     WriteTimer timer(w);
     const QString department = zq::bench::departmentNo(3);
@@ -538,10 +563,13 @@ void DeleteHolder(benchmark::State &state)
 }
 
 // The --peak process: prints the high-water marks before and after the all-holders listing.
-int peakProcess(const QString &file)
+int peakProcess(const QString &engine, const QString &location)
 {
     Connection c;
-    c.setSQLiteFile(file);
+    if (engine == QLatin1String(zq::bench::engineName(Engine::SQLite)))
+        c.setSQLiteFile(location);
+    else
+        c.setPostgres(location);
     if (!c.open())
         return 1;
     bindModule(&c);
@@ -551,57 +579,60 @@ int peakProcess(const QString &file)
     const long before = zq::bench::peakKiB();
     listDepartmentIndex(w, 0);
     const long after = zq::bench::peakKiB();
-    if (w->listing()->recordCount() != kHolders)
+    if (w->listing()->recordCount() != zq::bench::siteHolders())
         return 1;
     std::printf("%ld %ld\n", before, after);
     return 0;
 }
 
-} // namespace
+// Each benchmark once per engine: name, function, iterations.
+void registerAll()
+{
+    using Fn = std::function<void(benchmark::State &, Engine)>;
+    const std::vector<std::tuple<std::string, Fn, int>> all{
+        {"HolderWindowOpen/supervisor",
+         [](benchmark::State &s, Engine e) { HolderWindowOpen(s, e, zq::bench::kSupervisorUser); },
+         10},
+        {"HolderWindowOpen/operator",
+         [](benchmark::State &s, Engine e) { HolderWindowOpen(s, e, zq::bench::kOperatorUser); },
+         10},
+        {"AllHoldersListing", AllHoldersListing, 3},
+        {"RecordsetListing/all_holders",
+         [](benchmark::State &s, Engine e) { RecordsetListing(s, e, true); },
+         5},
+        {"RecordsetListing/first_department",
+         [](benchmark::State &s, Engine e) { RecordsetListing(s, e, false); },
+         20},
+        {"ExactSearchHit", ExactSearchHit, 20},
+        {"LikeSearch", LikeSearch, 10},
+        {"SaveInsert/department", [](benchmark::State &s, Engine e) { SaveInsert(s, e, 0); }, 20},
+        {"SaveInsert/all_holders", [](benchmark::State &s, Engine e) { SaveInsert(s, e, -1); }, 3},
+        {"SaveUpdate/same_department",
+         [](benchmark::State &s, Engine e) { SaveUpdate(s, e, false); },
+         20},
+        {"SaveUpdate/moved_from_all",
+         [](benchmark::State &s, Engine e) { SaveUpdate(s, e, true); },
+         3},
+        {"DeleteHolder", DeleteHolder, 20},
+        {"ScrollAllHolders", ScrollAllHolders, 1},
+    };
+    for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL})
+        for (const auto &[name, fn, count] : all)
+            benchmark::RegisterBenchmark((name + "/" + zq::bench::engineName(engine)).c_str(),
+                                         [fn = fn, engine](benchmark::State &s) { fn(s, engine); })
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(zq::bench::iterations(count));
+}
 
-BENCHMARK_CAPTURE(HolderWindowOpen, supervisor, zq::bench::kSupervisorUser)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(10);
-BENCHMARK_CAPTURE(HolderWindowOpen, operator, zq::bench::kOperatorUser)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(10);
-BENCHMARK(AllHoldersListing)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK_CAPTURE(RecordsetListing, all_holders, true)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(5);
-BENCHMARK_CAPTURE(RecordsetListing, first_department, false)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(20);
-BENCHMARK(ExactSearchHit)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
-BENCHMARK(LikeSearch)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
-BENCHMARK_CAPTURE(SaveInsert, department, 0)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(20);
-BENCHMARK_CAPTURE(SaveInsert, all_holders, -1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(3);
-BENCHMARK_CAPTURE(SaveUpdate, same_department, false)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(20);
-BENCHMARK_CAPTURE(SaveUpdate, moved_from_all, true)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(3);
-BENCHMARK(DeleteHolder)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
-BENCHMARK(ScrollAllHolders)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+} // namespace
 
 int main(int argc, char **argv)
 {
+    registerAll();
     return zq::bench::runBenchmarks(argc, argv, [](int argc, char **argv) {
-        if (argc == 3 && qstrcmp(argv[1], "--peak") == 0)
-            return peakProcess(QString::fromLocal8Bit(argv[2]));
+        if (argc == 4 && qstrcmp(argv[1], "--peak") == 0)
+            return peakProcess(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
         return -1;
     });
 }

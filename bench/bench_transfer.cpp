@@ -1,34 +1,44 @@
-// Holder import and export on a 100,000-holder site against the sqlite3 shell doing the
-// nearest bare job: `.import` of the same file into a table of plain columns, and `-csv`
-// output of the export statement. Each pair runs in the same process run, so their ratio
-// is what to read. Peak memory is the resident high-water mark of the measured work (the
-// shell's as a child process).
+// Holder import and export on the generated site (100,000 holders unless ZQ_BENCH_HOLDERS
+// says otherwise), on SQLite and on PostgreSQL, each next to the nearest bare job done in
+// turn inside the same iteration (`ratio` = job / anchor):
+// - text import against the engine's own loader filling a table of the file's columns with
+//   HolderData's indexes: `sqlite3 .import`, `psql \copy ... FROM`;
+// - text export against the engine's own client writing the export statement as CSV:
+//   `sqlite3 -csv`, `psql \copy (...) TO`;
+// - workbook export against libxlsxwriter alone writing the same cells in constant-memory
+//   mode, workbook import against the text import of the same holders.
+// Peak memory is the resident high-water mark of the measured work.
+#include "BenchSite.h"
 #include "BenchSupport.h"
-#include "Connection.h"
 #include "HolderExport.h"
 #include "HolderImport.h"
-#include "SiteGenerator.h"
 #include "TransferFormat.h"
 #include "TransferText.h"
+#include "WorkbookReader.h"
+#include "WorkbookWriter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <xlsxwriter.h>
 
+#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char **environ;
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
-constexpr int kHolders = 100000;
+using zq::bench::Engine;
+using zq::bench::SiteCopy;
+using Clock = std::chrono::steady_clock;
+
 const QString kOrder = QStringLiteral("123456789ABCD");
 
 QTemporaryDir &dir()
@@ -37,34 +47,35 @@ QTemporaryDir &dir()
     return d;
 }
 
-QString sitePath()
+double peakMb()
 {
-    return dir().filePath("site.db");
+    return double(zq::bench::peakKiB()) / 1024.0;
 }
 
-// The generated site, with the user's rights on every department so that the export of all
-// departments takes every holder.
-void makeSite()
+// The values of import line `h`: every column; 100 department names, half of them new.
+QStringList importValues(int h, bool existing)
 {
-    static bool made = false;
-    if (made)
-        return;
-    made = true;
-    zq::data::Connection c;
-    c.setSQLiteFile(sitePath());
-    c.open();
-    QString error;
-    if (!zq::bench::generateSite(c, kHolders, error))
-        std::fprintf(stderr, "site generation failed: %s\n", qPrintable(error));
-    c.begin();
-    QSqlQuery q(c.database());
-    q.exec("INSERT INTO UserRightDept (UserID, DepartmentNo) SELECT 'admin', DepartmentNo "
-           "FROM DepartmentData");
-    c.commit();
-    c.close();
+    const int d = h % 100;
+    const QString department = d < 50 ? QStringLiteral("Department %1").arg(d)
+                                      : QStringLiteral("Dept %1").arg(d);
+    const QString no = existing ? QStringLiteral("H%1").arg(h, 6, 10, QLatin1Char('0'))
+                                : QStringLiteral("N%1").arg(h, 6, 10, QLatin1Char('0'));
+    return {no,
+            QStringLiteral("Imported holder %1").arg(h),
+            QStringLiteral("imported%1@example.com").arg(h),
+            "1990-05-17",
+            "2025-01-01",
+            "2030-12-31",
+            "def one",
+            "def two",
+            "imported",
+            department,
+            QStringLiteral("Title %1").arg(h % 10),
+            QStringLiteral("Type %1").arg(h % 5),
+            QStringLiteral("%1").arg(h % 10000, 4, 10, QLatin1Char('0'))};
 }
 
-// 100,000 lines of every column; 100 department names, half of them new.
+// One line per holder of the site.
 QString importFile(bool existing)
 {
     const QString path = dir().filePath(existing ? "existing.txt" : "new.txt");
@@ -72,154 +83,187 @@ QString importFile(bool existing)
         return path;
     zq::transfer::TextLineWriter w(path);
     w.open();
-    for (int h = 0; h < kHolders; ++h) {
-        const int d = h % 100;
-        const QString department = d < 50 ? QStringLiteral("Department %1").arg(d)
-                                          : QStringLiteral("Dept %1").arg(d);
-        const QString no = existing ? QStringLiteral("H%1").arg(h, 6, 10, QLatin1Char('0'))
-                                    : QStringLiteral("N%1").arg(h, 6, 10, QLatin1Char('0'));
-        w.writeLine(zq::transfer::buildLine(
-            {no,
-             QStringLiteral("Imported holder %1").arg(h),
-             QStringLiteral("imported%1@example.com").arg(h),
-             "1990-05-17",
-             "2025-01-01",
-             "2030-12-31",
-             "def one",
-             "def two",
-             "imported",
-             department,
-             QStringLiteral("Title %1").arg(h % 10),
-             QStringLiteral("Type %1").arg(h % 5),
-             QStringLiteral("%1").arg(h % 10000, 4, 10, QLatin1Char('0'))}));
-    }
+    for (int h = 0; h < zq::bench::siteHolders(); ++h)
+        w.writeLine(zq::transfer::buildLine(importValues(h, existing)));
     w.commit();
     return path;
 }
 
-// A fresh copy of the site for one iteration.
-QString freshSite()
+// The new holders of importFile(false) as a workbook, one row each from A1.
+QString importWorkbook()
 {
-    const QString copy = dir().filePath("work.db");
-    QFile::remove(copy);
-    QFile::copy(sitePath(), copy);
-    return copy;
-}
-
-double peakMb()
-{
-    return double(zq::bench::peakKiB()) / 1024.0;
-}
-
-// Runs the sqlite3 shell; its peak memory in MB, -1 when it could not run.
-double runShell(const QStringList &args, const QString &output = {})
-{
-    QList<QByteArray> bytes;
-    bytes << "sqlite3";
-    for (const QString &a : args)
-        bytes << a.toUtf8();
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray out = output.isEmpty() ? QByteArray("/dev/null") : output.toUtf8();
-    posix_spawn_file_actions_addopen(
-        &actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, "sqlite3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss / 1024.0 : -1;
-}
-
-// `indexed`: the bare table given the indexes HolderData has, to tell the cost of the
-// indexes from the cost of the import.
-void ShellImport(benchmark::State &state, bool indexed)
-{
-    makeSite();
-    const QString file = importFile(false);
-    double peak = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const QString db = dir().filePath("bare.db");
-        QFile::remove(db);
-        runShell({db,
-                  "CREATE TABLE Bare (HolderNo text, HolderName text, Email text, "
-                  "Birthday text, StartDate text, ExpiredDate text, Definable1 text, "
-                  "Definable2 text, Description text, DepartmentName text, TitleName text, "
-                  "TypeName text, PIN text, Trailing text)"});
-        if (indexed)
-            runShell({db,
-                      "CREATE UNIQUE INDEX b1 ON Bare (HolderNo); CREATE INDEX b2 ON Bare "
-                      "(DepartmentName); CREATE INDEX b3 ON Bare (TitleName); CREATE INDEX "
-                      "b4 ON Bare (TypeName); CREATE INDEX b5 ON Bare (PIN); CREATE INDEX b6 "
-                      "ON Bare (HolderName)"});
-        state.ResumeTiming();
-        peak = runShell({db, ".mode csv", ".import " + file + " Bare"});
+    const QString path = dir().filePath("new.xlsx");
+    if (QFile::exists(path))
+        return path;
+    zq::platform::WorkbookWriter book;
+    book.create();
+    book.selectFirstSheet();
+    for (int h = 0; h < zq::bench::siteHolders(); ++h) {
+        const QStringList values = importValues(h, false);
+        for (int c = 0; c < values.size(); ++c)
+            book.setCell(h, c, values.at(c));
     }
-    state.counters["peak_MB"] = peak;
+    book.saveAs(path);
+    return path;
 }
 
-void ShellImportBare(benchmark::State &state)
+// The bare table the engines' loaders fill: the file's columns with HolderData's types,
+// key and indexes (the department, title and type names stand where their numbers are
+// indexed, the PIN where the sequence number is).
+const QStringList kBareTable{
+    "CREATE TABLE Bare (HolderNo varchar(20) NOT NULL PRIMARY KEY, HolderName varchar(40), "
+    "Email varchar(40), Birthday timestamp, StartDate timestamp, ExpiredDate timestamp, "
+    "Definable1 varchar(20), Definable2 varchar(20), Description varchar(40), "
+    "DepartmentName varchar(20), TitleName varchar(20), TypeName varchar(20), PIN "
+    "varchar(10), Rest text)",
+    "CREATE INDEX b2 ON Bare (DepartmentName)",
+    "CREATE INDEX b3 ON Bare (TitleName)",
+    "CREATE INDEX b4 ON Bare (TypeName)",
+    "CREATE INDEX b5 ON Bare (PIN)",
+    "CREATE INDEX b6 ON Bare (HolderName)"};
+
+// The engine's own loader: the file into a fresh bare table. Seconds.
+double loadBare(Engine engine, const QString &file)
 {
-    ShellImport(state, false);
+    SiteCopy bare(engine, -1);
+    for (const QString &sql : kBareTable)
+        if (!bare.connection().execute(sql))
+            std::fprintf(stderr, "%s: %s\n", qPrintable(sql),
+                         qPrintable(bare.connection().errors().value(0).text));
+    bare.connection().close();
+    const auto start = Clock::now();
+    if (engine == Engine::SQLite)
+        zq::bench::runTool("sqlite3", {bare.location(), ".mode csv", ".import " + file + " Bare"});
+    else
+        zq::bench::runTool("psql",
+                                  {bare.location(),
+                                   "-q",
+                                   "-v",
+                                   "ON_ERROR_STOP=1",
+                                   "-c",
+                                   "\\copy Bare FROM '" + file + "' WITH (FORMAT csv)"});
+    return zq::bench::secondsSince(start);
 }
 
-void ShellImportIndexed(benchmark::State &state)
+struct ImportRun
 {
-    ShellImport(state, true);
-}
-
-void Import(benchmark::State &state, bool cover)
-{
-    makeSite();
-    const QString file = importFile(cover);
     int stored = 0;
     double peak = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const QString db = freshSite();
-        zq::data::Connection c;
-        c.setSQLiteFile(db);
-        c.open();
-        zq::bench::resetPeak();
-        state.ResumeTiming();
-        zq::transfer::ImportOptions options;
-        options.columnOrder = kOrder;
-        options.cover = cover;
-        options.dateFormat = "yyyy-MM-dd";
-        zq::transfer::HolderImport run(&c, options);
-        run.start();
-        zq::transfer::TextLineReader reader(file);
-        reader.open();
-        reader.forEachLine([&](const QString &line) {
-            if (!zq::transfer::valueText(line).isEmpty())
-                run.importLine(zq::transfer::valueText(line));
-            return true;
-        });
-        run.finish();
-        stored = run.count(zq::transfer::HolderImport::Outcome::Inserted)
-                 + run.count(zq::transfer::HolderImport::Outcome::Updated);
-        peak = peakMb();
+};
+
+ImportRun importText(zq::data::Connection &c, const QString &file, bool cover)
+{
+    zq::transfer::ImportOptions options;
+    options.columnOrder = kOrder;
+    options.cover = cover;
+    options.dateFormat = "yyyy-MM-dd";
+    zq::transfer::HolderImport run(&c, options);
+    run.start();
+    zq::transfer::TextLineReader reader(file);
+    reader.open();
+    reader.forEachLine([&](const QString &line) {
+        if (!zq::transfer::valueText(line).isEmpty())
+            run.importLine(zq::transfer::valueText(line));
+        return true;
+    });
+    run.finish();
+    return {run.count(zq::transfer::HolderImport::Outcome::Inserted)
+                + run.count(zq::transfer::HolderImport::Outcome::Updated),
+            peakMb()};
+}
+
+// As the import window reads a workbook: each used row's cells joined with commas.
+ImportRun importWorkbookFile(zq::data::Connection &c, const QString &file)
+{
+    zq::transfer::ImportOptions options;
+    options.columnOrder = kOrder;
+    options.dateFormat = "yyyy-MM-dd";
+    zq::transfer::HolderImport run(&c, options);
+    run.start();
+    zq::platform::WorkbookReader book;
+    book.setDateFormat(options.dateFormat);
+    book.open(file);
+    QString text;
+    for (int r = 0; r < book.usedRowCount(); ++r) {
+        QString line;
+        for (int col = 0; col < book.usedColumnCount(); ++col) {
+            book.cellText(r, col, text);
+            line += text;
+            line += QLatin1Char(',');
+        }
+        run.importLine(line);
     }
-    state.counters["stored"] = stored;
-    state.counters["peak_MB"] = peak;
+    run.finish();
+    book.close();
+    return {run.count(zq::transfer::HolderImport::Outcome::Inserted), peakMb()};
 }
 
-void ImportNewHolders(benchmark::State &state)
+// `cover` false: the new holders; true: the file's holders all exist and are overwritten.
+void ImportText(benchmark::State &state, Engine engine, bool cover)
 {
-    Import(state, false);
+    if (!zq::bench::engineAvailable(state, engine))
+        return;
+    const QString file = importFile(cover);
+    const QString newFile = importFile(false);
+    zq::bench::Paired paired;
+    ImportRun result;
+    for (auto _ : state) {
+        const double anchor = loadBare(engine, newFile);
+        SiteCopy site(engine);
+        if (!site.isValid()) {
+            state.SkipWithError(qPrintable(site.error()));
+            return;
+        }
+        zq::bench::resetPeak();
+        const auto start = Clock::now();
+        result = importText(site.connection(), file, cover);
+        const double t = zq::bench::secondsSince(start);
+        state.SetIterationTime(t);
+        paired.add(anchor, t);
+    }
+    paired.report(state);
+    state.counters["stored"] = result.stored;
+    state.counters["peak_MB"] = result.peak;
 }
 
-void ImportOverExistingHolders(benchmark::State &state)
+// The workbook of the new holders against the text import of the same holders.
+void ImportWorkbook(benchmark::State &state, Engine engine)
 {
-    Import(state, true);
+    if (!zq::bench::engineAvailable(state, engine))
+        return;
+    const QString text = importFile(false);
+    const QString book = importWorkbook();
+    zq::bench::Paired paired;
+    ImportRun result;
+    for (auto _ : state) {
+        double anchor = 0;
+        {
+            SiteCopy site(engine);
+            const auto start = Clock::now();
+            importText(site.connection(), text, false);
+            anchor = zq::bench::secondsSince(start);
+        }
+        SiteCopy site(engine);
+        zq::bench::resetPeak();
+        const auto start = Clock::now();
+        result = importWorkbookFile(site.connection(), book);
+        const double t = zq::bench::secondsSince(start);
+        state.SetIterationTime(t);
+        paired.add(anchor, t);
+    }
+    paired.report(state);
+    state.counters["stored"] = result.stored;
+    state.counters["peak_MB"] = result.peak;
+}
+
+// One copy of the site per engine for the exports, which only read.
+SiteCopy &readSite(Engine engine)
+{
+    static std::map<Engine, std::unique_ptr<SiteCopy>> sites;
+    std::unique_ptr<SiteCopy> &site = sites[engine];
+    if (!site)
+        site = std::make_unique<SiteCopy>(engine);
+    return *site;
 }
 
 QString exportSql()
@@ -229,65 +273,155 @@ QString exportSql()
     return zq::transfer::exportStatement(request, zq::transfer::exportSelectList());
 }
 
-void ShellExportCsv(benchmark::State &state)
+// The engine's own client writing the export statement as CSV.
+double shellExport(SiteCopy &site)
 {
-    makeSite();
-    double peak = 0;
-    for (auto _ : state)
-        peak = runShell({"-csv", sitePath(), exportSql()}, dir().filePath("shell.csv"));
-    state.counters["peak_MB"] = peak;
+    const QString out = dir().filePath("shell.csv");
+    const auto start = Clock::now();
+    if (site.engine() == Engine::SQLite)
+        zq::bench::runTool("sqlite3", {"-csv", site.location(), exportSql()}, out);
+    else
+        zq::bench::runTool("psql",
+                                  {site.location(),
+                                   "-q",
+                                   "-v",
+                                   "ON_ERROR_STOP=1",
+                                   "-c",
+                                   "\\copy (" + exportSql() + ") TO '" + out
+                                       + "' WITH (FORMAT csv)"});
+    return zq::bench::secondsSince(start);
 }
 
-void Export(benchmark::State &state, bool workbook)
+struct ExportRun
 {
-    makeSite();
-    zq::data::Connection c;
-    c.setSQLiteFile(sitePath());
-    c.open();
     int rows = 0;
     double peak = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        zq::bench::resetPeak();
-        state.ResumeTiming();
-        zq::transfer::ExportRequest request;
-        request.userId = "admin";
-        zq::transfer::HolderExport holders(&c, request, kOrder, "yyyy-MM-dd");
-        holders.open();
-        QString error;
-        const QString path = dir().filePath(workbook ? "export.xlsx" : "export.txt");
-        const bool ok = workbook ? zq::transfer::writeWorkbook(holders, path, {}, error)
-                                 : zq::transfer::writeTextFile(holders, path, {}, error);
-        if (!ok)
-            state.SkipWithError(qPrintable(error));
-        rows = holders.rowCount();
-        peak = peakMb();
+    QString error;
+};
+
+ExportRun exportHolders(zq::data::Connection &c, bool workbook)
+{
+    zq::transfer::ExportRequest request;
+    request.userId = "admin";
+    zq::transfer::HolderExport holders(&c, request, kOrder, "yyyy-MM-dd");
+    ExportRun run;
+    if (!holders.open()) {
+        run.error = holders.errorText();
+        return run;
     }
-    state.counters["rows"] = rows;
-    state.counters["peak_MB"] = peak;
+    const QString path = dir().filePath(workbook ? "export.xlsx" : "export.txt");
+    const bool ok = workbook ? zq::transfer::writeWorkbook(holders, path, {}, run.error)
+                             : zq::transfer::writeTextFile(holders, path, {}, run.error);
+    if (ok)
+        run.error.clear();
+    else if (run.error.isEmpty())
+        run.error = QStringLiteral("the export failed");
+    run.rows = holders.rowCount();
+    run.peak = peakMb();
+    return run;
 }
 
-void ExportText(benchmark::State &state)
+// The cells of the export, as UTF-8 in row order, for the bare workbook writer.
+struct Cells
 {
-    Export(state, false);
+    std::vector<std::string> texts;
+    int columns = 0;
+};
+
+const Cells &exportCells(zq::data::Connection &c)
+{
+    static std::map<QString, Cells> cells;
+    Cells &result = cells[c.connectionName()];
+    if (!result.texts.empty())
+        return result;
+    zq::transfer::ExportRequest request;
+    request.userId = "admin";
+    zq::transfer::HolderExport holders(&c, request, kOrder, "yyyy-MM-dd");
+    holders.open();
+    holders.forEachRow([&](int, const QStringList &values) {
+        result.columns = int(values.size());
+        for (const QString &v : values)
+            result.texts.push_back(v.toStdString());
+        return true;
+    });
+    return result;
 }
 
-void ExportWorkbook(benchmark::State &state)
+// libxlsxwriter alone: the same cells into a constant-memory workbook.
+double bareWorkbook(const Cells &cells)
 {
-    Export(state, true);
+    const QByteArray path = QFile::encodeName(dir().filePath("bare.xlsx"));
+    const QByteArray tmp = QFile::encodeName(dir().path());
+    const auto start = Clock::now();
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.tmpdir = const_cast<char *>(tmp.constData());
+    options.use_zip64 = LXW_TRUE;
+    lxw_workbook *book = workbook_new_opt(path.constData(), &options);
+    lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+    const int columns = std::max(1, cells.columns);
+    for (size_t i = 0; i < cells.texts.size(); ++i)
+        if (!cells.texts[i].empty())
+            worksheet_write_string(sheet,
+                                   lxw_row_t(i / columns),
+                                   lxw_col_t(i % columns),
+                                   cells.texts[i].c_str(),
+                                   nullptr);
+    workbook_close(book);
+    return zq::bench::secondsSince(start);
+}
+
+void Export(benchmark::State &state, Engine engine, bool workbook)
+{
+    if (!zq::bench::engineAvailable(state, engine))
+        return;
+    SiteCopy &site = readSite(engine);
+    if (!site.isValid()) {
+        state.SkipWithError(qPrintable(site.error()));
+        return;
+    }
+    const Cells *cells = workbook ? &exportCells(site.connection()) : nullptr;
+    zq::bench::Paired paired;
+    ExportRun run;
+    for (auto _ : state) {
+        const double anchor = workbook ? bareWorkbook(*cells) : shellExport(site);
+        zq::bench::resetPeak();
+        const auto start = Clock::now();
+        run = exportHolders(site.connection(), workbook);
+        const double t = zq::bench::secondsSince(start);
+        state.SetIterationTime(t);
+        paired.add(anchor, t);
+        if (!run.error.isEmpty())
+            state.SkipWithError(qPrintable(run.error));
+    }
+    paired.report(state);
+    state.counters["rows"] = run.rows;
+    state.counters["peak_MB"] = run.peak;
+}
+
+void registerAll()
+{
+    for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL}) {
+        const std::string e = zq::bench::engineName(engine);
+        const auto add = [](const std::string &name, auto &&fn) {
+            benchmark::RegisterBenchmark(name.c_str(), fn)
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(zq::bench::iterations(3));
+        };
+        add("ImportText/new/" + e, [engine](benchmark::State &s) { ImportText(s, engine, false); });
+        add("ImportText/existing/" + e,
+            [engine](benchmark::State &s) { ImportText(s, engine, true); });
+        add("ImportWorkbook/" + e, [engine](benchmark::State &s) { ImportWorkbook(s, engine); });
+        add("ExportText/" + e, [engine](benchmark::State &s) { Export(s, engine, false); });
+        add("ExportWorkbook/" + e, [engine](benchmark::State &s) { Export(s, engine, true); });
+    }
 }
 
 } // namespace
 
-BENCHMARK(ShellImportBare)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ShellImportIndexed)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ImportNewHolders)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ImportOverExistingHolders)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ShellExportCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ExportText)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ExportWorkbook)->Unit(benchmark::kMillisecond)->Iterations(3);
-
 int main(int argc, char **argv)
 {
+    registerAll();
     return zq::bench::runBenchmarks(argc, argv);
 }
