@@ -93,7 +93,9 @@ QString sitesFolder()
 
 bool generate(Connection &c, int holders, QString &error)
 {
-    std::fprintf(stderr, "[bench] generating a site of %d holders on %s\n", holders,
+    std::fprintf(stderr,
+                 "[bench] generating a site of %d holders on %s\n",
+                 holders,
                  c.engine() == Engine::SQLite ? "SQLite" : "PostgreSQL");
     return c.open() && generateSite(c, holders, error);
 }
@@ -103,7 +105,8 @@ bool generate(Connection &c, int holders, QString &error)
 QString siteTemplate(Engine engine, int holders, QString &error)
 {
     if (engine == Engine::SQLite) {
-        const QString file = QDir(sitesFolder()).filePath(QStringLiteral("site-%1.db").arg(holders));
+        const QString file = QDir(sitesFolder())
+                                 .filePath(QStringLiteral("site-%1.db").arg(holders));
         if (QFile::exists(file))
             return file;
         const QString part = file + QStringLiteral(".part");

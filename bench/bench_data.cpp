@@ -114,10 +114,9 @@ int main(int argc, char **argv)
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
             ->Iterations(zq::bench::iterations(3));
-        benchmark::RegisterBenchmark(("RecordsetSortByName/" + e).c_str(),
-                                     [engine](benchmark::State &s) {
-                                         RecordsetSortByName(s, engine);
-                                     })
+        benchmark::RegisterBenchmark(
+            ("RecordsetSortByName/" + e).c_str(),
+            [engine](benchmark::State &s) { RecordsetSortByName(s, engine); })
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
             ->Iterations(zq::bench::iterations(3));

@@ -103,12 +103,19 @@ int bareList(zq::data::Connection &c, const QString &path)
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK TC")});
     font.setPointSizeF(7.5);
     painter.setFont(font);
-    const double mm = writer.width() / writer.pageLayout().paintRect(QPageLayout::Millimeter).width();
+    const double mm = writer.width()
+                      / writer.pageLayout().paintRect(QPageLayout::Millimeter).width();
     const double rowHeight = 4.6 * mm;
     const double ascent = QFontMetricsF(font, &writer).ascent();
     const double widths[] = {19, 30, 22, 20, 20, 39, 20, 20};
-    const char *fields[] = {"HolderNo", "HolderName", "TitleName", "TypeName", "ShowText",
-                            "Email", "StartDate", "ExpiredDate"};
+    const char *fields[] = {"HolderNo",
+                            "HolderName",
+                            "TitleName",
+                            "TypeName",
+                            "ShowText",
+                            "Email",
+                            "StartDate",
+                            "ExpiredDate"};
     QSqlQuery q(c.database());
     q.setForwardOnly(true);
     q.exec(QString::fromLatin1(kHolderList));
@@ -197,10 +204,9 @@ void HolderListToPdf(benchmark::State &state, Engine engine)
 int main(int argc, char **argv)
 {
     for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL})
-        benchmark::RegisterBenchmark((std::string("HolderListToPdf/")
-                                      + zq::bench::engineName(engine))
-                                         .c_str(),
-                                     [engine](benchmark::State &s) { HolderListToPdf(s, engine); })
+        benchmark::RegisterBenchmark(
+            (std::string("HolderListToPdf/") + zq::bench::engineName(engine)).c_str(),
+            [engine](benchmark::State &s) { HolderListToPdf(s, engine); })
             ->Unit(benchmark::kSecond)
             ->UseManualTime()
             ->Iterations(zq::bench::iterations(2));

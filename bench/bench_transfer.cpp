@@ -128,7 +128,9 @@ double loadBare(Engine engine, const QString &file)
     SiteCopy bare(engine, -1);
     for (const QString &sql : kBareTable)
         if (!bare.connection().execute(sql))
-            std::fprintf(stderr, "%s: %s\n", qPrintable(sql),
+            std::fprintf(stderr,
+                         "%s: %s\n",
+                         qPrintable(sql),
                          qPrintable(bare.connection().errors().value(0).text));
     bare.connection().close();
     const auto start = Clock::now();
@@ -136,12 +138,12 @@ double loadBare(Engine engine, const QString &file)
         zq::bench::runTool("sqlite3", {bare.location(), ".mode csv", ".import " + file + " Bare"});
     else
         zq::bench::runTool("psql",
-                                  {bare.location(),
-                                   "-q",
-                                   "-v",
-                                   "ON_ERROR_STOP=1",
-                                   "-c",
-                                   "\\copy Bare FROM '" + file + "' WITH (FORMAT csv)"});
+                           {bare.location(),
+                            "-q",
+                            "-v",
+                            "ON_ERROR_STOP=1",
+                            "-c",
+                            "\\copy Bare FROM '" + file + "' WITH (FORMAT csv)"});
     return zq::bench::secondsSince(start);
 }
 
@@ -282,13 +284,12 @@ double shellExport(SiteCopy &site)
         zq::bench::runTool("sqlite3", {"-csv", site.location(), exportSql()}, out);
     else
         zq::bench::runTool("psql",
-                                  {site.location(),
-                                   "-q",
-                                   "-v",
-                                   "ON_ERROR_STOP=1",
-                                   "-c",
-                                   "\\copy (" + exportSql() + ") TO '" + out
-                                       + "' WITH (FORMAT csv)"});
+                           {site.location(),
+                            "-q",
+                            "-v",
+                            "ON_ERROR_STOP=1",
+                            "-c",
+                            "\\copy (" + exportSql() + ") TO '" + out + "' WITH (FORMAT csv)"});
     return zq::bench::secondsSince(start);
 }
 
