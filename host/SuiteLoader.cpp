@@ -15,6 +15,19 @@ SuiteLoader::~SuiteLoader()
 
 bool SuiteLoader::load(const QString &libraryFolder, const ZQSuiteContext &context)
 {
+    if (!loadSuite(libraryFolder, context))
+        return false;
+    const QByteArray plugin = (libraryFolder + QStringLiteral("libZQHolder.so")).toLocal8Bit();
+    m_plugin = dlopen(plugin.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_plugin) {
+        m_error = QString::fromLocal8Bit(dlerror());
+        return false;
+    }
+    return true;
+}
+
+bool SuiteLoader::loadSuite(const QString &libraryFolder, const ZQSuiteContext &context)
+{
     // dlopen searches the calling binary's run path only for a name without a slash.
     for (int i = 0; i < 5; ++i) {
         const QByteArray path = (libraryFolder + QString::fromLatin1(kSuite[i])).toLocal8Bit();
@@ -28,12 +41,6 @@ bool SuiteLoader::load(const QString &libraryFolder, const ZQSuiteContext &conte
             m_error = QStringLiteral("%1 does not accept the host context").arg(kSuite[i]);
             return false;
         }
-    }
-    const QByteArray plugin = (libraryFolder + QStringLiteral("libZQHolder.so")).toLocal8Bit();
-    m_plugin = dlopen(plugin.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!m_plugin) {
-        m_error = QString::fromLocal8Bit(dlerror());
-        return false;
     }
     return true;
 }

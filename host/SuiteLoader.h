@@ -18,6 +18,9 @@ public:
     /// when a library is missing; a missing entry of a suite library is not an error here.
     /// An empty `libraryFolder` loads the libraries by name through the run path.
     bool load(const QString &libraryFolder, const ZQSuiteContext &context);
+    /// Loads only the five suite libraries and hands them `context` (for programs that carry
+    /// the module's code themselves, such as the transfer tool).
+    bool loadSuite(const QString &libraryFolder, const ZQSuiteContext &context);
     QString error() const { return m_error; }
 
     /// The six values for SetGlobalFunction (the reserved one is 0).

@@ -174,7 +174,8 @@ bool HolderExport::forEachRow(const std::function<bool(int, const QStringList &)
 bool writeTextFile(HolderExport &holders,
                    const QString &path,
                    const ExportProgress &progress,
-                   QString &error)
+                   QString &error,
+                   QChar separator)
 {
     TextLineWriter file(path);
     if (!file.open()) {
@@ -183,7 +184,7 @@ bool writeTextFile(HolderExport &holders,
     }
     bool written = true;
     const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
-        written = file.writeLine(buildLine(values));
+        written = file.writeLine(buildLine(values, separator));
         if (progress)
             progress(index + 1);
         return written;
@@ -197,6 +198,24 @@ bool writeTextFile(HolderExport &holders,
         return false;
     }
     return true;
+}
+
+bool holdsDepartmentRight(zq::data::Connection *connection,
+                          const QString &userId,
+                          const QString &departmentNo)
+{
+    if (!connection || !connection->isConnected())
+        return false;
+    QSqlQuery q(connection->database());
+    const QString sql = QStringLiteral("SELECT COUNT(*) FROM UserRightDept WHERE UserID = ")
+                        + zq::data::Connection::quoted(userId)
+                        + QStringLiteral(" AND DepartmentNo = ")
+                        + zq::data::Connection::quoted(departmentNo);
+    if (!q.exec(sql) || !q.next()) {
+        connection->setErrorsFrom(q.lastError());
+        return false;
+    }
+    return q.value(0).toInt() > 0;
 }
 
 bool writeWorkbook(HolderExport &holders,

@@ -21,6 +21,19 @@ struct ExportRequest
     QString userId;       ///< for all departments
 };
 
+/// The right bits of the import/export window that allow an export: add, edit or confirm.
+constexpr int ExportRights = 0x01 | 0x04 | 0x10;
+inline bool exportAllowed(int rights)
+{
+    return (rights & ExportRights) != 0;
+}
+
+/// Whether `userId` holds a department right on `departmentNo` (the departments an export
+/// of one department may take); false when the database cannot tell.
+bool holdsDepartmentRight(zq::data::Connection *connection,
+                          const QString &userId,
+                          const QString &departmentNo);
+
 /// The export statement for `request`, selecting `selectList`; without `ordered` it has no
 /// ORDER BY (for counting).
 QString exportStatement(const ExportRequest &request,
@@ -61,12 +74,14 @@ private:
 /// Progress of a file being written: rows done so far.
 using ExportProgress = std::function<void(int done)>;
 
-/// Writes the holders as a text file (one line each) or as a workbook (one row each, from
-/// A1). The file at `path` is replaced only when the whole file was written.
+/// Writes the holders as a text file (one line each, each value followed by `separator`) or
+/// as a workbook (one row each, from A1). The file at `path` is replaced only when the
+/// whole file was written.
 bool writeTextFile(HolderExport &holders,
                    const QString &path,
                    const ExportProgress &progress,
-                   QString &error);
+                   QString &error,
+                   QChar separator = u',');
 bool writeWorkbook(HolderExport &holders,
                    const QString &path,
                    const ExportProgress &progress,

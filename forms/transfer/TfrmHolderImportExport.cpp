@@ -41,8 +41,6 @@ const QString kClass = QStringLiteral("TfrmHolderImportExport");
 constexpr int kInformation = 64;
 constexpr int kError = 16;
 constexpr qint64 kRepaintMs = 150;
-// The add, edit and confirm bits allow an export.
-constexpr int kExportRights = 0x01 | 0x04 | 0x10;
 
 bool isWorkbookType(const zq::platform::FileChoice &choice)
 {
@@ -115,7 +113,7 @@ void TfrmHolderImportExport::formCreate()
     fillDepartments();
     cbxSpaceChar->setCurrentIndex(0);
     chkPunchCard->setChecked(false);
-    btnExport->setEnabled((m_rights & kExportRights) != 0);
+    btnExport->setEnabled(zq::transfer::exportAllowed(m_rights));
     rbAllClick();
     m_saveDialog.save = true;
     m_openDialog.save = false;

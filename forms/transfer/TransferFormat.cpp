@@ -249,12 +249,12 @@ std::optional<QDate> readDate(const QString &text, const QString &format)
     return day;
 }
 
-QString buildLine(const QStringList &values)
+QString buildLine(const QStringList &values, QChar separator)
 {
     QString line;
     for (const QString &v : values) {
         line += v;
-        line += QLatin1Char(',');
+        line += separator;
     }
     return line;
 }

@@ -78,8 +78,9 @@ QString dateText(const QDate &day, const QString &format);
 /// The day that `text` reads as in `format`; nothing when it is not a date.
 std::optional<QDate> readDate(const QString &text, const QString &format);
 
-/// One line of a text file (without its line end): each value text followed by a comma.
-QString buildLine(const QStringList &values);
+/// One line of a text file (without its line end): each value text followed by the
+/// separator (a comma unless told).
+QString buildLine(const QStringList &values, QChar separator = u',');
 
 /// The fields of `line` split at `separator`: a trailing separator adds no field, two
 /// adjacent ones give an empty field.

@@ -178,6 +178,7 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
             if (c == '\n' && afterCr && i == from && pending.isEmpty() && !overlong) {
                 afterCr = false;
                 from = i + 1;
+                ++m_position;
                 continue;
             }
             if (!overlong)

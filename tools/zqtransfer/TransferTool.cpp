@@ -1,0 +1,314 @@
+#include "TransferTool.h"
+
+#include "Connection.h"
+#include "HolderExport.h"
+#include "HolderImport.h"
+#include "HolderImportFile.h"
+#include "RefusalReport.h"
+#include "Services.h"
+#include "TransferFormat.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace svc = zq::services;
+using zq::data::Connection;
+using zq::transfer::HolderImport;
+
+namespace {
+
+// The language files: the environment's choice, else the installed ones beside the binary
+// (<prefix>/bin -> <prefix>/share/zqholder/lang), else, for the binary of the build tree,
+// the source folder; the same rule as the host's.
+QString languageFolder()
+{
+    const QString env = qEnvironmentVariable("ZQ_LANG_DIR");
+    if (!env.isEmpty())
+        return QDir(env).absolutePath() + '/';
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QDir installed(appDir + QStringLiteral("/../share/zqholder/lang"));
+    if (installed.exists())
+        return installed.absolutePath() + '/';
+    if (QDir(appDir) == QDir(QStringLiteral(ZQ_TOOL_BUILD_DIR)))
+        return QStringLiteral(ZQ_HOST_LANG_DIR);
+    return {};
+}
+
+QString json(const HolderImport &run)
+{
+    using Outcome = HolderImport::Outcome;
+    return QStringLiteral("{\"stored\":%1, \"new\":%2, \"overwritten\":%3, \"kept\":%4, "
+                          "\"refused\":%5, \"codes_created\":%6}")
+        .arg(run.stored())
+        .arg(run.count(Outcome::Inserted))
+        .arg(run.count(Outcome::Updated))
+        .arg(run.count(Outcome::Kept))
+        .arg(run.count(Outcome::Failed))
+        .arg(run.createdCodes().size());
+}
+
+} // namespace
+
+TransferTool::TransferTool(const ToolOptions &options, std::FILE *out, std::FILE *err)
+    : m_options(options)
+    , m_out(out)
+    , m_err(err)
+{}
+
+TransferTool::~TransferTool()
+{
+    if (m_connection) {
+        m_connection->close();
+        delete m_connection;
+    }
+}
+
+void TransferTool::printLine(std::FILE *to, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+int TransferTool::fail(const QString &why)
+{
+    printLine(m_err, QStringLiteral("zqtransfer: ") + why);
+    return NothingDone;
+}
+
+int TransferTool::run()
+{
+    return m_options.command == ToolOptions::Command::Import ? runImport() : runExport();
+}
+
+bool TransferTool::openDatabase(QString &why)
+{
+    m_connection = new Connection;
+    if (!m_options.pgConnInfo.isEmpty()) {
+        m_connection->setPostgres(m_options.pgConnInfo);
+    } else {
+        // The tool never creates a site: a missing file is a mistyped name.
+        if (!QFileInfo(m_options.dbFile).isFile()) {
+            why = QStringLiteral("there is no site database %1").arg(m_options.dbFile);
+            return false;
+        }
+        m_connection->setSQLiteFile(m_options.dbFile);
+        // A dry run cannot change the file even by mistake.
+        if (m_options.dryRun)
+            m_connection->database().setConnectOptions(
+                QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY"));
+    }
+    if (!m_connection->open()) {
+        why = QStringLiteral("cannot open the site database: %1")
+                  .arg(m_connection->errors().value(0).text);
+        return false;
+    }
+    if (m_options.dryRun && m_connection->engine() == zq::data::Engine::PostgreSQL
+        && !m_connection->execute(
+            QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"))) {
+        why = QStringLiteral("cannot make the session read-only: %1")
+                  .arg(m_connection->errors().value(0).text);
+        return false;
+    }
+    if (!m_connection->hasTable(QStringLiteral("HolderData"))) {
+        why = QStringLiteral("the site database holds no holder table");
+        return false;
+    }
+    return true;
+}
+
+bool TransferTool::loadSuite(QString &why)
+{
+    const QString langFolder = languageFolder();
+    if (langFolder.isEmpty() || !QFileInfo::exists(langFolder + QStringLiteral("en.ini"))) {
+        why = QStringLiteral("cannot find the language files (set ZQ_LANG_DIR)");
+        return false;
+    }
+    const QString site = m_options.pgConnInfo.isEmpty()
+                             ? QFileInfo(m_options.dbFile).absolutePath() + '/'
+                             : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                   + QStringLiteral("/ZQHolder/");
+    m_context[0] = site.toUtf8();
+    m_context[1] = m_options.user.toUtf8();
+    m_context[2] = QByteArrayLiteral("en");
+    m_context[3] = langFolder.toUtf8();
+    const ZQSuiteContext context{ZQ_SUITE_CONTEXT_VERSION,
+                                 m_connection,
+                                 m_context[0].constData(),
+                                 m_context[1].constData(),
+                                 m_context[2].constData(),
+                                 m_context[3].constData(),
+                                 "",
+                                 ""};
+    if (!m_suite.loadSuite(QString(), context)) {
+        why = QStringLiteral("cannot load the suite: %1").arg(m_suite.error());
+        return false;
+    }
+    intptr_t handles[6];
+    m_suite.handles(handles);
+    svc::bind(handles);
+    return true;
+}
+
+int TransferTool::runImport()
+{
+    // The report's folder is proved writable before anything else happens.
+    std::unique_ptr<zq::transfer::RefusalReportWriter> report;
+    if (!m_options.refusals.isEmpty()) {
+        report = std::make_unique<zq::transfer::RefusalReportWriter>(m_options.refusals);
+        if (!report->open())
+            return fail(QStringLiteral("cannot write the refusal report %1: %2")
+                            .arg(m_options.refusals, report->errorString()));
+    }
+    QFile file(m_options.file);
+    if (!QFileInfo(m_options.file).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read %1: %2")
+                        .arg(m_options.file,
+                             QFileInfo::exists(m_options.file) ? file.errorString()
+                                                               : QStringLiteral("no such file")));
+    file.close();
+    QString why;
+    if (!openDatabase(why) || !loadSuite(why))
+        return fail(why);
+    if (svc::GetProgramRight(HolderImport::auditKey()) == 0)
+        return fail(QStringLiteral("user %1 holds no right to import holders").arg(m_options.user));
+
+    const zq::transfer::ImportFileKind kind = zq::transfer::importFileKind(m_options.file);
+    zq::transfer::ImportOptions options;
+    options.columnOrder = m_options.columns;
+    // A workbook's rows are joined with commas, whatever the text separator.
+    options.separator = kind == zq::transfer::ImportFileKind::Workbook ? u',' : m_options.delimiter;
+    options.cover = m_options.overwrite;
+    options.today = QDate::currentDate();
+    options.dateFormat = zq::transfer::transferDateFormat();
+    options.dryRun = m_options.dryRun;
+    HolderImport run(m_connection, options);
+    if (!run.start())
+        return fail(QStringLiteral("cannot read the holders: %1").arg(run.databaseError()));
+
+    QElapsedTimer sinceLine;
+    sinceLine.start();
+    const auto reportProgress = [&](int percent) {
+        const int lines = run.stored() + run.count(HolderImport::Outcome::Kept)
+                          + run.count(HolderImport::Outcome::Failed);
+        printLine(m_err,
+                  QStringLiteral("zqtransfer: %1% read, %2 lines judged").arg(percent).arg(lines));
+    };
+    const auto progress = [&](qint64 done, qint64 total) {
+        if (m_options.progress && sinceLine.elapsed() >= 1000) {
+            sinceLine.restart();
+            reportProgress(total > 0 ? int(done * 100 / total) : 100);
+        }
+        return true;
+    };
+    const zq::transfer::ImportFileResult result = zq::transfer::importFile(
+        run, m_options.file, kind, progress);
+    if (m_options.progress && result.status == zq::transfer::ImportFileResult::Status::Complete)
+        reportProgress(100);
+    if (m_options.dryRun)
+        printPreview(run);
+    bool reportWritten = true;
+    if (report)
+        reportWritten = report->write(run.refusals()) && report->commit();
+    printLine(m_out, json(run));
+
+    using Status = zq::transfer::ImportFileResult::Status;
+    switch (result.status) {
+    case Status::Unreadable:
+        return fail(QStringLiteral("cannot read %1: %2").arg(m_options.file, result.error));
+    case Status::Lost:
+        return fail(QStringLiteral("the link to the database was lost after %1 lines stored: %2")
+                        .arg(run.stored())
+                        .arg(result.error));
+    case Status::NotStored:
+        return fail(QStringLiteral("the last lines could not be committed: %1").arg(result.error));
+    case Status::Complete:
+    case Status::Cancelled:
+        break;
+    }
+    if (!reportWritten)
+        return fail(QStringLiteral("%1 holders stored, but the refusal report %2 cannot be "
+                                   "written: %3")
+                        .arg(run.stored())
+                        .arg(m_options.refusals, report->errorString()));
+    const int refused = run.count(HolderImport::Outcome::Failed);
+    if (refused == 0)
+        return AllStored;
+    printLine(m_err,
+              QStringLiteral("zqtransfer: %1 lines refused%2")
+                  .arg(refused)
+                  .arg(report ? QStringLiteral(", listed in ") + m_options.refusals
+                              : QStringLiteral(" (--refusals FILE.csv lists them)")));
+    return SomeRefused;
+}
+
+void TransferTool::printPreview(const HolderImport &run)
+{
+    using Outcome = HolderImport::Outcome;
+    printLine(m_out, QStringLiteral("dry run: nothing was written"));
+    printLine(m_out, QStringLiteral("new: %1").arg(run.count(Outcome::Inserted)));
+    printLine(m_out, QStringLiteral("overwritten: %1").arg(run.count(Outcome::Updated)));
+    printLine(m_out, QStringLiteral("kept: %1").arg(run.count(Outcome::Kept)));
+    printLine(m_out, QStringLiteral("refused: %1").arg(run.count(Outcome::Failed)));
+    for (const zq::transfer::Refusal &r : run.refusals())
+        printLine(m_out,
+                  QStringLiteral("refused line %1 (%2): %3")
+                      .arg(r.line)
+                      .arg(zq::transfer::RefusalReportWriter::csvLine({r.holderNo}),
+                           zq::transfer::refusalText(r)));
+    static const char *const kinds[3] = {"department", "title", "type"};
+    for (const zq::transfer::CreatedCode &c : run.createdCodes())
+        printLine(m_out,
+                  QStringLiteral("would create %1: %2")
+                      .arg(QLatin1String(kinds[c.table]),
+                           zq::transfer::RefusalReportWriter::csvLine({c.name})));
+}
+
+int TransferTool::runExport()
+{
+    const QString suffix = QFileInfo(m_options.file).suffix().toLower();
+    if (suffix == QLatin1String("xls"))
+        return fail(QStringLiteral("the legacy .xls format is read, not written: name the file "
+                                   ".xlsx"));
+    const bool workbook = suffix == QLatin1String("xlsx");
+    QString why;
+    if (!openDatabase(why) || !loadSuite(why))
+        return fail(why);
+    if (!zq::transfer::exportAllowed(svc::GetProgramRight(HolderImport::auditKey())))
+        return fail(QStringLiteral("user %1 holds no right to export holders").arg(m_options.user));
+    zq::transfer::ExportRequest request;
+    request.allDepartments = m_options.department.isEmpty();
+    request.departmentNo = m_options.department;
+    request.punchCardOnly = m_options.punchCardOnly;
+    request.userId = m_options.user;
+    if (!request.allDepartments
+        && !zq::transfer::holdsDepartmentRight(m_connection, m_options.user, m_options.department))
+        return fail(QStringLiteral("user %1 holds no right on department %2")
+                        .arg(m_options.user, m_options.department));
+
+    zq::transfer::HolderExport holders(
+        m_connection, request, m_options.columns, zq::transfer::transferDateFormat());
+    if (!holders.open())
+        return fail(QStringLiteral("cannot read the holders: %1").arg(holders.errorText()));
+    if (holders.rowCount() == 0) {
+        // As in the window: an export without holders leaves no file behind.
+        QFile::remove(m_options.file);
+        printLine(m_out, QStringLiteral("{\"exported\":0}"));
+        return fail(QStringLiteral("there are no holders to export"));
+    }
+    QString error;
+    const bool written = workbook ? zq::transfer::writeWorkbook(holders, m_options.file, {}, error)
+                                  : zq::transfer::writeTextFile(
+                                      holders, m_options.file, {}, error, m_options.delimiter);
+    if (!written)
+        return fail(QStringLiteral("cannot write %1: %2").arg(m_options.file, error));
+    printLine(m_out, QStringLiteral("{\"exported\":%1}").arg(holders.rowCount()));
+    return AllStored;
+}

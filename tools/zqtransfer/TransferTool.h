@@ -1,0 +1,46 @@
+#pragma once
+
+#include "SuiteLoader.h"
+#include "ToolOptions.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+
+namespace zq::data {
+class Connection;
+}
+namespace zq::transfer {
+class HolderImport;
+}
+
+/// One run of zqtransfer: opens the site database, loads the suite as the host does, checks
+/// the user's rights and runs the import or export through the window's engine. Writes the
+/// counts to `out` and at most one line saying why to `err`.
+class TransferTool
+{
+public:
+    /// Exit statuses.
+    enum { AllStored = 0, SomeRefused = 1, NothingDone = 2 };
+
+    TransferTool(const ToolOptions &options, std::FILE *out, std::FILE *err);
+    ~TransferTool();
+    int run();
+
+private:
+    int runImport();
+    int runExport();
+    int fail(const QString &why);
+    bool openDatabase(QString &why);
+    bool loadSuite(QString &why);
+    void printPreview(const zq::transfer::HolderImport &run);
+    void printLine(std::FILE *to, const QString &text);
+
+    ToolOptions m_options;
+    std::FILE *m_out;
+    std::FILE *m_err;
+    zq::data::Connection *m_connection = nullptr;
+    SuiteLoader m_suite;
+    QByteArray m_context[6]; // the texts the suite context points at
+};
