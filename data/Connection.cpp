@@ -229,6 +229,7 @@ bool Connection::rollback()
 
 bool Connection::execute(const QString &sql)
 {
+    m_rowsAffected = -1;
     if (!isConnected()) {
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
         return false;
@@ -243,6 +244,7 @@ bool Connection::execute(const QString &sql)
         setErrorsFrom(q.lastError());
         return false;
     }
+    m_rowsAffected = q.numRowsAffected();
     m_errors.clear();
     return true;
 }

@@ -82,6 +82,8 @@ public:
 
     /// Runs one statement without rows. Returns false and fills `errors()` on failure.
     bool execute(const QString &sql);
+    /// The rows the last successful `execute` changed (-1 when the engine cannot tell).
+    int rowsAffected() const { return m_rowsAffected; }
 
     /// The error list of the last failure (empty after a success that cleared it).
     const QList<DbErrorItem> &errors() const { return m_errors; }
@@ -109,6 +111,7 @@ private:
     QString m_name;
     Engine m_engine = Engine::SQLite;
     bool m_inTransaction = false;
+    int m_rowsAffected = -1;
     QList<DbErrorItem> m_errors;
 };
 

@@ -102,6 +102,22 @@ QString reloadListing(const QString &filter)
            + QStringLiteral(" ") + joins();
 }
 
+QString sameNumber(const QString &column, const QString &number)
+{
+    // Numbers hold at most 20 characters; the upper end leaves room for any blanks after.
+    const QString bare = number.trimmed();
+    return QStringLiteral("( ") + column + QStringLiteral(" >= ") + Connection::quoted(bare)
+           + QStringLiteral(" AND ") + column + QStringLiteral(" <= ")
+           + Connection::quoted(bare + QString(64, QLatin1Char(' '))) + QStringLiteral(" AND RTRIM(")
+           + column + QStringLiteral(") = ") + Connection::quoted(bare) + QStringLiteral(" )");
+}
+
+QString holdersNumbered(const QString &number)
+{
+    return QStringLiteral(" SELECT * FROM HolderData WHERE ") + sameNumber(QStringLiteral("HolderNo"), number)
+           + QStringLiteral(" ORDER BY HolderNo ");
+}
+
 QString exactSearch(const QString &text, bool byNumber)
 {
     return (byNumber ? QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ")

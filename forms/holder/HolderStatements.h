@@ -20,6 +20,13 @@ QString PF();
 QString filterListing(const QString &filter, bool allDepartments, const QString &userId);
 /// The listing read again after a save (no user restriction, no SequenceNo).
 QString reloadListing(const QString &filter);
+/// The condition that finds the rows whose `column` holds `number` as the user sees it: the
+/// number alone or followed by trailing blanks, as other tools store it. A range on the
+/// indexed column keeps it an index look-up; the trimmed comparison drops what the range
+/// also holds.
+QString sameNumber(const QString &column, const QString &number);
+/// The holders stored under `number` as the user sees it (the duplicate test).
+QString holdersNumbered(const QString &number);
 /// Exact search by number or by name.
 QString exactSearch(const QString &text, bool byNumber);
 /// The LIKE listing of a search that found nothing exactly; `%` and `_` typed by the user

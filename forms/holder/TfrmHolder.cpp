@@ -438,6 +438,7 @@ void TfrmHolder::showHolder()
                                        ? adq1DB->text(QStringLiteral("SequenceNo"))
                                        : QString());
             m_displayed = number;
+            m_displayedKey = adq1DB->text(QStringLiteral("HolderNo"));
             cmbDepartment->setCurrentIndex(int(m_departmentNumbers.indexOf(
                 adq1DB->text(QStringLiteral("DepartmentNo")).trimmed())));
             cmbTitle->setCurrentIndex(

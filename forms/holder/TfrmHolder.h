@@ -147,6 +147,7 @@ private:
     // The write of adq2DB's row in one transaction, then its audit entry and the deposit
     // list; `ready` says that adq2DB holds what the write needs.
     bool storeHolder(bool ready, bool inserting, const QString &number);
+    QString cardCondition(const QString &stored);
     void reloadAfterSave();
     void setColours();
     void selectFilterIndex(int index);
@@ -177,6 +178,7 @@ private:
     QString m_filter;
     QString m_userId;
     QString m_displayed;
+    QString m_displayedKey; // HolderNo of the displayed holder as stored (blanks and all)
     QByteArray m_photo;
     QStringList m_departmentNumbers, m_filterNumbers, m_titleNumbers, m_typeNumbers;
     QStringList m_depositItems;

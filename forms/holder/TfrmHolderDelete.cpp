@@ -3,6 +3,7 @@
 
 #include "Connection.h"
 #include "Helpers.h"
+#include "HolderStatements.h"
 #include "Recordset.h"
 #include "Services.h"
 
@@ -16,6 +17,7 @@
 namespace zq::forms {
 
 namespace svc = zq::services;
+namespace st = zq::forms::holder;
 using zq::data::Connection;
 using zq::data::Recordset;
 
@@ -34,6 +36,20 @@ std::optional<int32_t> deviceNumber(const QString &text)
 
 } // namespace
 
+// The cards of the holder stored under `stored`: those filed under his number as the user
+// sees it, trailing blanks or not, unless another holder shares that number (data of older
+// tools); then only those filed exactly under his own.
+QString TfrmHolder::cardCondition(const QString &stored)
+{
+    const QString number = stored.trimmed();
+    if (zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1 && adoChk->recordCount() > 1) {
+        adoChk->close();
+        return QStringLiteral("HolderNo = ") + Connection::quoted(stored);
+    }
+    adoChk->close();
+    return st::sameNumber(QStringLiteral("HolderNo"), number);
+}
+
 void TfrmHolder::btnDeleteClick()
 {
     if (m_mode == AddMode || !adq1DB->isOpen() || adq1DB->isEmpty()
@@ -46,15 +62,18 @@ void TfrmHolder::btnDeleteClick()
     if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), QStringLiteral("SystemMessage"), 36) != 6)
         return;
     try {
-        const QString number = adq1DB->text(QStringLiteral("HolderNo")).trimmed();
-        const QString quoted = Connection::quoted(number);
+        // The row goes by its key as stored; the audit names the number as the user sees it.
+        const QString stored = adq1DB->text(QStringLiteral("HolderNo"));
+        const QString number = stored.trimmed();
         Connection *c = adq1DB->connection();
+        const QString cards = cardCondition(stored);
         zq::data::RunQuery(adqCardData,
-                           QStringLiteral(" SELECT * FROM CardData WHERE HolderNo = ") + quoted
+                           QStringLiteral(" SELECT * FROM CardData WHERE ") + cards
                                + QStringLiteral(" "),
                            0);
         // Cards taken off every enabled device; their rows go with the holder.
         QStringList removedCards;
+        QStringList skippedDevices;
         if (adqCardData->isOpen() && !adqCardData->isEmpty()) {
             svc::PlaySoundQuestion();
             svc::SelectLanguage();
@@ -69,21 +88,25 @@ void TfrmHolder::btnDeleteClick()
                                        QStringLiteral(" SELECT DeviceNo FROM DeviceUnit WHERE "
                                                       "DeviceEnabled = 1 "),
                                        0);
+                    // A device row whose number is no number cannot be called; the others
+                    // still are, or the cards would stay on every controller.
                     QList<int32_t> devices;
-                    bool valid = adqDevice->isOpen();
-                    for (int row = 0; valid && row < adqDevice->recordCount(); ++row) {
-                        const auto device = deviceNumber(Recordset::textOf(adqDevice->valueAt(row, 0)));
-                        if (!device)
-                            valid = false;
-                        else
+                    for (int row = 0; adqDevice->isOpen() && row < adqDevice->recordCount(); ++row) {
+                        const QString text = Recordset::textOf(adqDevice->valueAt(row, 0));
+                        if (const auto device = deviceNumber(text))
                             devices << *device;
+                        else
+                            skippedDevices << (text.trimmed().isEmpty() ? QStringLiteral("''")
+                                                                        : text.trimmed().left(40));
                     }
                     const int cardColumn = adqCardData->fieldIndex(QStringLiteral("CardNo"));
-                    for (int row = 0; valid && row < adqCardData->recordCount(); ++row) {
+                    for (int row = 0; row < adqCardData->recordCount(); ++row) {
                         const QString cardText = Recordset::textOf(adqCardData->valueAt(row, cardColumn));
+                        // A card number that is no number reaches no device: that card is
+                        // only released below.
                         const auto card = deviceNumber(cardText);
                         if (!card)
-                            break;
+                            continue;
                         for (int32_t device : std::as_const(devices)) {
                             svc::DeviceCardDelete(device, *card);
                             QCoreApplication::processEvents();
@@ -99,18 +122,23 @@ void TfrmHolder::btnDeleteClick()
         QApplication::setOverrideCursor(Qt::WaitCursor);
         adqDevice->close();
         adqCardData->close();
+        const auto run = [c](const QString &sql) {
+            if (!c->execute(sql))
+                throw zq::data::DbError(c->errors());
+        };
         // One transaction: the holder goes with all of his card rows, or stays with all.
         const bool committed = zq::data::WriteInTransaction(c, [&] {
             for (const QString &card : std::as_const(removedCards))
-                if (!c->execute(QStringLiteral(" DELETE FROM CardData WHERE CardNo = ") + card
-                                + QStringLiteral(" AND HolderNo = ") + quoted))
-                    throw zq::data::DbError(c->errors());
-            if (!c->execute(QStringLiteral(" UPDATE CardData SET HolderNo = NULL , CardFlag = 0 WHERE HolderNo = ")
-                            + quoted + QStringLiteral(" ")))
-                throw zq::data::DbError(c->errors());
-            if (!c->execute(QStringLiteral(" DELETE FROM HolderData WHERE HolderNo = ") + quoted
-                            + QStringLiteral(" ")))
-                throw zq::data::DbError(c->errors());
+                run(QStringLiteral(" DELETE FROM CardData WHERE CardNo = ") + Connection::quoted(card)
+                    + QStringLiteral(" AND ") + cards);
+            run(QStringLiteral(" UPDATE CardData SET HolderNo = NULL , CardFlag = 0 WHERE ") + cards
+                + QStringLiteral(" "));
+            run(QStringLiteral(" DELETE FROM HolderData WHERE HolderNo = ") + Connection::quoted(stored)
+                + QStringLiteral(" "));
+            // Nothing deleted (the row is gone or its key changed meanwhile): the cards stay
+            // as they were and no deletion is recorded.
+            if (c->rowsAffected() == 0)
+                throw zq::data::DbError(QStringLiteral("The holder row was not found."));
         });
         m_ui.tbEdit->setEnabled(true);
         m_ui.pcData->setEnabled(true);
@@ -118,9 +146,17 @@ void TfrmHolder::btnDeleteClick()
         runListing(adq1DB->statement());
         if (committed)
             svc::AddProgramRunEdit(QStringLiteral("BasicDataHolderI"), QStringLiteral("D ") + number);
+        else
+            svc::PlaySoundError();
         QApplication::restoreOverrideCursor();
         enterMode(ViewMode);
         showHolder();
+        if (!skippedDevices.isEmpty()) {
+            svc::SelectLanguage();
+            svc::ShowMessageBox(svc::GetMessageString(QStringLiteral("DeviceNoNotNumber"))
+                                    + QStringLiteral("  ") + skippedDevices.join(QStringLiteral(", ")),
+                                QStringLiteral("SystemMessage"), 16);
+        }
     } catch (...) {
         QApplication::restoreOverrideCursor();
         m_ui.tbEdit->setEnabled(true);

@@ -24,10 +24,10 @@ using zq::data::Recordset;
 
 namespace {
 const QString kRightKey = QStringLiteral("BasicDataHolderI");
-QString holderByNumber(const QString &number)
+// The row under its key exactly as stored.
+QString holderByKey(const QString &key)
 {
-    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ")
-           + Connection::quoted(number);
+    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ") + Connection::quoted(key);
 }
 } // namespace
 
@@ -67,7 +67,9 @@ void TfrmHolder::btnOkClick()
 void TfrmHolder::writeHolder(Recordset &rs, bool inserting)
 {
     const auto text = [](QLineEdit *e) { return e->text().trimmed(); };
-    rs.setField(QStringLiteral("HolderNo"), text(edNo));
+    // A key stored with trailing blanks stays as it is: the holder's cards are filed under it.
+    if (inserting || rs.text(QStringLiteral("HolderNo")).trimmed() != text(edNo))
+        rs.setField(QStringLiteral("HolderNo"), text(edNo));
     rs.setField(QStringLiteral("HolderName"), text(edName));
     rs.setField(QStringLiteral("ShowText"), text(edShowText));
     rs.setField(QStringLiteral("Email"), text(edEmail));
@@ -80,7 +82,10 @@ void TfrmHolder::writeHolder(Recordset &rs, bool inserting)
                    ? QString()
                    : numbers.value(combo->currentIndex()).trimmed();
     };
-    rs.setField(QStringLiteral("DepartmentNo"), code(cmbDepartment, m_departmentNumbers));
+    // A department the user may not see leaves the combo without selection; the holder
+    // keeps the one stored rather than losing it.
+    if (inserting || cmbDepartment->currentIndex() >= 0)
+        rs.setField(QStringLiteral("DepartmentNo"), code(cmbDepartment, m_departmentNumbers));
     rs.setField(QStringLiteral("TitleNo"), code(cmbTitle, m_titleNumbers));
     rs.setField(QStringLiteral("TypeNo"), code(cmbType, m_typeNumbers));
     rs.setField(QStringLiteral("PunchCard"), m_punch);
@@ -145,7 +150,7 @@ bool TfrmHolder::insertHolder()
         for (QLineEdit *e : {edNo, edName, edShowText})
             e->setText(e->text().trimmed());
         const QString number = edNo->text();
-        if (zq::data::RunQuery(adoChk, holderByNumber(number), 0) == 1 && !adoChk->isEmpty()) {
+        if (zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1 && !adoChk->isEmpty()) {
             svc::SelectLanguage();
             const QString text = svc::GetMessageString(QStringLiteral("HolderNoDouble"))
                                  + QStringLiteral("  ")
@@ -194,7 +199,9 @@ bool TfrmHolder::updateHolder()
         for (QLineEdit *e : {edNo, edName, edShowText})
             e->setText(e->text().trimmed());
         const QString number = edNo->text();
-        if (number != m_displayed && zq::data::RunQuery(adoChk, holderByNumber(number), 0) == 1
+        // The row is found by its key as stored; trailing blanks do not make it another number.
+        const bool renamed = number != m_displayed;
+        if (renamed && zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1
             && !adoChk->isEmpty()) {
             svc::SelectLanguage();
             svc::ShowMessageBox(
@@ -212,10 +219,11 @@ bool TfrmHolder::updateHolder()
         const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
         m_lock = true;
         adq2DB->close();
-        const bool found = zq::data::RunQuery(adq2DB, holderByNumber(number), 0) == 1
+        const bool found = zq::data::RunQuery(adq2DB, holderByKey(m_displayedKey), 0) == 1
                            && !adq2DB->isEmpty();
         if (!storeHolder(found, false, number))
             return false;
+        const QString key = renamed ? number : m_displayedKey;
         m_lock = false;
         m_modified = false;
         const QString statement = adq1DB->statement();
@@ -230,7 +238,7 @@ bool TfrmHolder::updateHolder()
         } else {
             runListing(statement);
         }
-        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), number);
+        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), key);
         enterMode(EditMode);
         showHolder();
         m_lock = false;

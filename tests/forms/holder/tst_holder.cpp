@@ -1,6 +1,6 @@
 // The holder window through its widgets: code tables, department visibility, listings,
 // search, the display text, deposits, key filters, punch card, photo and saving.
-#include "FormTest.h"
+#include "HolderFixture.h"
 
 #include "Connection.h"
 #include "Exports.h"
@@ -22,50 +22,6 @@
 using namespace zq::forms;
 using zq::data::Connection;
 using zq::module::WindowKind;
-
-namespace {
-constexpr int Yes = 6;
-}
-
-class HolderTest : public zq::test::FormTest
-{
-protected:
-    void fillSite()
-    {
-        exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D1', 'Head')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D2', 'Sales')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D3', 'Lab')",
-              "INSERT INTO OccupationTitle (TitleNo, TitleName) VALUES ('T1', 'Clerk')",
-              "INSERT INTO OccupationType (TypeNo, TypeName) VALUES ('Y1', 'Staff')",
-              "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('op', 'Operator', 0)",
-              "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', 'D2')",
-              "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', 'D3')"});
-        addHolder("H1", "Ann Berg", "D1", "100");
-        addHolder("H2", "O'Brien", "D2", "");
-        addHolder("H3", "Ben 100%", "D2", "");
-        addHolder("H4", "Carl", "D3", "");
-    }
-    void addHolder(const QString &no, const QString &name, const QString &dept, const QString &deposit)
-    {
-        exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo, PunchCard, "
-              "Birthday, StartDate, Deposit04) VALUES ("
-              + Connection::quoted(no) + ", " + Connection::quoted(name) + ", " + Connection::quoted(dept)
-              + ", 'T1', 'Y1', 1, '1990-05-04 00:00:00', '2024-01-01 00:00:00', "
-              + Connection::quoted(deposit) + ")"});
-    }
-    TfrmHolder *openHolders(const QString &user = "admin", int rights = 127)
-    {
-        d.loginUser = user;
-        return open<TfrmHolder>(WindowKind::Holder, rights);
-    }
-    static QStringList comboItems(QComboBox *c)
-    {
-        QStringList items;
-        for (int i = 0; i < c->count(); ++i)
-            items << c->itemText(i);
-        return items;
-    }
-};
 
 TEST_P(HolderTest, EmptyCodeTablesGetTheirDefaultRowAndHoldersMoveToIt)
 {
