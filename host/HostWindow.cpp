@@ -9,6 +9,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTabWidget>
 
 #include <dlfcn.h>
 
@@ -104,6 +106,21 @@ bool HostWindow::clickInActiveWindow(const QString &name)
     if (!sub && !m_mdi->subWindowList().isEmpty())
         sub = m_mdi->subWindowList().last();
     auto *button = sub ? sub->findChild<QAbstractButton *>(name) : nullptr;
+    // A tab page is "clicked" by showing it; a message box's buttons are found by their text.
+    if (!button && sub) {
+        for (QTabWidget *tabs : sub->findChildren<QTabWidget *>()) {
+            for (int i = 0; i < tabs->count(); ++i) {
+                if (tabs->widget(i)->objectName() == name && tabs->isEnabled()) {
+                    tabs->setCurrentIndex(i);
+                    QCoreApplication::processEvents();
+                    return true;
+                }
+            }
+        }
+        for (QAbstractButton *b : sub->findChildren<QAbstractButton *>())
+            if (qobject_cast<QMessageBox *>(sub) && b->text().remove('&') == name)
+                button = b;
+    }
     if (!button)
         return false;
     // A tool bar keeps its hidden buttons disabled; scripts reach the windows behind the

@@ -8,6 +8,8 @@
 #include "HolderImportFile.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "TfrmImportPreview.h"
+#include "TfrmImportRefusals.h"
 #include "TransferFormat.h"
 #include "TransferText.h"
 #include "WorkbookReader.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QProgressBar>
@@ -73,6 +76,8 @@ TfrmHolderImportExport::TfrmHolderImportExport(int rights, QWidget *parent)
     connect(
         btnImportFile, &QPushButton::clicked, this, &TfrmHolderImportExport::btnImportFileClick);
     connect(btnImport, &QPushButton::clicked, this, &TfrmHolderImportExport::btnImportClick);
+    connect(btnPreview, &QPushButton::clicked, this, &TfrmHolderImportExport::btnPreviewClick);
+    connect(btnRefusals, &QPushButton::clicked, this, &TfrmHolderImportExport::btnRefusalsClick);
     connect(btnImportClose, &QPushButton::clicked, this, &QWidget::close);
     connect(rbAll, &QRadioButton::clicked, this, &TfrmHolderImportExport::rbAllClick);
     connect(rbDepartment, &QRadioButton::clicked, this, &TfrmHolderImportExport::rbDepartmentClick);
@@ -385,6 +390,26 @@ void TfrmHolderImportExport::btnImportClick()
     if (m_busy)
         return;
     svc::PlaySoundClick();
+    runImport(false);
+}
+
+void TfrmHolderImportExport::btnPreviewClick()
+{
+    if (m_busy)
+        return;
+    svc::PlaySoundClick();
+    runImport(true);
+}
+
+void TfrmHolderImportExport::btnRefusalsClick()
+{
+    svc::PlaySoundClick();
+    TfrmImportRefusals list(m_refusals, this);
+    list.exec();
+}
+
+void TfrmHolderImportExport::runImport(bool dryRun)
+{
     const QString path = edImportFile->text();
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
         svc::ShowMessageBox(QStringLiteral("The File Does Not Exist!"), kCaption, kError);
@@ -401,6 +426,7 @@ void TfrmHolderImportExport::btnImportClick()
     options.cover = chkHolderCover->isChecked();
     options.today = QDate::currentDate();
     options.dateFormat = zq::transfer::transferDateFormat();
+    options.dryRun = dryRun;
     const bool workbook = isWorkbookType(m_openDialog);
     if (workbook)
         options.separator = u',';
@@ -414,24 +440,40 @@ void TfrmHolderImportExport::btnImportClick()
         finishOperation();
         return;
     }
-    if (workbook)
-        importWorkbook(path, run);
-    else
-        importText(path, run);
+    const bool judged = workbook ? importWorkbook(path, run) : importText(path, run);
     finishOperation();
+    if (!dryRun) {
+        showImportResult(run);
+        return;
+    }
+    if (!judged)
+        return;
+    // Only the reading held the database; the operator decides with nothing held.
+    TfrmImportPreview preview(run, this);
+    if (preview.exec() == QDialog::Accepted)
+        runImport(false);
 }
 
-void TfrmHolderImportExport::importText(const QString &path, zq::transfer::HolderImport &run)
+void TfrmHolderImportExport::showImportResult(const zq::transfer::HolderImport &run)
 {
-    runImportFile(path, zq::transfer::ImportFileKind::Text, run);
+    m_refusals = run.refusals();
+    lblImportResult->setText(svc::GetFunctionString(QStringLiteral("ImportResult"))
+                                 .arg(run.stored())
+                                 .arg(run.count(zq::transfer::HolderImport::Outcome::Failed)));
+    btnRefusals->setEnabled(!m_refusals.isEmpty());
 }
 
-void TfrmHolderImportExport::importWorkbook(const QString &path, zq::transfer::HolderImport &run)
+bool TfrmHolderImportExport::importText(const QString &path, zq::transfer::HolderImport &run)
 {
-    runImportFile(path, zq::transfer::ImportFileKind::Workbook, run);
+    return runImportFile(path, zq::transfer::ImportFileKind::Text, run);
 }
 
-void TfrmHolderImportExport::runImportFile(const QString &path,
+bool TfrmHolderImportExport::importWorkbook(const QString &path, zq::transfer::HolderImport &run)
+{
+    return runImportFile(path, zq::transfer::ImportFileKind::Workbook, run);
+}
+
+bool TfrmHolderImportExport::runImportFile(const QString &path,
                                            zq::transfer::ImportFileKind kind,
                                            zq::transfer::HolderImport &run)
 {
@@ -454,8 +496,10 @@ void TfrmHolderImportExport::runImportFile(const QString &path,
     switch (result.status) {
     case ImportFileResult::Status::Complete:
     case ImportFileResult::Status::Cancelled:
-        message(QStringLiteral("ImportComplete"), kInformation);
-        break;
+        // A dry run's end is its preview.
+        if (!run.options().dryRun)
+            message(QStringLiteral("ImportComplete"), kInformation);
+        return true;
     case ImportFileResult::Status::Unreadable:
         // A text file that cannot be read ends the import without a message.
         if (workbook)
@@ -466,6 +510,7 @@ void TfrmHolderImportExport::runImportFile(const QString &path,
         message(QStringLiteral("Error!! ") + result.error, kError);
         break;
     }
+    return false;
 }
 
 } // namespace zq::forms

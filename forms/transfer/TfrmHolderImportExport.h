@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileDialogs.h"
+#include "HolderImport.h"
 
 #include <QString>
 #include <QWidget>
@@ -21,7 +22,6 @@ namespace zq::data {
 class Recordset;
 }
 namespace zq::transfer {
-class HolderImport;
 enum class ImportFileKind;
 } // namespace zq::transfer
 
@@ -56,6 +56,13 @@ public:
     void btnExportClick();
     void btnImportFileClick();
     void btnImportClick();
+    /// Judges the chosen file as the import would, writing nothing, and shows what the
+    /// import will do; the preview's Import then runs it.
+    void btnPreviewClick();
+    /// Lists the lines the last import refused.
+    void btnRefusalsClick();
+    /// The lines the last import refused.
+    const QList<zq::transfer::Refusal> &lastRefusals() const { return m_refusals; }
     void rbAllClick();
     void rbDepartmentClick();
 
@@ -84,6 +91,9 @@ public:
     QLineEdit *edImportFile;
     QPushButton *btnImportFile;
     QPushButton *btnImport;
+    QPushButton *btnPreview;
+    QLabel *lblImportResult;
+    QPushButton *btnRefusals;
     QPushButton *btnImportClose;
     QTimer *tmrTime;
 
@@ -102,9 +112,12 @@ private:
     /// Sets a progress bar, repainting a few times a second rather than per row.
     void advance(QProgressBar *bar, int value, bool force = false);
     bool exportRoute(const QString &path);
-    void importText(const QString &path, zq::transfer::HolderImport &run);
-    void importWorkbook(const QString &path, zq::transfer::HolderImport &run);
-    void runImportFile(const QString &path,
+    void runImport(bool dryRun);
+    void showImportResult(const zq::transfer::HolderImport &run);
+    /// Reads the file into `run`; false when it ended short (the message is shown).
+    bool importText(const QString &path, zq::transfer::HolderImport &run);
+    bool importWorkbook(const QString &path, zq::transfer::HolderImport &run);
+    bool runImportFile(const QString &path,
                        zq::transfer::ImportFileKind kind,
                        zq::transfer::HolderImport &run);
     void message(const QString &key, int style);
@@ -119,6 +132,7 @@ private:
     QString m_exportPath;
     QString m_importPath;
     QString m_columnOrder;
+    QList<zq::transfer::Refusal> m_refusals;
     int m_rights;
     bool m_shown = false;
     bool m_busy = false;
