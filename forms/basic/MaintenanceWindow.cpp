@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Helpers.h"
+#include "InputGuards.h"
 #include "Recordset.h"
 #include "RecordsetModel.h"
 #include "Services.h"
@@ -116,6 +117,7 @@ QLineEdit *MaintenanceWindow::addEdit(const QString &editName, const QString &la
     auto *edit = new QLineEdit(m_ui.tsData);
     edit->setObjectName(editName);
     edit->setMaxLength(maxLength);
+    refuseControlCharacters(edit);
     // Wide enough for the longest input, not wider than the page.
     edit->setMinimumWidth(qBound(120, edit->fontMetrics().averageCharWidth() * maxLength + 24, 420));
     label->setBuddy(edit);

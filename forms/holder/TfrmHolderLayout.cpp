@@ -1,6 +1,7 @@
 // The controls of the holder window; the behaviour is in TfrmHolder.cpp.
 #include "TfrmHolder.h"
 
+#include "InputGuards.h"
 #include "PictureBox.h"
 
 #include <QCheckBox>
@@ -33,6 +34,7 @@ QLineEdit *lineEdit(QWidget *page, const QString &name, int maxLength)
     auto *e = new QLineEdit(page);
     e->setObjectName(name);
     e->setMaxLength(maxLength);
+    refuseControlCharacters(e);
     return e;
 }
 

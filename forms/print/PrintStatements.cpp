@@ -41,6 +41,10 @@ QString userStatement(const QString &userId)
 
 QString reportDepartmentList(bool supervisor, const QString &userId)
 {
+    if (supervisor)
+        return QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
+               + QStringLiteral("   FROM DepartmentData T1 ")
+               + QStringLiteral("  ORDER BY T1.DepartmentNo");
     return QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
            + QStringLiteral("   FROM UserRightDept T2,DepartmentData T1 ")
            + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
@@ -50,6 +54,10 @@ QString reportDepartmentList(bool supervisor, const QString &userId)
 
 QString reportDepartmentLookup(bool supervisor, const QString &userId)
 {
+    if (supervisor)
+        return QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
+               + QStringLiteral(" FROM DepartmentData T1 ")
+               + QStringLiteral(" ORDER BY T1.DepartmentNo");
     return QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
            + QStringLiteral(" FROM UserRightDept T2,DepartmentData T1 ")
            + QStringLiteral(" WHERE T1.DepartmentNo = T2.DepartmentNo  ")
@@ -59,19 +67,22 @@ QString reportDepartmentLookup(bool supervisor, const QString &userId)
 
 QString holderReport(const QString &departmentNo, bool supervisor, const QString &userId)
 {
+    // A supervisor is limited by no rights rows: without the join each holder comes once,
+    // whatever department he is in.
+    const QString rights = supervisor ? QString() : QStringLiteral("UserRightDept T5, ");
     QString sql;
     if (departmentNo.isEmpty()) {
         sql = QStringLiteral(" SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.* ")
-              + QStringLiteral(
-                  "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,           ")
+              + QStringLiteral("   FROM ") + rights
+              + QStringLiteral("OccupationType T4,OccupationTitle T3,           ")
               + QStringLiteral("        DepartmentData T2,HolderData T1                 ")
               + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo               ")
               + QStringLiteral("    AND T1.TitleNo = T3.TitleNo                         ")
               + QStringLiteral("    AND T1.TypeNo  = T4.TypeNo                          ");
     } else {
         sql = QStringLiteral(" SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.*   ")
-              + QStringLiteral(
-                  "   FROM UserRightDept T5, OccupationType T4,OccupationTitle T3,             ")
+              + QStringLiteral("   FROM ") + rights
+              + QStringLiteral("OccupationType T4,OccupationTitle T3,             ")
               + QStringLiteral("        DepartmentData T2,HolderData T1                   ")
               + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo                 ")
               + QStringLiteral("    AND T1.DepartmentNo = ") + Connection::quoted(departmentNo)
@@ -79,9 +90,10 @@ QString holderReport(const QString &departmentNo, bool supervisor, const QString
               + QStringLiteral("    AND T1.TitleNo = T3.TitleNo                           ")
               + QStringLiteral("    AND T1.TypeNo  = T4.TypeNo                            ");
     }
-    return sql + QStringLiteral(" AND T5.DepartmentNo = T1.DepartmentNo  ")
-           + userCondition(QStringLiteral(" AND T5.UserID = "), supervisor, userId)
-           + QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ");
+    if (!supervisor)
+        sql += QStringLiteral(" AND T5.DepartmentNo = T1.DepartmentNo  ")
+               + userCondition(QStringLiteral(" AND T5.UserID = "), supervisor, userId);
+    return sql + QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName       ");
 }
 
 LabelJob labelJob(bool vertical,

@@ -6,12 +6,13 @@ namespace zq::forms::print {
 
 /// The user's UserData row (the supervisor test of the holder report).
 QString userStatement(const QString &userId);
-/// The departments the report offers when the window is created; a supervisor's list keeps
-/// the join with UserRightDept but not the user condition.
+/// The departments the report offers when the window is created: a supervisor's are all
+/// departments, each once; anyone else's those of his UserRightDept rows.
 QString reportDepartmentList(bool supervisor, const QString &userId);
 /// The departments looked up by name when a one-department report is asked for.
 QString reportDepartmentLookup(bool supervisor, const QString &userId);
-/// The holder list of every department (`departmentNo` empty) or of one.
+/// The holder list of every department (`departmentNo` empty) or of one; each holder once
+/// for a supervisor, who is limited by no rights rows.
 QString holderReport(const QString &departmentNo, bool supervisor, const QString &userId);
 
 /// The card-label statement and the template it is printed with.

@@ -73,10 +73,6 @@ TfrmHolderReport::TfrmHolderReport(int rights, QWidget *parent)
 
     connect(btnView, &QPushButton::clicked, this, &TfrmHolderReport::btnViewClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmHolderReport::btnCloseClick);
-    // Picking a department means a one-department report.
-    connect(edDepartment, &QComboBox::activated, rbDepartment, [this] {
-        rbDepartment->setChecked(true);
-    });
     formCreate(rights);
 }
 

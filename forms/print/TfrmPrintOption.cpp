@@ -157,12 +157,20 @@ void TfrmPrintOption::btnPrintLabelClick()
 {
     try {
         svc::SelectReportLanguage();
-        // A value that is not a well-formed list (a damaged or altered file) counts as
-        // no batch, so nothing but holder numbers ever reaches the statement.
-        const QString batchList = batch::readBatchList(batch::settingsFile(svc::GetProgramPath()));
+        // Nothing but a well-formed list of holder numbers ever reaches the statement; a
+        // stored value that is not one (a damaged or altered file) is told, not taken for
+        // no batch, which would print a different set of holders.
+        bool damaged = false;
+        const QString batchList = batch::readBatchList(batch::settingsFile(svc::GetProgramPath()),
+                                                       &damaged);
         auto *holder = qobject_cast<TfrmHolder *>(
             zq::module::state().registry[int(zq::module::WindowKind::Holder)].data());
         const bool useBatch = holder && holder->chkBatch->isChecked();
+        if (useBatch && damaged) {
+            svc::ShowMessageBox(
+                QStringLiteral("BatchListUnreadable"), QStringLiteral("SystemMessage"), 16);
+            return;
+        }
         QString filter = holder ? holder->departmentFilter() : QString();
         if (!(useBatch && !batchList.isEmpty()) && filter == QLatin1String("ALL")) {
             holder->setDepartmentFilter(QString());

@@ -91,20 +91,32 @@ bool isWellFormedBatch(const QString &text)
     return i == n;
 }
 
-QString readBatchList(const QString &file)
+QString readBatchList(const QString &file, bool *damaged)
 {
+    if (damaged)
+        *damaged = false;
     if (!QFile::exists(file))
         return QString();
     CSimpleIniA ini(true, false, false);
     prepare(ini);
-    if (ini.LoadFile(QFile::encodeName(file).constData()) < 0)
+    if (ini.LoadFile(QFile::encodeName(file).constData()) < 0) {
+        if (damaged)
+            *damaged = true;
         return QString();
+    }
     const QString value = QString::fromUtf8(ini.GetValue(kSection, kKey, "")).trimmed();
-    return isWellFormedBatch(value) ? value : QString();
+    if (isWellFormedBatch(value))
+        return value;
+    if (damaged)
+        *damaged = !value.isEmpty();
+    return QString();
 }
 
 bool writeBatchList(const QString &file, const QString &text)
 {
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.category() == QChar::Other_Control)
+            return false;
     CSimpleIniA ini(true, false, false);
     prepare(ini);
     // A file that cannot be read is left alone rather than written anew without its content.

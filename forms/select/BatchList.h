@@ -20,10 +20,14 @@ QString batchText(const QStringList &numbers);
 bool isWellFormedBatch(const QString &text);
 
 /// The stored batch list; "" when the file, the key or a well-formed value is missing.
-QString readBatchList(const QString &file);
+/// `damaged` (when given) tells a stored value that does not read back as a list, or a file
+/// that cannot be read, from no value at all.
+QString readBatchList(const QString &file, bool *damaged = nullptr);
 
 /// Replaces the stored batch list, keeping every other section, key and comment of the
-/// file. The file is replaced atomically; false when it could not be read or written.
+/// file. The file is replaced atomically; false when it could not be read or written, or
+/// when `text` holds a control character (a line end would end the value and start keys
+/// of its own).
 bool writeBatchList(const QString &file, const QString &text);
 
 } // namespace zq::forms::batch

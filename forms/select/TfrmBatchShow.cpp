@@ -441,13 +441,20 @@ void TfrmBatchShow::btnOkClick()
                 svc::IncProcessFormPosition(progress, 1);
         }
     }
+    bool written = false;
     try {
-        batch::writeBatchList(batch::settingsFile(svc::GetProgramPath()),
-                              batch::batchText(numbers));
+        written = batch::writeBatchList(batch::settingsFile(svc::GetProgramPath()),
+                                        batch::batchText(numbers));
     } catch (...) {
     }
     if (progress != 0 && !cancelled)
         svc::CloseProcessForm(progress);
+    if (!written) {
+        // The window stays, so that the operator can take out what the list cannot carry.
+        svc::ShowMessageBox(
+            QStringLiteral("BatchListNotWritten"), QStringLiteral("SystemMessage"), 16);
+        return;
+    }
     close();
 }
 

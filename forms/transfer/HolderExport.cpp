@@ -17,6 +17,18 @@ using zq::data::Connection;
 QString exportStatement(const ExportRequest &r, const QString &selectList, bool ordered)
 {
     QString sql;
+    if (r.allDepartments && r.supervisor) {
+        // Every holder once: a supervisor is limited by no rights rows.
+        sql = QStringLiteral(" SELECT ") + selectList
+              + QStringLiteral("  FROM OccupationType T4,OccupationTitle T3,DepartmentData T2,"
+                               "HolderData T1  WHERE T1.DepartmentNo = T2.DepartmentNo AND "
+                               "T1.TitleNo = T3.TitleNo AND T1.TypeNo = T4.TypeNo ");
+        if (r.punchCardOnly)
+            sql += QStringLiteral(" AND T1.PunchCard = 1");
+        if (ordered)
+            sql += QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName");
+        return sql;
+    }
     if (r.allDepartments) {
         sql = QStringLiteral(" SELECT ") + selectList
               + QStringLiteral("  FROM UserRightDept T5,OccupationType T4,OccupationTitle T3,"

@@ -16,6 +16,7 @@ namespace zq::transfer {
 struct ExportRequest
 {
     bool allDepartments = true; ///< all departments the user holds a right on, else one
+    bool supervisor = false;    ///< all departments means every one, whatever the rights
     bool punchCardOnly = false;
     QString departmentNo; ///< for one department
     QString userId;       ///< for all departments

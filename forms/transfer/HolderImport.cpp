@@ -104,6 +104,8 @@ QString refusalCode(RefusalReason reason)
         return QStringLiteral("duplicate");
     case RefusalReason::Nul:
         return QStringLiteral("nul");
+    case RefusalReason::Control:
+        return QStringLiteral("control");
     case RefusalReason::BadDate:
         return QStringLiteral("bad_date");
     case RefusalReason::TooManyFields:
@@ -130,6 +132,8 @@ QString refusalText(const Refusal &refusal)
         return svc::GetFunctionString(QStringLiteral("RefusedDuplicate")).arg(refusal.detail);
     case RefusalReason::Nul:
         return svc::GetFunctionString(QStringLiteral("RefusedNul")).arg(column);
+    case RefusalReason::Control:
+        return svc::GetFunctionString(QStringLiteral("RefusedControl")).arg(column);
     case RefusalReason::BadDate:
         return svc::GetFunctionString(QStringLiteral("RefusedBadDate")).arg(column, refusal.detail);
     case RefusalReason::TooManyFields:
@@ -221,6 +225,17 @@ bool HolderImport::start()
         m_columns << column;
         m_written << (column ? kWritten.indexOf(column->holderColumn) : -1);
     }
+    m_grantees.clear();
+    if (m_connection->hasTable(QStringLiteral("UserData"))
+        && m_connection->hasTable(QStringLiteral("UserRightDept"))) {
+        QSqlQuery users(m_connection->database());
+        users.setForwardOnly(true);
+        if (users.exec(QStringLiteral(" SELECT UserID FROM UserData  WHERE UserID = ")
+                       + Connection::quoted(m_options.userId)
+                       + QStringLiteral(" OR Supervisor = 1 ")))
+            while (users.next())
+                m_grantees << users.value(0).toString();
+    }
     m_sql = std::move(sql);
     m_savepoints = m_connection->engine() == zq::data::Engine::PostgreSQL;
     // A dry run holds no transaction: each of its reads takes its shared lock only while it
@@ -259,18 +274,72 @@ bool HolderImport::endSavepoint(bool keep)
 
 void HolderImport::commitIfDue()
 {
-    if (m_options.dryRun || m_sinceCommit.elapsed() < kCommitEveryMs || !isConnected())
+    if (m_options.dryRun || m_sinceCommit.elapsed() < m_options.commitEveryMs || !isConnected()
+        || m_stopped)
         return;
-    if (m_inBatch)
-        m_connection->commit();
+    if (!commitBatch())
+        return;
     m_inBatch = m_connection->begin();
     m_sinceCommit.restart();
+}
+
+bool HolderImport::commitBatch()
+{
+    if (!m_inBatch)
+        return !m_stopped && isConnected();
+    m_inBatch = false;
+    const int done = m_counts[int(Outcome::Inserted)] + m_counts[int(Outcome::Updated)];
+    if (m_connection->commit()) {
+        m_stored = done;
+        return true;
+    }
+    // The batch is gone, and with it every code it created: none may be used again.
+    m_error = m_connection->errors().isEmpty() ? QString()
+                                               : m_connection->errors().constFirst().text;
+    for (QHash<QString, QString> &numbers : m_numbers)
+        numbers.clear();
+    m_stopped = true;
+    return false;
+}
+
+void HolderImport::grantDepartment(const QString &number)
+{
+    Recordset &q = m_sql->scratch;
+    for (const QString &user : std::as_const(m_grantees)) {
+        if (!savepoint())
+            return;
+        bool keep = false;
+        try {
+            const QString where = QStringLiteral(" WHERE UserID = ") + Connection::quoted(user)
+                                  + QStringLiteral(" AND DepartmentNo = ")
+                                  + Connection::quoted(number) + QStringLiteral(" ");
+            if (zq::data::RunQuery(&q, QStringLiteral(" SELECT * FROM UserRightDept") + where, 0)
+                == 1) {
+                keep = true;
+                if (q.isEmpty()) {
+                    q.append();
+                    q.setField(QStringLiteral("UserID"), user);
+                    q.setField(QStringLiteral("DepartmentNo"), number);
+                    try {
+                        q.post();
+                    } catch (...) {
+                        q.cancel();
+                        keep = false;
+                    }
+                }
+            }
+        } catch (...) {
+            keep = false;
+        }
+        q.close();
+        endSavepoint(keep);
+    }
 }
 
 QString HolderImport::numberOf(int table, const QString &name)
 {
     if (name.isEmpty())
-        return QString();
+        return QStringLiteral("");
     const auto known = m_numbers[table].constFind(name);
     if (known != m_numbers[table].constEnd())
         return *known;
@@ -281,6 +350,7 @@ QString HolderImport::numberOf(int table, const QString &name)
     if (name.contains(QChar(0)) || !savepoint())
         return name;
     bool keep = false;
+    bool created = false;
     try {
         const QString sql = QStringLiteral(" SELECT * FROM %1 WHERE %2 = ").arg(tableName, t.name)
                             + Connection::quoted(name) + QStringLiteral(" ");
@@ -299,6 +369,7 @@ QString HolderImport::numberOf(int table, const QString &name)
                     q.setField(QStringLiteral("Description"), name);
                     try {
                         q.post();
+                        created = true;
                         zq::services::AddProgramRunEdit(auditKey(), QStringLiteral("A ") + name);
                         m_created << CreatedCode{table, name};
                     } catch (...) {
@@ -310,12 +381,19 @@ QString HolderImport::numberOf(int table, const QString &name)
         }
     } catch (...) {
         keep = false;
+        created = false;
     }
     q.close();
-    if (!endSavepoint(keep) && !m_created.isEmpty() && m_created.constLast().name == name
+    const bool kept = endSavepoint(keep);
+    if (!kept && !m_created.isEmpty() && m_created.constLast().name == name
         && m_created.constLast().table == table && !m_options.dryRun)
         m_created.removeLast();
-    m_numbers[table].insert(name, number);
+    // Only a number that stands in the table is remembered; a failed look-up is tried
+    // again by the next line that names it.
+    if (kept)
+        m_numbers[table].insert(name, number);
+    if (created && kept && table == 0)
+        grantDepartment(number);
     return number;
 }
 
@@ -362,7 +440,7 @@ void HolderImport::refuseLine(qint64 lineNumber, RefusalReason reason, const QSt
 HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineNumber)
 {
     m_line = lineNumber >= 0 ? lineNumber : m_line + 1;
-    if (!m_sql)
+    if (!m_sql || m_stopped)
         return Outcome::Failed;
     Outcome outcome = Outcome::Ignored;
     QString holderNo;
@@ -410,11 +488,20 @@ HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
     for (qsizetype k = 0; k < codes; ++k)
         if (fields.at(k).contains(QChar(0)))
             return refuse(holderNo, RefusalReason::Nul, columnName(m_columns.at(k)), QString());
+    // A line end or another control character in a number or a code would break every
+    // file and list that carries it.
+    for (qsizetype k = 0; k < codes; ++k) {
+        const TransferColumn *column = m_columns.at(k);
+        if (column && (column->code == u'1' || column->kind == ColumnKind::Name)
+            && hasControlCharacter(fields.at(k)))
+            return refuse(holderNo, RefusalReason::Control, columnName(column), QString());
+    }
     const auto first = m_lineOf.constFind(holderNo);
     if (first != m_lineOf.constEnd())
         return refuse(holderNo, RefusalReason::Duplicate, QString(), QString::number(*first));
 
-    QVariantList values(kWritten.size(), QVariant(QString()));
+    // Empty text, not NULL: columns the file leaves empty are stored as ''.
+    QVariantList values(kWritten.size(), QVariant(QStringLiteral("")));
     const QVariant today = stampOf(m_options.today);
     values[Birthday] = values[Start] = values[Expired] = today;
     QString names[3];
@@ -477,10 +564,9 @@ HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
 
 bool HolderImport::finish()
 {
-    if (!m_inBatch)
-        return m_options.dryRun || isConnected();
-    m_inBatch = false;
-    return m_connection->commit();
+    if (!m_inBatch && m_options.dryRun)
+        return true;
+    return commitBatch();
 }
 
 } // namespace zq::transfer

@@ -28,6 +28,11 @@ struct ImportOptions
     /// Reads and judges every line as the import would, and writes nothing: no holder, no
     /// code, no audit entry, and no transaction is opened.
     bool dryRun = false;
+    /// The importing user: a department the import creates is granted to him and to every
+    /// supervisor, as the department window grants a new department.
+    QString userId;
+    /// How long a batch of lines may grow before it is committed (0: after every line).
+    qint64 commitEveryMs = 1000;
 };
 
 /// Why a line of an import file was not stored.
@@ -36,6 +41,7 @@ enum class RefusalReason {
     EmptyNumber,   ///< a line with values but no holder number
     Duplicate,     ///< the number stood on an earlier stored line (`detail`: that line)
     Nul,           ///< a NUL character in a value (`column`)
+    Control,       ///< a line end or other control character in a number or code (`column`)
     BadDate,       ///< a date that does not read in the file's format (`column`, `detail`)
     TooManyFields, ///< more fields than the column order has codes (`detail`: the count)
     Unreadable,    ///< a line too long for any holder, or not valid text (from the reader)
@@ -77,6 +83,10 @@ struct CreatedCode
 ///
 /// A line is judged before anything of it is written: a refused line (see RefusalReason)
 /// writes nothing, and each refusal is kept with its line number for the report.
+///
+/// A batch whose commit fails is rolled back and stops the import: `storedLines()` then
+/// tells how many lines the committed batches hold. Holder numbers and the names that
+/// become codes may hold no control character.
 class HolderImport
 {
 public:
@@ -110,6 +120,12 @@ public:
     /// The codes created (dry: that would be created), in the order of their first line.
     const QList<CreatedCode> &createdCodes() const { return m_created; }
     const ImportOptions &options() const { return m_options; }
+    /// False once a commit failed or the link is gone: no further line can be stored.
+    bool canContinue() const { return !m_stopped && isConnected(); }
+    /// The inserted and updated lines that committed batches hold.
+    int storedLines() const { return m_stored; }
+    /// Why the import stopped ("" while it can go on).
+    QString errorText() const { return m_error; }
 
 private:
     struct Statements;
@@ -123,6 +139,8 @@ private:
     bool savepoint();
     bool endSavepoint(bool keep);
     void commitIfDue();
+    bool commitBatch();
+    void grantDepartment(const QString &number);
 
     zq::data::Connection *m_connection;
     ImportOptions m_options;
@@ -136,9 +154,13 @@ private:
     QList<CreatedCode> m_created;
     QString m_lastError;
     qint64 m_line = 0;
+    QStringList m_grantees; // who is granted a department the import creates
     QElapsedTimer m_sinceCommit;
     bool m_inBatch = false;
     bool m_savepoints = true;
+    bool m_stopped = false;
+    int m_stored = 0;
+    QString m_error;
     int m_counts[5] = {};
 };
 

@@ -22,27 +22,39 @@ ImportFileKind importFileKind(const QString &path)
 
 namespace {
 
+// Why the run can store no further line: the link is gone, or a commit failed.
+ImportFileResult stopped(const HolderImport &run)
+{
+    if (!run.isConnected())
+        return {ImportFileResult::Status::Lost, run.databaseError()};
+    return {ImportFileResult::Status::NotStored, run.errorText()};
+}
+
 ImportFileResult ended(HolderImport &run, ImportFileResult result)
 {
     const bool stored = run.finish();
-    if (result.status == ImportFileResult::Status::Complete && !stored)
-        result = {ImportFileResult::Status::NotStored, run.databaseError()};
+    if ((result.status == ImportFileResult::Status::Complete
+         || result.status == ImportFileResult::Status::Cancelled)
+        && !stored)
+        result = {ImportFileResult::Status::NotStored,
+                  run.errorText().isEmpty() ? run.databaseError() : run.errorText()};
     return result;
 }
 
 ImportFileResult importText(HolderImport &run, const QString &path, const ImportProgress &progress)
 {
-    TextLineReader file(path);
+    const QChar separator = run.options().separator;
+    TextLineReader file(path, separator);
     if (!file.open())
         return ended(run, {ImportFileResult::Status::Unreadable, file.errorString()});
     file.setSkipHandler([&run](qint64 line) { run.refuseLine(line, RefusalReason::Unreadable); });
     ImportFileResult result;
     const bool read = file.forEachLine([&](const QString &line) {
-        const QString text = valueText(line);
+        const QString text = stripLine(line, separator);
         if (!text.isEmpty())
             run.importLine(text, file.lineNumber());
-        if (!run.isConnected()) {
-            result = {ImportFileResult::Status::Lost, run.databaseError()};
+        if (!run.canContinue()) {
+            result = stopped(run);
             return false;
         }
         if (progress && !progress(file.position(), file.size())) {
@@ -78,14 +90,15 @@ ImportFileResult importWorkbook(HolderImport &run,
                 result = {ImportFileResult::Status::Unreadable, book.errorText()};
                 break;
             }
-            line += text;
+            // Quoted where it must be, so that a comma or a line end in a cell stays in it.
+            line += quotedField(valueText(text), u',');
             line += QLatin1Char(',');
         }
         if (result.status != ImportFileResult::Status::Complete)
             break;
         run.importLine(line, r + 1);
-        if (!run.isConnected())
-            result = {ImportFileResult::Status::Lost, run.databaseError()};
+        if (!run.canContinue())
+            result = stopped(run);
         else if (progress && !progress(r + 1, rows))
             result.status = ImportFileResult::Status::Cancelled;
     }

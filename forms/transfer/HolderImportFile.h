@@ -20,7 +20,7 @@ struct ImportFileResult
         Complete,   ///< every line was read and judged, and the last batch committed
         Unreadable, ///< the file could not be opened or read on (`error`)
         Lost,       ///< the link to the database went away (`error`)
-        NotStored,  ///< the last commit failed (`error`)
+        NotStored,  ///< a commit failed: its batch is lost, the import stopped (`error`)
         Cancelled,  ///< the progress callback stopped it; the lines before stay stored
     };
     Status status = Status::Complete;
@@ -33,7 +33,8 @@ using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 
 /// Feeds every line of the file at `path` to `run` (already started) with its line number,
 /// counts lines the reader cannot hand over as refused, and finishes the run. A workbook is
-/// read from its first sheet, each row joined with commas; a text file line by line.
+/// read from its first sheet, each row joined with commas (cells quoted where they must
+/// be); a text file record by record, split at the run's separator.
 ImportFileResult importFile(HolderImport &run,
                             const QString &path,
                             ImportFileKind kind,

@@ -117,6 +117,7 @@ void TfrmHolderImportExport::formCreate()
     zq::data::BindFormDataSets(this, 0);
     fillDepartments();
     cbxSpaceChar->setCurrentIndex(0);
+    cbxExportSpaceChar->setCurrentIndex(0);
     chkPunchCard->setChecked(false);
     btnExport->setEnabled(zq::transfer::exportAllowed(m_rights));
     rbAllClick();
@@ -127,11 +128,27 @@ void TfrmHolderImportExport::formCreate()
 void TfrmHolderImportExport::fillDepartments()
 {
     cbxDepartment->clear();
-    const QString sql = QStringLiteral("SELECT * FROM UserRightDept T2,DepartmentData T1  ")
-                        + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
-                        + QStringLiteral("    AND T2.UserID = ")
-                        + Connection::quoted(svc::GetLoginUserID()) + QStringLiteral("          ")
-                        + QStringLiteral("ORDER BY T1.DepartmentNo");
+    const QString user = svc::GetLoginUserID();
+    m_supervisor = false;
+    if (zq::data::RunQuery(adqDepartment,
+                           QStringLiteral(" Select * From UserData WHERE UserID = ")
+                               + Connection::quoted(user) + QStringLiteral(" "),
+                           0)
+        == 1) {
+        try {
+            m_supervisor = !adqDepartment->isEmpty()
+                           && adqDepartment->value(QStringLiteral("Supervisor")).toInt() == 1;
+        } catch (...) {
+        }
+    }
+    // A supervisor is limited by no rights rows: he is offered every department, each once.
+    const QString sql = m_supervisor
+                            ? QStringLiteral("SELECT * FROM DepartmentData ORDER BY DepartmentNo")
+                            : QStringLiteral("SELECT * FROM UserRightDept T2,DepartmentData T1  ")
+                                  + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
+                                  + QStringLiteral("    AND T2.UserID = ")
+                                  + Connection::quoted(user) + QStringLiteral("          ")
+                                  + QStringLiteral("ORDER BY T1.DepartmentNo");
     if (zq::data::RunQuery(adqDepartment, sql, 0) == 1) {
         try {
             const int column = adqDepartment->fieldIndex(QStringLiteral("DepartmentName"));
@@ -244,8 +261,8 @@ void TfrmHolderImportExport::btnExportFileClick()
         m_saveDialog.fileType = 0;
         m_saveDialog.fileName = QStringLiteral("Holder.txt");
     } else {
-        const QString name = QFileInfo(m_saveDialog.fileName).fileName();
-        m_saveDialog.fileName = name.left(qMax<qsizetype>(0, name.size() - 4));
+        // The name as the last file was written, extension and all.
+        m_saveDialog.fileName = QFileInfo(m_saveDialog.fileName).fileName();
     }
     const QString chosen = zq::platform::chooseFile(this, m_saveDialog);
     if (!chosen.isEmpty()) {
@@ -256,7 +273,7 @@ void TfrmHolderImportExport::btnExportFileClick()
         else if (!isWorkbookType(m_saveDialog) && !upper.contains(QLatin1String("TXT")))
             path += QStringLiteral(".txt");
         m_exportPath = path;
-        m_saveDialog.fileName = chosen;
+        m_saveDialog.fileName = path;
         m_saveDialog.folder = QFileInfo(chosen).absolutePath();
         edExportFile->setText(m_exportPath);
     } else {
@@ -273,8 +290,7 @@ void TfrmHolderImportExport::btnImportFileClick()
     pbImportProcess->setValue(0);
     edImportFile->clear();
     m_importPath.clear();
-    const QString name = QFileInfo(m_openDialog.fileName).fileName();
-    m_openDialog.fileName = name.left(qMax<qsizetype>(0, name.size() - 4));
+    m_openDialog.fileName = QFileInfo(m_openDialog.fileName).fileName();
     const QString chosen = zq::platform::chooseFile(this, m_openDialog);
     if (!chosen.isEmpty()) {
         m_importPath = chosen;
@@ -312,7 +328,31 @@ void TfrmHolderImportExport::advance(QProgressBar *bar, int value, bool force)
         return;
     m_lastRepaint = now;
     bar->repaint();
+    if (m_progress != 0) {
+        if (value > m_progressAt)
+            svc::IncProcessFormPosition(m_progress, value - m_progressAt);
+        m_progressAt = qMax(m_progressAt, value);
+        if (svc::CancelProcessForm(m_progress) != 0) {
+            // The progress window is gone with the cancel.
+            m_progress = 0;
+            m_cancelled = true;
+        }
+    }
     QCoreApplication::processEvents();
+}
+
+void TfrmHolderImportExport::openProgress(int total)
+{
+    m_progressAt = 0;
+    svc::SelectFormLanguage(this);
+    m_progress = svc::ShowProcessForm(0, total, svc::GetMessageString(QStringLiteral("Importing")));
+}
+
+void TfrmHolderImportExport::closeProgress()
+{
+    if (m_progress != 0)
+        svc::CloseProcessForm(m_progress);
+    m_progress = 0;
 }
 
 void TfrmHolderImportExport::message(const QString &key, int style)
@@ -337,6 +377,7 @@ void TfrmHolderImportExport::btnExportClick()
     request.allDepartments = !rbDepartment->isChecked();
     request.punchCardOnly = chkPunchCard->isChecked();
     request.userId = svc::GetLoginUserID();
+    request.supervisor = m_supervisor;
     if (!request.allDepartments) {
         const QString name = cbxDepartment->currentText().trimmed();
         bool found = false;
@@ -377,7 +418,11 @@ void TfrmHolderImportExport::btnExportClick()
         message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("Error!! ") + error,
                 ok ? kInformation : kError);
     } else {
-        const bool ok = zq::transfer::writeTextFile(holders, path, progress, error);
+        const QString separators = zq::transfer::transferSeparators();
+        const int entry = cbxExportSpaceChar->currentIndex();
+        const QChar separator = entry >= 0 && entry < separators.size() ? separators.at(entry)
+                                                                        : u',';
+        const bool ok = zq::transfer::writeTextFile(holders, path, progress, error, separator);
         pbExportProcess->setValue(pbExportProcess->maximum());
         message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("OpenExportFileError"),
                 ok ? kInformation : kError);
@@ -419,9 +464,10 @@ void TfrmHolderImportExport::runImport(bool dryRun)
     QCoreApplication::processEvents();
 
     zq::transfer::ImportOptions options;
-    static const QString separators = QStringLiteral(",;:");
+    const QString separators = zq::transfer::transferSeparators();
     const int entry = cbxSpaceChar->currentIndex();
-    options.separator = entry >= 0 && entry < 3 ? separators.at(entry) : u',';
+    options.separator = entry >= 0 && entry < separators.size() ? separators.at(entry) : u',';
+    options.userId = svc::GetLoginUserID();
     options.columnOrder = m_columnOrder;
     options.cover = chkHolderCover->isChecked();
     options.today = QDate::currentDate();
@@ -481,33 +527,46 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
     const bool workbook = kind == zq::transfer::ImportFileKind::Workbook;
     pbImportProcess->setRange(0, 1);
     pbImportProcess->setValue(0);
+    m_lastRepaint = 0;
+    m_cancelled = false;
     // A text file's progress goes in kilobytes: its line count is not known ahead.
     const auto progress = [this, workbook](qint64 done, qint64 total) {
         const qint64 unit = workbook ? 1 : 1024;
         const int most = int(qMax<qint64>(1, total / unit));
         if (pbImportProcess->maximum() != most)
             pbImportProcess->setRange(0, most);
+        if (m_progress == 0 && !m_cancelled)
+            openProgress(most);
         advance(pbImportProcess, int(done / unit));
-        return true;
+        return !m_cancelled;
     };
     const ImportFileResult result = zq::transfer::importFile(run, path, kind, progress);
+    closeProgress();
     QCoreApplication::processEvents();
     pbImportProcess->setValue(pbImportProcess->maximum());
+    svc::SelectFormLanguage(this);
+    const QString stored = QLatin1Char('\n')
+                           + svc::GetMessageString(QStringLiteral("ImportStoredLines"))
+                                 .replace(QStringLiteral("%1"), QString::number(run.storedLines()));
     switch (result.status) {
     case ImportFileResult::Status::Complete:
-    case ImportFileResult::Status::Cancelled:
         // A dry run's end is its preview.
         if (!run.options().dryRun)
             message(QStringLiteral("ImportComplete"), kInformation);
         return true;
+    case ImportFileResult::Status::Cancelled:
+        if (!run.options().dryRun)
+            message(svc::GetMessageString(QStringLiteral("ImportCancelled")) + stored,
+                    kInformation);
+        return false;
     case ImportFileResult::Status::Unreadable:
         // A text file that cannot be read ends the import without a message.
         if (workbook)
-            message(QStringLiteral("Error!! ") + result.error, kError);
+            message(QStringLiteral("Error!! ") + result.error + stored, kError);
         break;
     case ImportFileResult::Status::Lost:
     case ImportFileResult::Status::NotStored:
-        message(QStringLiteral("Error!! ") + result.error, kError);
+        message(QStringLiteral("Error!! ") + result.error + stored, kError);
         break;
     }
     return false;

@@ -75,6 +75,8 @@ public:
     QComboBox *cbxDepartment;
     FormatPanel *gbFormat;
     QCheckBox *chkPunchCard;
+    QLabel *lblExportSpaceChar;
+    QComboBox *cbxExportSpaceChar;
     QProgressBar *pbExportProcess;
     QLabel *lblExportFile;
     QLineEdit *edExportFile;
@@ -120,6 +122,9 @@ private:
     bool runImportFile(const QString &path,
                        zq::transfer::ImportFileKind kind,
                        zq::transfer::HolderImport &run);
+    /// Opens the cancellable progress window of an import of `total` steps.
+    void openProgress(int total);
+    void closeProgress();
     void message(const QString &key, int style);
 
     zq::data::Recordset *adqDepartment;
@@ -136,6 +141,10 @@ private:
     int m_rights;
     bool m_shown = false;
     bool m_busy = false;
+    bool m_supervisor = false;
+    bool m_cancelled = false;
+    intptr_t m_progress = 0;
+    int m_progressAt = 0;
     qint64 m_lastRepaint = 0;
 };
 

@@ -1,5 +1,6 @@
 // The controls of the import/export window and where they stand.
 #include "FormatPanel.h"
+#include "Services.h"
 #include "TfrmHolderImportExport.h"
 
 #include <QCheckBox>
@@ -67,7 +68,15 @@ void TfrmHolderImportExport::buildLayout()
     scope->setColumnStretch(1, 1);
     exportPage->addWidget(gbDepartment);
     chkPunchCard = named<QCheckBox>("chkPunchCard", QStringLiteral("Punch Card Only"), tsExport);
-    exportPage->addWidget(chkPunchCard);
+    lblExportSpaceChar = named<QLabel>(
+        "lblExportSpaceChar", QStringLiteral("SpaceChar:"), tsExport);
+    cbxExportSpaceChar = named<QComboBox>("cbxExportSpaceChar", tsExport);
+    auto *exportOptions = new QHBoxLayout;
+    exportOptions->addWidget(chkPunchCard);
+    exportOptions->addStretch();
+    exportOptions->addWidget(lblExportSpaceChar);
+    exportOptions->addWidget(cbxExportSpaceChar);
+    exportPage->addLayout(exportOptions);
     m_exportFormatSlot = new QVBoxLayout;
     exportPage->addLayout(m_exportFormatSlot, 1);
     pbExportProcess = progressBar("pbExportProcess", tsExport);
@@ -98,7 +107,13 @@ void TfrmHolderImportExport::buildLayout()
     chkHolderCover = named<QCheckBox>("chkHolderCover", QStringLiteral("HolderCover"), gbCondition);
     lblSpaceChar = named<QLabel>("lblSpaceChar", QStringLiteral("SpaceChar:"), gbCondition);
     cbxSpaceChar = named<QComboBox>("cbxSpaceChar", gbCondition);
-    cbxSpaceChar->addItems({QStringLiteral(","), QStringLiteral(";"), QStringLiteral(":")});
+    // Tab last: the three of older files keep their places.
+    const QStringList separators{QStringLiteral(","),
+                                 QStringLiteral(";"),
+                                 QStringLiteral(":"),
+                                 zq::services::GetFunctionString(QStringLiteral("TabSeparator"))};
+    cbxSpaceChar->addItems(separators);
+    cbxExportSpaceChar->addItems(separators);
     condition->addWidget(chkHolderCover);
     condition->addStretch();
     condition->addWidget(lblSpaceChar);

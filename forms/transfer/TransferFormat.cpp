@@ -249,30 +249,114 @@ std::optional<QDate> readDate(const QString &text, const QString &format)
     return day;
 }
 
+QString transferSeparators()
+{
+    return QStringLiteral(",;:\t");
+}
+
+QString quotedField(const QString &value, QChar separator)
+{
+    bool quote = value.startsWith(u'"');
+    for (qsizetype i = 0; i < value.size() && !quote; ++i) {
+        const QChar c = value.at(i);
+        quote = c == separator || c == u'\r' || c == u'\n';
+    }
+    if (!quote)
+        return value;
+    QString text;
+    text.reserve(value.size() + 2);
+    text += u'"';
+    for (const QChar c : value) {
+        if (c == u'"')
+            text += u'"';
+        text += c;
+    }
+    text += u'"';
+    return text;
+}
+
 QString buildLine(const QStringList &values, QChar separator)
 {
     QString line;
     for (const QString &v : values) {
-        line += v;
+        line += quotedField(v, separator);
         line += separator;
     }
     return line;
 }
 
+namespace {
+
+// The quoted field that begins at `from` (on its opening quote): its text and where the
+// next field begins, or nothing when it does not close as a quoted field must.
+std::optional<std::pair<QString, qsizetype>> quotedAt(const QString &line,
+                                                      qsizetype from,
+                                                      QChar separator)
+{
+    QString text;
+    for (qsizetype i = from + 1; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c != u'"') {
+            text += c;
+            continue;
+        }
+        if (i + 1 < line.size() && line.at(i + 1) == u'"') {
+            text += c;
+            ++i;
+            continue;
+        }
+        if (i + 1 == line.size())
+            return std::pair{text, line.size()};
+        if (line.at(i + 1) == separator)
+            return std::pair{text, i + 2};
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 QStringList splitFields(const QString &line, QChar separator)
 {
     QStringList fields;
     qsizetype from = 0;
-    for (;;) {
+    while (from < line.size()) {
+        if (line.at(from) == u'"') {
+            if (auto quoted = quotedAt(line, from, separator)) {
+                fields << quoted->first;
+                from = quoted->second;
+                continue;
+            }
+        }
         const qsizetype at = line.indexOf(separator, from);
-        if (at < 0)
+        if (at < 0) {
+            fields << line.mid(from);
             break;
+        }
         fields << line.mid(from, at - from);
         from = at + 1;
     }
-    if (from < line.size())
-        fields << line.mid(from);
     return fields;
+}
+
+QString stripLine(const QString &line, QChar separator)
+{
+    const auto strip = [separator](QChar c) { return c != separator && isBlankOrControl(c); };
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    while (begin < end && strip(line.at(begin)))
+        ++begin;
+    while (end > begin && strip(line.at(end - 1)))
+        --end;
+    return begin == 0 && end == line.size() ? line : line.mid(begin, end - begin);
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.category() == QChar::Other_Control)
+            return true;
+    return false;
 }
 
 std::optional<QStringList> fieldsFor(const QString &line, QChar separator, qsizetype codes)

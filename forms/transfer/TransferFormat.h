@@ -78,13 +78,32 @@ QString dateText(const QDate &day, const QString &format);
 /// The day that `text` reads as in `format`; nothing when it is not a date.
 std::optional<QDate> readDate(const QString &text, const QString &format);
 
+/// The separators a text file may be split at: comma, semicolon, colon and tab.
+QString transferSeparators();
+
+/// The file text of one value in a line split at `separator`: a value that holds the
+/// separator, a carriage return or a line feed, or that begins with a double quote, stands
+/// between double quotes with its inner quotes doubled; any other value is written as it is,
+/// so files of plain values read the same to programs that know no quotes.
+QString quotedField(const QString &value, QChar separator = u',');
+
 /// One line of a text file (without its line end): each value text followed by the
-/// separator (a comma unless told).
+/// separator, quoted where it must be.
 QString buildLine(const QStringList &values, QChar separator = u',');
 
 /// The fields of `line` split at `separator`: a trailing separator adds no field, two
-/// adjacent ones give an empty field.
+/// adjacent ones give an empty field. A field is quoted only when it begins with a double
+/// quote and a closing quote is followed by the separator or the end of the line; it then
+/// gives its inner text, doubled quotes read as one. Any other field is read literally.
 QStringList splitFields(const QString &line, QChar separator);
+
+/// A line of a file stripped of blanks and control characters at both ends, except the
+/// separator itself (a tab that leads a tab-separated line stands for an empty field).
+QString stripLine(const QString &line, QChar separator);
+
+/// True when `text` holds a control character (line ends, tabs, NUL and the like), which a
+/// holder number or a code must not.
+bool hasControlCharacter(const QString &text);
 
 /// The trimmed fields of `line` for a column order of `codes` codes: padded with one-blank
 /// fields when short; nothing when the line has more fields than the order has codes.

@@ -43,18 +43,24 @@ bool TextLineWriter::commit()
     return m_file.commit();
 }
 
-struct TextLineReader::Big5
+struct TextLineReader::Decoders
 {
-    iconv_t cd = iconv_t(-1);
-    ~Big5()
+    iconv_t big5 = iconv_t(-1);
+    QStringDecoder utf8{QStringConverter::Utf8};
+    // A UTF-16 file is turned into UTF-8 as it is read, so that records are found in one
+    // byte encoding whatever the file's.
+    QStringDecoder utf16;
+    QChar highSurrogate; // the first half of a pair that the next piece may complete
+    ~Decoders()
     {
-        if (cd != iconv_t(-1))
-            iconv_close(cd);
+        if (big5 != iconv_t(-1))
+            iconv_close(big5);
     }
 };
 
-TextLineReader::TextLineReader(const QString &path)
+TextLineReader::TextLineReader(const QString &path, QChar separator)
     : m_path(path)
+    , m_separator(separator.unicode() < 0x80 ? char(separator.unicode()) : ',')
 {}
 
 TextLineReader::~TextLineReader() = default;
@@ -78,6 +84,22 @@ bool TextLineReader::detectEncoding()
         m_error = file.errorString();
         return false;
     }
+    m_decoders = std::make_unique<Decoders>();
+    const QByteArray head = file.peek(3);
+    if (head.startsWith("\xEF\xBB\xBF")) {
+        m_encoding = Encoding::Utf8;
+        m_bomSize = 3;
+        return true;
+    }
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
+        const bool little = head.startsWith("\xFF\xFE");
+        m_encoding = little ? Encoding::Utf16LE : Encoding::Utf16BE;
+        m_bomSize = 2;
+        m_decoders->utf16 = QStringDecoder(little ? QStringConverter::Utf16LE
+                                                  : QStringConverter::Utf16BE);
+        return true;
+    }
+    m_bomSize = 0;
     QStringDecoder utf8(QStringConverter::Utf8);
     bool valid = true;
     while (valid) {
@@ -96,11 +118,10 @@ bool TextLineReader::detectEncoding()
         valid = QString(utf8.decode(QByteArray())).isEmpty() && !utf8.hasError();
     m_encoding = valid ? Encoding::Utf8 : Encoding::Big5;
     if (m_encoding == Encoding::Big5) {
-        m_big5 = std::make_unique<Big5>();
-        m_big5->cd = iconv_open("UTF-8", "CP950");
-        if (m_big5->cd == iconv_t(-1))
-            m_big5->cd = iconv_open("UTF-8", "BIG5");
-        if (m_big5->cd == iconv_t(-1)) {
+        m_decoders->big5 = iconv_open("UTF-8", "CP950");
+        if (m_decoders->big5 == iconv_t(-1))
+            m_decoders->big5 = iconv_open("UTF-8", "BIG5");
+        if (m_decoders->big5 == iconv_t(-1)) {
             m_error = QStringLiteral("Big5 decoding is not available");
             return false;
         }
@@ -110,22 +131,95 @@ bool TextLineReader::detectEncoding()
 
 bool TextLineReader::decode(const QByteArray &bytes, QString &text)
 {
-    if (m_encoding == Encoding::Utf8) {
+    switch (m_encoding) {
+    case Encoding::Utf8:
+        if (m_bomSize == 0) {
+            // The whole file was found valid.
+            text = QString::fromUtf8(bytes);
+            return true;
+        }
+        m_decoders->utf8.resetState();
+        text = m_decoders->utf8.decode(bytes);
+        return !m_decoders->utf8.hasError();
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE:
+        // What did not decode came through as replacement characters.
         text = QString::fromUtf8(bytes);
-        return true;
+        return !text.contains(QChar::ReplacementCharacter);
+    case Encoding::Big5:
+        break;
     }
-    iconv(m_big5->cd, nullptr, nullptr, nullptr, nullptr);
+    iconv(m_decoders->big5, nullptr, nullptr, nullptr, nullptr);
     QByteArray out(bytes.size() * 2 + 4, Qt::Uninitialized);
     char *in = const_cast<char *>(bytes.constData());
     size_t inLeft = size_t(bytes.size());
     char *to = out.data();
     size_t outLeft = size_t(out.size());
-    if (iconv(m_big5->cd, &in, &inLeft, &to, &outLeft) == size_t(-1) || inLeft != 0)
+    if (iconv(m_decoders->big5, &in, &inLeft, &to, &outLeft) == size_t(-1) || inLeft != 0)
         return false;
     out.truncate(out.size() - qsizetype(outLeft));
     text = QString::fromUtf8(out);
     return true;
 }
+
+namespace {
+
+// Where the scan of a record stands; see splitFields for the rule it follows.
+enum class Scan {
+    Lead,       // before the first field: blanks and control characters are stripped
+    FieldStart, // after a separator
+    Literal,    // inside a field read literally
+    Quoted,     // inside a field that opened with a quote
+    Quote,      // on a quote inside a quoted field: closing or the first of a pair
+    QuoteBlank, // blanks after a closing quote, which only the line end may follow
+};
+
+// UTF-8 of decoded UTF-16 text; a surrogate without its other half becomes a replacement
+// character, which makes its record undecodable, as a broken sequence does in UTF-8.
+QByteArray utf8Of(const QString &text, QChar &pendingHigh)
+{
+    QString clean;
+    clean.reserve(text.size() + 1);
+    if (!pendingHigh.isNull())
+        clean += pendingHigh;
+    pendingHigh = QChar();
+    for (const QChar c : text)
+        clean += c;
+    QString out;
+    out.reserve(clean.size());
+    for (qsizetype i = 0; i < clean.size(); ++i) {
+        const QChar c = clean.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 == clean.size()) {
+                pendingHigh = c;
+                break;
+            }
+            if (clean.at(i + 1).isLowSurrogate()) {
+                out += c;
+                out += clean.at(++i);
+                continue;
+            }
+            out += QChar::ReplacementCharacter;
+        } else if (c.isLowSurrogate()) {
+            out += QChar::ReplacementCharacter;
+        } else {
+            out += c;
+        }
+    }
+    return out.toUtf8();
+}
+
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool isLeadBlank(char c, char separator)
+{
+    return uchar(c) <= 0x20 && c != separator && !isLineEnd(c);
+}
+
+} // namespace
 
 bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &line)
 {
@@ -134,81 +228,193 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
         m_error = file.errorString();
         return false;
     }
-    m_position = 0;
-    QByteArray pending;
-    bool overlong = false;
+    if (!m_decoders && !detectEncoding())
+        return false;
+    const bool utf16 = m_encoding == Encoding::Utf16LE || m_encoding == Encoding::Utf16BE;
+    if (utf16) {
+        m_decoders->utf16.resetState();
+        m_decoders->highSurrogate = QChar();
+    }
+    if (m_bomSize > 0 && file.read(m_bomSize).size() != m_bomSize)
+        return true;
+    const char sep = m_separator;
+    m_position = m_bomSize;
+    QByteArray buf;
+    qsizetype start = 0;       // where the current record begins in buf
+    qsizetype i = 0;           // the next byte to scan
+    qsizetype firstBreak = -1; // the first line end inside a quoted field of the record
+    Scan state = Scan::Lead;
     bool afterCr = false;
-    bool first = true;
+    bool skipping = false; // inside an overlong line, up to its end
+    bool eof = false;
+    bool stop = false;
+
+    // Delivers buf[start, end) and begins the next record after the line end at `end`.
     m_line = 0;
+    qint64 nextLine = 1; // the line the record at `start` begins on
     const auto skip = [&] {
         ++m_skipped;
         if (m_onSkip)
             m_onSkip(m_line);
     };
-    const auto deliver = [&]() -> bool {
-        ++m_line;
-        if (overlong) {
-            skip();
-            overlong = false;
-            pending.clear();
-            return true;
+    const auto deliver = [&](qsizetype end) {
+        m_position = utf16 ? file.pos() : file.pos() - (buf.size() - end);
+        m_line = nextLine++;
+        if (firstBreak >= 0) {
+            // Line ends inside quotes: CR, LF or the pair of them each end a line too.
+            for (qsizetype k = firstBreak; k < end; ++k)
+                if (buf.at(k) == '\n'
+                    || (buf.at(k) == '\r' && (k + 1 >= end || buf.at(k + 1) != '\n')))
+                    ++nextLine;
         }
-        if (first && m_encoding == Encoding::Utf8 && pending.startsWith("\xEF\xBB\xBF"))
-            pending.remove(0, 3);
-        first = false;
-        QString text;
-        const bool ok = decode(pending, text);
-        pending.clear();
-        if (!ok) {
+        if (end - start > MaxLineBytes) {
             skip();
-            return true;
+        } else {
+            QString text;
+            if (decode(buf.mid(start, end - start), text))
+                stop = !line(text);
+            else
+                skip();
         }
-        return line(text);
+        afterCr = end < buf.size() && buf.at(end) == '\r';
+        start = i = qMin(end + 1, buf.size());
+        firstBreak = -1;
+        state = Scan::Lead;
     };
-    for (;;) {
-        const QByteArray chunk = file.read(kChunk);
-        if (chunk.isEmpty())
-            break;
-        qsizetype from = 0;
-        for (qsizetype i = 0; i < chunk.size(); ++i) {
-            const char c = chunk.at(i);
-            if (c != '\r' && c != '\n')
-                continue;
-            // The line feed of a CR LF pair ends no second line.
-            if (c == '\n' && afterCr && i == from && pending.isEmpty() && !overlong) {
-                afterCr = false;
-                from = i + 1;
-                ++m_position;
-                continue;
-            }
-            if (!overlong)
-                pending.append(chunk.constData() + from, i - from);
-            if (pending.size() > MaxLineBytes)
-                overlong = true;
-            m_position += i + 1 - from;
-            from = i + 1;
-            afterCr = c == '\r';
-            if (!deliver())
-                return true;
-        }
-        if (from < chunk.size()) {
-            afterCr = false;
-            if (!overlong) {
-                pending.append(chunk.constData() + from, chunk.size() - from);
-                if (pending.size() > MaxLineBytes) {
-                    overlong = true;
-                    pending.clear();
+    // A quote that opened a field never closed as it must: its line is read as it stands.
+    const auto literalLine = [&] { deliver(firstBreak); };
+
+    while (!stop) {
+        if (i >= buf.size()) {
+            if (eof) {
+                if (skipping)
+                    break;
+                if (state == Scan::Quoted && firstBreak >= 0) {
+                    literalLine();
+                    continue;
                 }
+                if (start < buf.size())
+                    deliver(buf.size());
+                break;
             }
-            m_position += chunk.size() - from;
+            if (start > 0) {
+                buf.remove(0, start);
+                i -= start;
+                if (firstBreak >= 0)
+                    firstBreak -= start;
+                start = 0;
+            }
+            if (!skipping && buf.size() > MaxLineBytes) {
+                if (firstBreak >= 0) {
+                    literalLine();
+                    continue;
+                }
+                m_line = nextLine++;
+                skip();
+                skipping = true;
+                buf.clear();
+                i = 0;
+            }
+            if (skipping) {
+                buf.clear();
+                i = 0;
+            }
+            const QByteArray chunk = file.read(kChunk);
+            if (file.error() != QFileDevice::NoError) {
+                m_error = file.errorString();
+                return false;
+            }
+            if (chunk.isEmpty()) {
+                eof = true;
+            } else if (utf16) {
+                buf += utf8Of(m_decoders->utf16.decode(chunk), m_decoders->highSurrogate);
+            } else {
+                buf += chunk;
+            }
+            if (eof && utf16) {
+                buf += utf8Of(m_decoders->utf16.decode(QByteArray()), m_decoders->highSurrogate);
+                if (!m_decoders->highSurrogate.isNull())
+                    buf += QString(QChar::ReplacementCharacter).toUtf8();
+            }
+            continue;
+        }
+        const char c = buf.at(i);
+        if (skipping) {
+            if (isLineEnd(c)) {
+                skipping = false;
+                afterCr = c == '\r';
+                start = i + 1;
+                state = Scan::Lead;
+            }
+            ++i;
+            continue;
+        }
+        if (afterCr) {
+            afterCr = false;
+            // The line feed of a CR LF pair ends no second line.
+            if (c == '\n' && i == start) {
+                start = ++i;
+                continue;
+            }
+        }
+        switch (state) {
+        case Scan::Lead:
+        case Scan::FieldStart:
+            if (isLineEnd(c)) {
+                deliver(i);
+                break;
+            }
+            if (c == sep)
+                state = Scan::FieldStart;
+            else if (c == '"')
+                state = Scan::Quoted;
+            else if (state != Scan::Lead || !isLeadBlank(c, sep))
+                state = Scan::Literal;
+            ++i;
+            break;
+        case Scan::Literal: {
+            // Most bytes are here: run to the next byte that matters.
+            const char *p = buf.constData() + i;
+            const char *end = buf.constData() + buf.size();
+            while (p < end && *p != sep && !isLineEnd(*p))
+                ++p;
+            i = p - buf.constData();
+            if (i >= buf.size())
+                break;
+            if (isLineEnd(*p)) {
+                deliver(i);
+            } else {
+                state = Scan::FieldStart;
+                ++i;
+            }
+            break;
+        }
+        case Scan::Quoted:
+            if (c == '"')
+                state = Scan::Quote;
+            else if (isLineEnd(c) && firstBreak < 0)
+                firstBreak = i;
+            ++i;
+            break;
+        case Scan::Quote:
+        case Scan::QuoteBlank:
+            if (isLineEnd(c)) {
+                deliver(i);
+            } else if (state == Scan::Quote && (c == '"' || c == sep)) {
+                state = c == '"' ? Scan::Quoted : Scan::FieldStart;
+                ++i;
+            } else if (isLeadBlank(c, sep)) {
+                state = Scan::QuoteBlank;
+                ++i;
+            } else if (firstBreak >= 0) {
+                literalLine();
+            } else {
+                state = Scan::Literal;
+            }
+            break;
         }
     }
-    if (file.error() != QFileDevice::NoError) {
-        m_error = file.errorString();
-        return false;
-    }
-    if (!pending.isEmpty() || overlong)
-        deliver();
+    m_position = stop ? m_position : m_size;
     return true;
 }
 

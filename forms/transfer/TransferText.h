@@ -26,35 +26,41 @@ private:
     QByteArray m_buffer;
 };
 
-/// Reads a holder text file line by line with bounded memory. Lines end at carriage return,
-/// line feed or both. A file that is valid UTF-8 is read as UTF-8 (an initial byte-order
-/// mark dropped); any other is read as Big5 (code page 950), and a line that is not valid
-/// Big5 either is skipped rather than stored with replacement characters.
+/// Reads a holder text file record by record with bounded memory. Records end at carriage
+/// return, line feed or both, except inside a quoted field (see `splitFields`), which may
+/// hold line ends; a quote that does not close as a quoted field must leaves its line to be
+/// read literally, as a file written without quotes is.
+///
+/// A byte-order mark decides the encoding (UTF-8, UTF-16 little or big endian). Without one
+/// a file that is valid UTF-8 is read as UTF-8, any other as Big5 (code page 950). A record
+/// that does not decode in the file's encoding is skipped rather than stored with
+/// replacement characters.
 class TextLineReader
 {
 public:
-    enum class Encoding { Utf8, Big5 };
-    /// Longer lines cannot hold a holder (every column is far shorter); they are skipped.
+    enum class Encoding { Utf8, Big5, Utf16LE, Utf16BE };
+    /// Longer records cannot hold a holder (every column is far shorter); they are skipped.
     static constexpr qsizetype MaxLineBytes = 64 * 1024;
 
-    explicit TextLineReader(const QString &path);
+    explicit TextLineReader(const QString &path, QChar separator = u',');
     ~TextLineReader();
 
     /// Opens the file and finds its encoding; false when it cannot be read.
     bool open();
     Encoding encoding() const { return m_encoding; }
     qint64 size() const { return m_size; }
-    /// Bytes consumed so far (for progress).
+    /// Bytes of the file consumed so far (for progress).
     qint64 position() const { return m_position; }
-    /// Lines skipped because they were too long or could not be decoded.
+    /// Records skipped because they were too long or could not be decoded.
     int skippedLines() const { return m_skipped; }
-    /// The 1-based number of the line handed over last (skipped and empty lines count).
+    /// The 1-based number of the line handed over last (skipped and empty lines count); a
+    /// record with quoted line ends has the number of its first line.
     qint64 lineNumber() const { return m_line; }
     /// Called with the line number of each skipped line, before the next line is handed.
     void setSkipHandler(std::function<void(qint64 line)> handler) { m_onSkip = std::move(handler); }
 
-    /// Calls `line` for each line in file order until it returns false or the file ends.
-    /// False when reading failed part way (the lines before were delivered).
+    /// Calls `line` for each record in file order until it returns false or the file ends.
+    /// False when reading failed part way (the records before were delivered).
     bool forEachLine(const std::function<bool(const QString &line)> &line);
     QString errorString() const { return m_error; }
 
@@ -63,14 +69,16 @@ private:
     bool decode(const QByteArray &bytes, QString &text);
     QString m_path;
     QString m_error;
+    char m_separator = ',';
     Encoding m_encoding = Encoding::Utf8;
+    qsizetype m_bomSize = 0;
     qint64 m_size = 0;
     qint64 m_position = 0;
     int m_skipped = 0;
     qint64 m_line = 0;
     std::function<void(qint64)> m_onSkip;
-    struct Big5;
-    std::unique_ptr<Big5> m_big5;
+    struct Decoders;
+    std::unique_ptr<Decoders> m_decoders;
 };
 
 } // namespace zq::transfer

@@ -189,6 +189,8 @@ int TransferTool::runImport()
     options.today = QDate::currentDate();
     options.dateFormat = zq::transfer::transferDateFormat();
     options.dryRun = m_options.dryRun;
+    // Departments the import creates are granted to this user and every supervisor.
+    options.userId = m_options.user;
     HolderImport run(m_connection, options);
     if (!run.start())
         return fail(QStringLiteral("cannot read the holders: %1").arg(run.databaseError()));

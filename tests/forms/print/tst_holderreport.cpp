@@ -5,11 +5,13 @@
 #include "PrintStatements.h"
 #include "TfrmHolderReport.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 using namespace zq::forms;
 using zq::module::WindowKind;
@@ -23,6 +25,15 @@ protected:
         exec(zq::test::labelSiteStatements());
         d.loginUser = user;
         return open<TfrmHolderReport>(WindowKind::HolderReport, rights);
+    }
+    void chooseItem(QComboBox *combo, int index)
+    {
+        combo->showPopup();
+        QAbstractItemView *view = combo->view();
+        QTRY_VERIFY(view->isVisible());
+        const QRect rect = view->visualRect(view->model()->index(index, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
+        QTRY_COMPARE(combo->currentIndex(), index);
     }
     static QStringList items(QComboBox *c)
     {
@@ -42,29 +53,39 @@ protected:
     }
 };
 
-TEST_P(HolderReportTest, SupervisorListsEveryRightsRowButNotDepartmentsWithoutOne)
+TEST_P(HolderReportTest, SupervisorListsEveryHolderOnceAndEveryDepartment)
 {
     ZQ_FORM_DB();
+    exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) "
+          "VALUES ('H9', 'Ivy', 'D4', 'T1', 'Y1')"});
     auto *w = openReport("admin");
     ASSERT_TRUE(w);
     EXPECT_TRUE(w->isSupervisor());
-    // D1 has two rights rows; D4 has none.
-    EXPECT_EQ(items(w->edDepartment), (QStringList{"Head", "Head", "Sales", "Lab"}));
+    // D1 has two rights rows, D4 none: each is offered once all the same.
+    EXPECT_EQ(items(w->edDepartment), (QStringList{"Head", "Sales", "Lab", "Store"}));
     EXPECT_EQ(w->edDepartment->currentIndex(), 0);
     EXPECT_TRUE(w->rbAll->isChecked());
     EXPECT_TRUE(w->btnView->isEnabled());
 
-    w->btnView->click();
+    QTest::mouseClick(w->btnView, Qt::LeftButton);
     // Inner joins drop H5 (title), H6 (department), H8 (type); the report keeps
-    // non-punch-card holders and does not need card pictures; H1 once per rights row.
-    EXPECT_EQ(reported(), (QStringList{"H1", "H1", "H2", "H3", "H4", "H7"}));
+    // non-punch-card holders and does not need card pictures; H1 once, H9 of D4 too.
+    EXPECT_EQ(reported(), (QStringList{"H1", "H2", "H3", "H4", "H7", "H9"}));
     EXPECT_EQ(d.callsNamed("SelectReportLanguage").value(0).args, QStringList{"ZQBasic"});
     EXPECT_TRUE(d.sounds().contains("Ok"));
     EXPECT_TRUE(w->isVisible()); // stays open for further reports
 
-    w->rbDepartment->setChecked(true);
-    w->edDepartment->setCurrentIndex(3);
-    w->btnView->click();
+    // Picking a department does not change the scope; only the radio button does.
+    chooseItem(w->edDepartment, 3);
+    EXPECT_TRUE(w->rbAll->isChecked());
+    QTest::mouseClick(w->btnView, Qt::LeftButton);
+    EXPECT_EQ(reported().size(), 6);
+    QTest::mouseClick(w->rbDepartment, Qt::LeftButton);
+    ASSERT_TRUE(w->rbDepartment->isChecked());
+    QTest::mouseClick(w->btnView, Qt::LeftButton);
+    EXPECT_EQ(reported(), QStringList{"H9"});
+    chooseItem(w->edDepartment, 2);
+    QTest::mouseClick(w->btnView, Qt::LeftButton);
     EXPECT_EQ(reported(), (QStringList{"H4", "H7"}));
 }
 
@@ -134,10 +155,15 @@ TEST(HolderReportStatements, PiecesAsTheReportEngineGetsThem)
 {
     using namespace zq::forms::print;
     EXPECT_EQ(userStatement("a'b"), " Select * From UserData WHERE UserID = 'a''b' ");
-    const QString sup = holderReport("", true, "u");
-    EXPECT_FALSE(sup.contains("T5.UserID"));
-    EXPECT_TRUE(sup.endsWith(" AND T5.DepartmentNo = T1.DepartmentNo   ORDER BY "
-                             "T1.DepartmentNo,T1.HolderNo,T1.HolderName       "));
+    // A supervisor's statements do not join the rights rows at all.
+    for (const QString &sup : {holderReport("", true, "u"),
+                               holderReport("D1", true, "u"),
+                               reportDepartmentList(true, "u"),
+                               reportDepartmentLookup(true, "u")})
+        EXPECT_FALSE(sup.contains("UserRightDept")) << sup.toStdString();
+    EXPECT_TRUE(holderReport("", true, "u")
+                    .endsWith("    AND T1.TypeNo  = T4.TypeNo                           ORDER BY "
+                              "T1.DepartmentNo,T1.HolderNo,T1.HolderName       "));
     EXPECT_TRUE(holderReport("D'1", false, "u")
                     .contains("    AND T1.DepartmentNo = 'D''1'     AND T1.TitleNo = T3.TitleNo"));
     EXPECT_TRUE(holderReport("", false, "u").contains(" AND T5.UserID = 'u'           ORDER BY"));

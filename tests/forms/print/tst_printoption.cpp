@@ -100,7 +100,7 @@ TEST_P(PrintOptionTest, CheckedBatchBoxPrintsTheStoredListWhateverTheFilter)
     EXPECT_EQ(print(true), QStringList{"H1"});
 }
 
-TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueOrWithDamagedValueUsesTheFilter)
+TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueUsesTheFilterAndADamagedValueIsTold)
 {
     ZQ_FORM_DB();
     auto *h = openHolders();
@@ -109,12 +109,24 @@ TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueOrWithDamagedValueUsesTheFil
     h->setDepartmentFilter("D2");
     EXPECT_EQ(print(true), QStringList{"H2"}); // no ZQMain.ini at all
 
-    storeBatch("( 'H1') OR 1=1 --");
-    EXPECT_EQ(print(true), QStringList{"H2"});
-    EXPECT_FALSE(m_lastStatement.contains("1=1"));
-    storeBatch("( 'H1',''); DELETE FROM HolderData; --");
-    EXPECT_EQ(print(true), QStringList{"H2"});
+    // A stored value that does not read back as a list is told, and nothing is printed:
+    // falling back to the filter would print a different set of holders.
+    for (const QString value :
+         {"( 'H1') OR 1=1 --", "( 'H1',''); DELETE FROM HolderData; --", "( 'A"}) {
+        storeBatch(value);
+        d.calls.clear();
+        QPointer<TfrmPrintOption> w = printWindow();
+        ASSERT_TRUE(w);
+        w->btnPrintLabelClick();
+        EXPECT_EQ(d.count("ShowReport"), 0) << value.toStdString();
+        EXPECT_EQ(d.messages(), QStringList{"BatchListUnreadable"});
+        EXPECT_TRUE(w) << "the window stays for another choice";
+        delete w;
+    }
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 8);
+    // Without the batch box the list plays no part.
+    h->chkBatch->setChecked(false);
+    EXPECT_EQ(print(true), QStringList{"H2"});
 }
 
 TEST_P(PrintOptionTest, AllFilterPrintsEveryDepartmentAndIsClearedInTheHolderWindow)

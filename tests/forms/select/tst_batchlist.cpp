@@ -94,3 +94,34 @@ TEST(BatchFile, NewFileAndDamagedValues)
     ASSERT_TRUE(writeBatchList(file, "( 'H9','')"));
     EXPECT_EQ(readBatchList(file), "( 'H9','')");
 }
+
+TEST(BatchFile, AValueThatWouldBreakItsLineIsRefusedAndADamagedFileIsTold)
+{
+    QTemporaryDir dir;
+    const QString file = settingsFile(dir.path() + "/");
+    ASSERT_TRUE(writeBatchList(file, batchText({"H1"})));
+    const QString before = [&] {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }();
+    for (const QString number : {"Evil\r\n[Evil]\r\nKey=1", "A\nB", "A\rB", "Tab\tbed"}) {
+        EXPECT_FALSE(writeBatchList(file, batchText({"H2", number}))) << number.toStdString();
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(f.readAll()), before) << "the stored list stays";
+    }
+    bool damaged = true;
+    EXPECT_EQ(readBatchList(file, &damaged), "( 'H1','')");
+    EXPECT_FALSE(damaged);
+    // What a writer without that check left behind: the value ends at the line break.
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[ZQHolderLabel]\r\nBrowseHolder=( 'Evil\r\n[Evil]\r\nKey=1','')\r\n");
+    }
+    EXPECT_EQ(readBatchList(file, &damaged), "");
+    EXPECT_TRUE(damaged);
+    QFile::remove(file);
+    EXPECT_EQ(readBatchList(file, &damaged), "");
+    EXPECT_FALSE(damaged) << "no file is no batch, not a damaged one";
+}

@@ -4,6 +4,7 @@
 
 #include "FileDialogs.h"
 #include "FormatPanel.h"
+#include "HolderImport.h"
 #include "TfrmHolderImportExport.h"
 #include "TransferFormat.h"
 #include "WorkbookReader.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTest>
 
@@ -385,6 +387,297 @@ TEST_P(TransferTest, TheFormatPanelTogglesOnTheBoxSelectsOnTheCaptionAndFollowsT
     EXPECT_EQ(panel->parentWidget(), w->tsImport);
     w->pcData->setCurrentWidget(w->tsExport);
     EXPECT_EQ(panel->parentWidget(), w->tsExport);
+}
+
+TEST_P(TransferTest, EmptyTextIsStoredAsEmptyTextAndOnlyEmptyDatesAsNull)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    w->pcData->setCurrentWidget(w->tsImport);
+    const QString path = folder() + "empty.txt";
+    writeFile(path, ("N1,Name,,," + day(1899, 12, 30) + ",,,,,,,,,\r\n").toUtf8());
+    importFile(w, path);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    for (const char *column : {"Email",
+                               "Definable1",
+                               "Definable2",
+                               "Description",
+                               "PIN",
+                               "DepartmentNo",
+                               "TitleNo",
+                               "TypeNo"})
+        EXPECT_EQ(count(QString("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'N1' AND %1 = ''")
+                            .arg(column)),
+                  1)
+            << column;
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'N1' AND StartDate IS NULL"),
+              1)
+        << "the zero date stands for an empty date";
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'N1' AND Birthday IS NULL"),
+              0)
+        << "a date the line leaves empty is the day of the import";
+}
+
+TEST_P(TransferTest, ControlCharactersInNumbersAndCodesRefuseTheLine)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    zq::transfer::ImportOptions options;
+    options.columnOrder = "12A";
+    zq::transfer::HolderImport run(&db(), options);
+    ASSERT_TRUE(run.start());
+    using O = zq::transfer::HolderImport::Outcome;
+    EXPECT_EQ(run.importLine("\"Evil\r\n[Evil]\r\nKey=1\",Name,Sales,"), O::Failed);
+    EXPECT_EQ(run.importLine(QString("N\tX,Name,Sales,")), O::Failed);
+    EXPECT_EQ(run.importLine("N2,Name,\"Dock\nYard\","), O::Failed);
+    EXPECT_EQ(run.importLine(QString("N3,Name,Ba") + QChar(0x7F) + "d,"), O::Failed);
+    EXPECT_EQ(run.importLine(QString("N4,Na") + QChar(0) + "me,Sales,"), O::Failed);
+    EXPECT_EQ(run.importLine("N5,\"Two\r\nlines\",Sales,"), O::Inserted)
+        << "a name is no number or code";
+    ASSERT_TRUE(run.finish());
+    EXPECT_EQ(run.count(O::Failed), 5);
+    EXPECT_EQ(run.storedLines(), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE '%Evil%'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentName LIKE 'Dock%'"), 0)
+        << "nothing of a refused line is written";
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'N5'"), "Two\r\nlines");
+}
+
+class FailingCommit
+{
+public:
+    // Makes the commit of any batch holding the holder BOOM fail, on either engine.
+    static void install(zq::test::FormTest *,
+                        zq::data::Connection &db,
+                        const std::function<void(const QStringList &)> &exec)
+    {
+        if (db.engine() == zq::data::Engine::SQLite) {
+            // A trigger body holds semicolons: past the one-statement guard of exec().
+            const auto run = [&db](const QStringList &statements) {
+                for (const QString &sql : statements) {
+                    QSqlQuery q(db.database());
+                    ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
+                }
+            };
+            run({"PRAGMA foreign_keys = ON",
+                 "CREATE TABLE zq_parent (id TEXT PRIMARY KEY)",
+                 "CREATE TABLE zq_child (id TEXT REFERENCES zq_parent(id) DEFERRABLE "
+                 "INITIALLY DEFERRED)",
+                 "CREATE TRIGGER zq_boom AFTER INSERT ON HolderData WHEN NEW.HolderNo = 'BOOM' "
+                 "BEGIN INSERT INTO zq_child VALUES ('none'); END"});
+        } else {
+            exec({"CREATE FUNCTION zq_boom() RETURNS trigger AS $$ BEGIN IF NEW.holderno = "
+                  "'BOOM' THEN RAISE EXCEPTION 'refused at commit'; END IF; RETURN NULL; END $$ "
+                  "LANGUAGE plpgsql",
+                  "CREATE CONSTRAINT TRIGGER zq_boom AFTER INSERT ON HolderData DEFERRABLE "
+                  "INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION zq_boom()"});
+        }
+    }
+};
+
+TEST_P(TransferTest, AFailedCommitStopsTheImportAndForgetsTheCodesItRolledBack)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    FailingCommit::install(this, db(), [this](const QStringList &s) { exec(s); });
+    zq::transfer::ImportOptions options;
+    options.columnOrder = "12A";
+    options.commitEveryMs = 0;
+    zq::transfer::HolderImport run(&db(), options);
+    ASSERT_TRUE(run.start());
+    using O = zq::transfer::HolderImport::Outcome;
+    EXPECT_EQ(run.importLine("N1,One,Yard,"), O::Inserted);
+    EXPECT_EQ(run.importLine("N2,Two,Yard,"), O::Inserted);
+    EXPECT_TRUE(run.canContinue());
+    run.importLine("BOOM,Three,Dock,");
+    EXPECT_FALSE(run.canContinue());
+    EXPECT_FALSE(run.errorText().isEmpty());
+    EXPECT_EQ(run.importLine("N4,Four,Yard,"), O::Failed);
+    EXPECT_FALSE(run.finish());
+    EXPECT_EQ(run.storedLines(), 2);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo IN ('N1', 'N2')"), 2);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo IN ('BOOM', 'N4')"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'Dock'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'Yard'"), 1);
+}
+
+TEST_P(TransferTest, TheWindowTellsAFailedCommitWithTheLinesStored)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    FailingCommit::install(this, db(), [this](const QStringList &s) { exec(s); });
+    d.texts["ImportStoredLines"] = "stored: %1";
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    const QString path = folder() + "boom.txt";
+    writeFile(path, "N1,One,\r\nBOOM,Two,\r\nN3,Three,\r\n");
+    importFile(w, path);
+    ASSERT_FALSE(d.messages().isEmpty());
+    EXPECT_TRUE(d.messages().last().startsWith("Error!! ")) << d.messages().last().toStdString();
+    EXPECT_TRUE(d.messages().last().endsWith("stored: 0")) << d.messages().last().toStdString();
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo IN ('N1', 'BOOM', 'N3')"), 0)
+        << "the batch went as a whole";
+    EXPECT_TRUE(w->pcData->isEnabled());
+    EXPECT_FALSE(w->isBusy());
+}
+
+TEST_P(TransferTest, AnImportCanBeCancelledAndKeepsTheLinesBeforeTheCancel)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    d.texts["ImportStoredLines"] = "stored: %1";
+    d.cancelAfterSteps = 0;
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    const QString path = folder() + "many.txt";
+    QByteArray lines;
+    for (int i = 0; i < 50; ++i)
+        lines += "C" + QByteArray::number(i) + ",Name,\r\n";
+    writeFile(path, lines);
+    importFile(w, path);
+    EXPECT_EQ(d.count("ShowProcessForm"), 1);
+    EXPECT_EQ(d.messages().last(), "ImportCancelled\nstored: 1");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE 'C%'"), 1);
+    EXPECT_EQ(d.count("CloseProcessForm"), 0) << "a cancelled progress window is gone already";
+    EXPECT_TRUE(w->pcData->isEnabled());
+
+    // Without a cancel the progress window goes when the import ends.
+    d.cancelAfterSteps = -1;
+    d.calls.clear();
+    importFile(w, path);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    EXPECT_EQ(d.count("CloseProcessForm"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE 'C%'"), 50);
+}
+
+TEST_P(TransferTest, DepartmentsAnImportCreatesAreGrantedToTheImporterAndEverySupervisor)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('op', 'Op', 0)",
+          "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('boss', 'Boss', 1)",
+          "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('other', 'O', 0)"});
+    d.loginUser = "op";
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    for (int row : {2, 3, 4, 5, 6, 7, 8, 10, 11, 12})
+        QTest::mouseClick(w->gbFormat->rowBox(row), Qt::LeftButton, {}, QPoint(8, 8));
+    const QString path = folder() + "depts.txt";
+    writeFile(path, "N1,One,Yard,\r\nN2,Two,Yard,\r\nN3,Three,Lab,\r\n");
+    importFile(w, path);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'N1'"), "Yard");
+    QStringList users;
+    for (const QString &u : {"admin", "boss", "op", "other"})
+        if (count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'Yard' AND UserID = "
+                  + Connection::quoted(u))
+            == 1)
+            users << u;
+    EXPECT_EQ(users, (QStringList{"admin", "boss", "op"}));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D2'"), 2)
+        << "a department found by name gets no new rows";
+
+    // The operator is now offered the department of the holders he imported.
+    delete w;
+    w = openWindow();
+    ASSERT_TRUE(w);
+    EXPECT_GE(w->cbxDepartment->findText("Yard"), 0);
+}
+
+TEST_P(TransferTest, ASupervisorIsOfferedEveryDepartmentOnceAndExportsEveryHolderOnce)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D3', 'Store')",
+          "INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) "
+          "VALUES ('H4', 'Ivy', 'D3', 'T1', 'Y1')",
+          "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', 'D1')"});
+    auto *w = openWindow(); // admin, a supervisor with no right on D3
+    ASSERT_TRUE(w);
+    QStringList names;
+    for (int i = 0; i < w->cbxDepartment->count(); ++i)
+        names << w->cbxDepartment->itemText(i);
+    EXPECT_EQ(names, (QStringList{"Sales", "Lab", "Store"}));
+    w->btnExportClick();
+    QStringList numbers;
+    for (const QString &line : exportedLines(w->exportPath()))
+        numbers << line.section(',', 0, 0);
+    EXPECT_EQ(numbers, (QStringList{"H1", "H2", "H4"}));
+    delete w;
+    d.loginUser = "op";
+    w = openWindow();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->cbxDepartment->count(), 2);
+}
+
+TEST_P(TransferTest, FileDialogsProposeThePreviousNameIntact)
+{
+    ZQ_FORM_DB();
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    QStringList proposed;
+    zq::platform::setFileChoiceAnswer([&](zq::platform::FileChoice &c) {
+        proposed << c.fileName;
+        c.fileType = proposed.size() == 1 ? 1 : 0;
+        return proposed.size() == 1 ? folder() + "holders" : folder() + "holders.txt";
+    });
+    w->btnExportFileClick();
+    EXPECT_EQ(w->exportPath(), folder() + "holders.xlsx");
+    w->btnExportFileClick();
+    w->btnImportFileClick();
+    w->btnImportFileClick();
+    ASSERT_EQ(proposed.size(), 4);
+    EXPECT_EQ(proposed.at(0), "Holder.txt");
+    EXPECT_EQ(proposed.at(1), "holders.xlsx") << "the name as it was written";
+    EXPECT_EQ(proposed.at(2), "Holder.txt");
+    EXPECT_EQ(proposed.at(3), "holders.txt");
+}
+
+TEST_P(TransferTest, HostileTextFilesEndInRefusalsAndLeaveTheWindowIdle)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    for (int row = 2; row < 13; ++row)
+        QTest::mouseClick(w->gbFormat->rowBox(row), Qt::LeftButton, {}, QPoint(8, 8));
+    const QString path = folder() + "hostile.txt";
+    // UTF-16 with a mark, as spreadsheet programs save "Unicode text", tab-separated.
+    const QString text = QString::fromUtf8("U1\t陳大文\r\nU2\t\"Lee\tAnn\"\r\n");
+    QByteArray utf16("\xFF\xFE");
+    utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    writeFile(path, utf16);
+    w->pcData->setCurrentWidget(w->tsImport);
+    w->cbxSpaceChar->setCurrentIndex(3);
+    importFile(w, path);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'U1'"), "陳大文");
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'U2'"), "Lee\tAnn");
+
+    w->cbxSpaceChar->setCurrentIndex(0);
+    const int before = count("SELECT COUNT(*) FROM HolderData");
+    const QByteArray files[] = {
+        QByteArray("M1,Mixed,\rM2,Ends,\nM3,All,\r\n", 27),
+        QByteArray("Z1,Nul\0Name,\r\nZ2,Fine,\r\n", 24),
+        "Q1,\"never closes,\r\nQ2,Next,\r\n",
+        "V1,\xFF\xFE\xFD,\r\n" + QByteArray(3 << 20, 'x') + "\r\nV2,Last,\r\n",
+    };
+    for (const QByteArray &bytes : files) {
+        writeFile(path, bytes);
+        importFile(w, path);
+        EXPECT_FALSE(w->isBusy());
+        EXPECT_TRUE(w->pcData->isEnabled());
+    }
+    const QStringList stored{"M1", "M2", "M3", "Z2", "Q2", "V2"};
+    for (const QString &n : stored)
+        EXPECT_EQ(
+            count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = " + Connection::quoted(n)), 1)
+            << n.toStdString();
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'Q1'"), "\"never closes")
+        << "an open quote is read literally";
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), before + int(stored.size()) + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,

@@ -65,22 +65,49 @@ TEST_P(FieldsFor, SplitsPadsOrIgnores)
 INSTANTIATE_TEST_SUITE_P(
     Lines,
     FieldsFor,
-    testing::Values(SplitRow{"TrailingSeparatorAddsNoField", "a,b,c,", ',', 3, {"a", "b", "c"}},
-                    SplitRow{"LastFieldWithoutSeparator", "a,b,c", ',', 3, {"a", "b", "c"}},
-                    SplitRow{"AdjacentSeparatorsGiveAnEmptyField", "a,,c,", ',', 3, {"a", "", "c"}},
-                    SplitRow{"FewerFieldsArePadded", "H1,", ',', 3, {"H1", "", ""}},
-                    SplitRow{"ACommaInAValueIsOneFieldTooMany", "H1,Lee, Ann,x,", ',', 3, {}, true},
-                    SplitRow{
-                        "SemicolonReadingOfACommaLine", "H1,Ann,x,", ';', 3, {"H1,Ann,x,", "", ""}},
-                    SplitRow{"FieldsAreTrimmed", " H1 \t; Ann ;", ';', 2, {"H1", "Ann"}},
-                    SplitRow{"NoColumnsTakeNoLine", "H1,", ',', 0, {}, true},
-                    SplitRow{"WideCharactersAreNotSplit", "陳,王,", ',', 2, {"陳", "王"}}),
+    testing::Values(
+        SplitRow{"TrailingSeparatorAddsNoField", "a,b,c,", ',', 3, {"a", "b", "c"}},
+        SplitRow{"LastFieldWithoutSeparator", "a,b,c", ',', 3, {"a", "b", "c"}},
+        SplitRow{"AdjacentSeparatorsGiveAnEmptyField", "a,,c,", ',', 3, {"a", "", "c"}},
+        SplitRow{"FewerFieldsArePadded", "H1,", ',', 3, {"H1", "", ""}},
+        SplitRow{"ACommaInAValueIsOneFieldTooMany", "H1,Lee, Ann,x,", ',', 3, {}, true},
+        SplitRow{"SemicolonReadingOfACommaLine", "H1,Ann,x,", ';', 3, {"H1,Ann,x,", "", ""}},
+        SplitRow{"FieldsAreTrimmed", " H1 \t; Ann ;", ';', 2, {"H1", "Ann"}},
+        SplitRow{"NoColumnsTakeNoLine", "H1,", ',', 0, {}, true},
+        SplitRow{"WideCharactersAreNotSplit", "陳,王,", ',', 2, {"陳", "王"}},
+        SplitRow{"AQuotedValueKeepsItsSeparator", "H1,\"Lee, Ann\",", ',', 2, {"H1", "Lee, Ann"}},
+        SplitRow{"DoubledQuotesReadAsOne", "\"say \"\"hi\"\"\",x", ',', 2, {"say \"hi\"", "x"}},
+        SplitRow{"AQuotedValueMayEndTheLine", "x;\"a;b\"", ';', 2, {"x", "a;b"}},
+        SplitRow{"QuotedLineEndsStay", "H1,\"a\r\nb\",", ',', 2, {"H1", "a\r\nb"}},
+        SplitRow{"AnEmptyQuotedValue", "\"\",x,", ',', 2, {"", "x"}},
+        SplitRow{
+            "AQuoteNotFollowedBySeparatorIsLiteral", "\"a,b\"x,c", ',', 3, {"\"a", "b\"x", "c"}},
+        SplitRow{"AQuoteThatNeverClosesIsLiteral", "\"a,b", ',', 2, {"\"a", "b"}},
+        SplitRow{"AQuoteInsideAFieldIsLiteral", "a\"b,\"c\",", ',', 2, {"a\"b", "c"}},
+        SplitRow{
+            "TabSeparatedWithAQuotedTab", "H1\t\"a\tb\"\t\tz", '\t', 4, {"H1", "a\tb", "", "z"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TransferFormat, LinesValuesAndAddresses)
 {
     EXPECT_EQ(buildLine({"H1", "Ann", ""}), "H1,Ann,,");
     EXPECT_EQ(buildLine({}), "");
+    // Only values that need it are quoted, so plain files stay as they always were.
+    EXPECT_EQ(buildLine({"Lee, Ann", "a\nb", "\"Q\" x", "x \"Q\"", "a;b"}),
+              "\"Lee, Ann\",\"a\nb\",\"\"\"Q\"\" x\",x \"Q\",a;b,");
+    EXPECT_EQ(buildLine({"a;b", "c\td", "e,f"}, u';'), "\"a;b\";c\td;e,f;");
+    EXPECT_EQ(buildLine({"c\td"}, u'\t'), "\"c\td\"\t");
+    EXPECT_EQ(quotedField("cr\ronly"), "\"cr\ronly\"");
+    for (const QString value : {"Lee, Ann", "say \"hi\"", "\"", "\"\"", "a\r\nb", "陳,王"})
+        for (const QChar sep : transferSeparators())
+            EXPECT_EQ(splitFields(buildLine({value, "z"}, sep), sep), (QStringList{value, "z"}))
+                << value.toStdString() << " " << int(sep.unicode());
+    EXPECT_EQ(stripLine("\tH1\t \r", u'\t'), "\tH1\t");
+    EXPECT_EQ(stripLine("\tH1, \r", u','), "H1,");
+    EXPECT_TRUE(hasControlCharacter("A\r\nB"));
+    EXPECT_TRUE(hasControlCharacter(QString("A") + QChar(0) + "B"));
+    EXPECT_TRUE(hasControlCharacter(QString("A") + QChar(0x85)));
+    EXPECT_FALSE(hasControlCharacter("陳 007"));
     EXPECT_EQ(valueText(QString::fromUtf8(" \t\x01 Ann Lee \r\n")), "Ann Lee");
     EXPECT_EQ(valueText(QString::fromUtf8("\u3000王\u3000")), QString::fromUtf8("\u3000王\u3000"));
     const std::pair<int, const char *> names[] = {
@@ -109,13 +136,14 @@ namespace {
 QStringList readAll(const QString &path,
                     const QByteArray &bytes,
                     TextLineReader::Encoding *enc = nullptr,
-                    int *skipped = nullptr)
+                    int *skipped = nullptr,
+                    QChar separator = u',')
 {
     QFile f(path);
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     f.close();
-    TextLineReader reader(path);
+    TextLineReader reader(path, separator);
     EXPECT_TRUE(reader.open());
     QStringList lines;
     EXPECT_TRUE(reader.forEachLine([&](const QString &line) {
@@ -168,4 +196,92 @@ TEST(TextFile, WriterEndsLinesWithCrLfInUtf8AndReplacesTheFileOnlyOnCommit)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("H1,\xE9\x99\xB3,\r\n"));
     EXPECT_FALSE(TextLineWriter(dir.filePath("no/such/dir.txt")).open());
+}
+
+TEST(TextFile, QuotedValuesMaySpanLinesAndQuotesThatDoNotCloseLeaveTheirLine)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("q.txt");
+    EXPECT_EQ(readAll(path, "H1,\"a\r\nb\",x,\r\nH2,\"c\nd\"\r\n"),
+              (QStringList{"H1,\"a\r\nb\",x,", "H2,\"c\nd\""}));
+    // Blanks after the closing quote at the end of the line are stripped like any others.
+    EXPECT_EQ(readAll(path, "H1,\"a\nb\"  \nH2,"), (QStringList{"H1,\"a\nb\"  ", "H2,"}));
+    // A quote that never closes, or closes followed by text, leaves its line literal and
+    // the lines after it are read as lines of their own.
+    EXPECT_EQ(readAll(path, "H1,\"open\r\nH2,x,\r\nH3,y,"),
+              (QStringList{"H1,\"open", "H2,x,", "H3,y,"}));
+    EXPECT_EQ(readAll(path, "H1,\"a\r\nb\"c,\r\nH2,"), (QStringList{"H1,\"a", "b\"c,", "H2,"}));
+    // Only a quote at the start of a field opens one; the separator decides where fields start.
+    EXPECT_EQ(readAll(path, "H1,x\"y\r\nH2,"), (QStringList{"H1,x\"y", "H2,"}));
+    EXPECT_EQ(readAll(path, "H1;\"a\r\nb\";\r\nH2", nullptr, nullptr, u';'),
+              (QStringList{"H1;\"a\r\nb\";", "H2"}));
+    EXPECT_EQ(readAll(path, "H1\t\"a\r\nb\"\t\r\nH2", nullptr, nullptr, u'\t'),
+              (QStringList{"H1\t\"a\r\nb\"\t", "H2"}));
+    // A quote left open over more than a record may hold is read literally too.
+    int skipped = 0;
+    QByteArray open = "H1,\"never\n";
+    for (int i = 0; i < 20000; ++i)
+        open += "H,x,\n";
+    const QStringList lines = readAll(path, open, nullptr, &skipped);
+    ASSERT_EQ(lines.size(), 20001);
+    EXPECT_EQ(lines.first(), "H1,\"never");
+    EXPECT_EQ(skipped, 0);
+}
+
+TEST(TextFile, AByteOrderMarkDecidesTheEncoding)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bom.txt");
+    const QString text = QString::fromUtf8("H1,陳大文,\r\nH2,\"a,b\",\r\n");
+    TextLineReader::Encoding enc;
+    const QStringList expected{QString::fromUtf8("H1,陳大文,"), "H2,\"a,b\","};
+    QByteArray le("\xFF\xFE");
+    le.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    EXPECT_EQ(readAll(path, le, &enc), expected);
+    EXPECT_EQ(enc, TextLineReader::Encoding::Utf16LE);
+    QByteArray be("\xFE\xFF");
+    for (const QChar c : text)
+        be += char(c.unicode() >> 8), be += char(c.unicode() & 0xFF);
+    EXPECT_EQ(readAll(path, be, &enc), expected);
+    EXPECT_EQ(enc, TextLineReader::Encoding::Utf16BE);
+    // With a UTF-8 mark, a line that is not UTF-8 is skipped rather than read as Big5.
+    int skipped = 0;
+    EXPECT_EQ(readAll(path, "\xEF\xBB\xBFH1,\r\nH2,\xB3\xAF,\r\nH3,", &enc, &skipped),
+              (QStringList{"H1,", "H3,"}));
+    EXPECT_EQ(enc, TextLineReader::Encoding::Utf8);
+    EXPECT_EQ(skipped, 1);
+    // UTF-16 with a lone surrogate: that line only is skipped.
+    QString broken = QString::fromUtf8("H1,\r\nH2,");
+    broken += QChar(0xD800);
+    broken += QString::fromUtf8("x,\r\nH3,");
+    QByteArray bad("\xFF\xFE");
+    bad.append(reinterpret_cast<const char *>(broken.utf16()), broken.size() * 2);
+    EXPECT_EQ(readAll(path, bad, &enc, &skipped), (QStringList{"H1,", "H3,"}));
+    EXPECT_EQ(skipped, 1);
+}
+
+TEST(TextFile, MixedLineEndsNulAndALineWithoutEnd)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("m.txt");
+    EXPECT_EQ(readAll(path, QByteArray("H1,\rH2,\nH3,\r\n\nH4,\0x,\r", 20)),
+              (QStringList{"H1,", "H2,", "H3,", "", QString::fromUtf8("H4,\0x,", 6)}));
+    // 50 MB without a line end: skipped as one overlong line, in bounded memory.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("H1,\n");
+    const QByteArray block(1 << 20, 'x');
+    for (int i = 0; i < 50; ++i)
+        f.write(block);
+    f.close();
+    TextLineReader reader(path);
+    ASSERT_TRUE(reader.open());
+    QStringList lines;
+    EXPECT_TRUE(reader.forEachLine([&](const QString &line) {
+        lines << line;
+        return true;
+    }));
+    EXPECT_EQ(lines, QStringList{"H1,"});
+    EXPECT_EQ(reader.skippedLines(), 1);
+    EXPECT_EQ(reader.position(), reader.size());
 }
