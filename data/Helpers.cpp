@@ -63,7 +63,9 @@ int CheckConnection()
     try {
         Recordset probe;
         probe.setConnection(moduleConnection());
-        const int result = RunQuery(&probe, QStringLiteral(" SELECT * FROM UserData WHERE 1 = 2 "), 0);
+        // No table: a site without the optional ones answers as well, so a 0 means that
+        // the link itself is gone.
+        const int result = RunQuery(&probe, QStringLiteral(" SELECT 1 "), 0);
         probe.close();
         return result;
     } catch (...) {

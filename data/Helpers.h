@@ -26,8 +26,9 @@ ZQDATA_EXPORT Connection *moduleConnection();
 /// the connection at the first error whose native code is 0 (a lost link).
 ZQDATA_EXPORT int RunQuery(Recordset *query, const QString &statement, int mode);
 
-/// The probe: runs " SELECT * FROM UserData WHERE 1 = 2 " on a temporary query of the
-/// module connection. 1 if the connection answers, else 0.
+/// The probe: runs the table-free " SELECT 1 " on a temporary query of the module
+/// connection. 1 if the connection answers, else 0 (no connection, or the link is lost and
+/// then closed by `RunQuery`); a missing table never makes it fail.
 ZQDATA_EXPORT int CheckConnection();
 
 /// Moves `dataSet` to the first row whose `field` equals `value` exactly. False (and no

@@ -29,7 +29,9 @@ struct MaintenanceSpec
     QString msgInUse;     ///< "HaveOccupationTitleCantDelete"
     QString gridLayoutKey;
     QStringList gridColumns;
-    bool hasOutput = true; ///< false: no output button (the menu item does nothing)
+    bool hasOutput = true; ///< false: no output command (button and menu item hidden)
+    /// Without an output command, the menu item "&Print" stays shown and does nothing.
+    bool inertOutputMenu = false;
 };
 
 } // namespace zq::forms

@@ -146,7 +146,7 @@ void MaintenanceWindow::formCreate()
     if (!m_spec.hasOutput) {
         m_ui.setButtonVisible(QStringLiteral("btnOutput"), false);
         if (QAction *a = m_ui.menuItem(QStringLiteral("mnuOutput")))
-            a->setVisible(false);
+            a->setVisible(m_spec.inertOutputMenu);
     }
     try {
         zq::data::BindFormDataSets(this, 0);
@@ -177,6 +177,10 @@ void MaintenanceWindow::formCreate()
 void MaintenanceWindow::applyRights()
 {
     m_ui.applyRights(m_rights);
+    // A menu item without a command is not governed by the output bit.
+    if (!m_spec.hasOutput && m_spec.inertOutputMenu)
+        if (QAction *a = m_ui.menuItem(QStringLiteral("mnuOutput")))
+            a->setEnabled(true);
 }
 
 void MaintenanceWindow::enterMode(Mode mode)
@@ -275,6 +279,9 @@ bool MaintenanceWindow::leaveCheck()
     trimInput();
     if (!adoDB->isOpen())
         return true;
+    // Only the OK command saves: without its right the input goes as on Cancel.
+    if (!granted(RightOk))
+        return true;
     const bool filled = m_keyEdit && m_nameEdit && !m_keyEdit->text().isEmpty()
                         && !m_nameEdit->text().isEmpty();
     if (m_mode == AddMode) {
@@ -301,45 +308,91 @@ void MaintenanceWindow::writeColumns(Recordset &rs)
         rs.setField(e.second, e.first->text().trimmed());
 }
 
+MaintenanceWindow::KeyCheck MaintenanceWindow::checkKey(const QString &statement)
+{
+    if (zq::data::RunQuery(adoChk, statement, 0) != 1)
+        return KeyCheck::Failed;
+    return adoChk->isEmpty() ? KeyCheck::Free : KeyCheck::Taken;
+}
+
+void MaintenanceWindow::refuseDuplicate()
+{
+    svc::SelectFormLanguage(this, kSection);
+    svc::ShowMessageBox(m_spec.msgDouble, kCaption, StyleError);
+    m_ui.pcData->setCurrentWidget(m_ui.tsData);
+    if (m_keyEdit)
+        m_keyEdit->setFocus();
+}
+
+QString MaintenanceWindow::currentListKey() const
+{
+    if (!adoDB->isOpen() || adoDB->currentRow() < 0 || !adoDB->hasField(m_spec.keyColumn))
+        return QString();
+    return adoDB->text(m_spec.keyColumn);
+}
+
+bool MaintenanceWindow::writeRow(Recordset &rs,
+                                 bool adding,
+                                 const std::function<void(Recordset &)> &setColumns)
+{
+    const QString listKey = currentListKey();
+    bool posted = false;
+    m_busy = true;
+    const bool committed = zq::data::WriteInTransaction(rs.connection(), [&] {
+        if (adding)
+            rs.append();
+        else
+            rs.edit();
+        setColumns(rs);
+        rs.post();
+        posted = true;
+    });
+    if (committed)
+        return true;
+    rs.cancel();
+    writeFailed(posted && &rs == adoDB, listKey);
+    return false;
+}
+
+void MaintenanceWindow::writeFailed(bool listShowedWrite, const QString &listKey)
+{
+    // A posted row whose transaction then failed is in the fetched rows but not in the
+    // database: read the list again, without touching the input on the Data page.
+    m_busy = true;
+    if (listShowedWrite && reloadList() && !listKey.isEmpty())
+        zq::data::LocateRecord(adoDB, m_spec.keyColumn, listKey);
+    m_busy = false;
+    svc::PlaySoundError();
+}
+
 bool MaintenanceWindow::insertRecord()
 {
     try {
         trimInput();
         const QString key = m_keyEdit->text().trimmed();
-        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + quotedKey(key), 0) == 1
-            && !adoChk->isEmpty()) {
-            svc::SelectFormLanguage(this, kSection);
-            svc::ShowMessageBox(m_spec.msgDouble, kCaption, StyleError);
-            m_ui.pcData->setCurrentWidget(m_ui.tsData);
-            m_keyEdit->setFocus();
-            adoChk->close();
+        const KeyCheck check = checkKey(m_spec.duplicatePrefix + quotedKey(key));
+        adoChk->close();
+        if (check == KeyCheck::Taken) {
+            refuseDuplicate();
             return false;
         }
-        m_busy = true;
-        const bool committed = zq::data::WriteInTransaction(adoDB->connection(), [this] {
-            adoDB->append();
-            writeColumns(*adoDB);
-            adoDB->post();
-        });
-        if (!committed) {
-            adoDB->cancel();
-            // The input stays on the Data page so that nothing typed is lost.
-            m_busy = false;
-            adoChk->close();
-            svc::PlaySoundError();
+        if (check == KeyCheck::Failed) {
+            writeFailed(false, QString());
             return false;
         }
+        if (!writeRow(*adoDB, true, [this](Recordset &rs) { writeColumns(rs); }))
+            return false;
         audit(QStringLiteral("A "), key);
         reloadList();
         zq::data::LocateRecord(adoDB, m_spec.keyColumn, m_keyEdit->text());
         m_busy = false;
         m_modified = false;
         showRecord();
-        adoChk->close();
         return true;
     } catch (...) {
         m_busy = false;
         adoChk->close();
+        svc::PlaySoundError();
         return false;
     }
 }
@@ -348,28 +401,21 @@ bool MaintenanceWindow::updateRecord()
 {
     try {
         trimInput();
-        if (zq::data::CheckConnection() == 1) {
-            m_busy = true;
-            const bool committed = zq::data::WriteInTransaction(adoDB->connection(), [this] {
-                adoDB->edit();
-                writeColumns(*adoDB);
-                adoDB->post();
-            });
-            if (!committed) {
-                adoDB->cancel();
-                m_busy = false;
-                svc::PlaySoundError();
-                return false;
-            }
-            audit(QStringLiteral("E "), m_keyEdit->text().trimmed());
+        // A lost link is a failed save like any other, never a save skipped in silence.
+        if (zq::data::CheckConnection() != 1) {
+            writeFailed(false, QString());
+            return false;
         }
+        if (!writeRow(*adoDB, false, [this](Recordset &rs) { writeColumns(rs); }))
+            return false;
+        audit(QStringLiteral("E "), m_keyEdit->text().trimmed());
         m_busy = false;
         m_modified = false;
         showRecord();
         return true;
     } catch (...) {
         m_busy = false;
-        m_modified = false;
+        svc::PlaySoundError();
         return false;
     }
 }
@@ -478,6 +524,8 @@ void MaintenanceWindow::btnDeleteClick()
             svc::PlaySoundError();
         }
     } catch (...) {
+        // Nothing was deleted; the list still shows the row.
+        svc::PlaySoundError();
     }
     adqTmp->close();
 }
@@ -499,11 +547,14 @@ void MaintenanceWindow::btnOkClick()
         (keyMissing ? m_keyEdit : m_nameEdit)->setFocus();
         return;
     }
-    svc::PlaySoundOk();
+    // The OK sound follows the save: a failed one plays the error sound instead.
     if (m_mode == AddMode) {
-        if (insertRecord())
+        if (insertRecord()) {
+            svc::PlaySoundOk();
             enterMode(ViewMode);
+        }
     } else if (updateRecord()) {
+        svc::PlaySoundOk();
         enterMode(EditMode);
     }
 }

@@ -8,6 +8,8 @@
 #include <QSize>
 #include <QWidget>
 
+#include <functional>
+
 class QGridLayout;
 class QLineEdit;
 
@@ -29,6 +31,16 @@ class MaintenanceWindow : public QWidget
     Q_OBJECT
 public:
     enum Mode { ViewMode = 0, AddMode = 1, EditMode = 2 };
+    /// The rights bits of the commands.
+    enum Right {
+        RightAdd = 1,
+        RightSearch = 2,
+        RightEdit = 4,
+        RightDelete = 8,
+        RightOk = 16,
+        RightCancel = 32,
+        RightOutput = 64
+    };
 
     MaintenanceWindow(const MaintenanceSpec &spec, int rights, const QStringList &toolButtons,
                       const QStringList &menuCommands, QWidget *parent = nullptr,
@@ -41,6 +53,10 @@ public:
     zq::data::Recordset *listQuery() const { return adoDB; }
     const MaintenanceChrome &chrome() const { return m_ui; }
     const MaintenanceSpec &spec() const { return m_spec; }
+    /// True when the rights bits the window was created with hold `right`. Every gesture
+    /// that stands for a command (keys, double-clicks, the save of the leave check) asks
+    /// this, so none of them does what the command's button may not.
+    bool granted(int right) const { return (m_rights & right) != 0; }
 
     /// The screen size the window sizes itself by (tests may pretend another screen).
     static QSize screenSize();
@@ -98,6 +114,25 @@ protected:
     QGridLayout *dataLayout() const { return m_dataLayout; }
     void audit(const QString &prefix, const QString &key);
     QString quotedKey(const QString &key) const;
+
+    enum class KeyCheck { Free, Taken, Failed };
+    /// Runs the duplicate test `statement` on `adoChk` and leaves it open on its rows.
+    KeyCheck checkKey(const QString &statement);
+    /// The duplicate refusal: the message, the Data page and the focus in the key edit.
+    void refuseDuplicate();
+    /// The one write step of every save: appends (`adding`) or edits the current row of
+    /// `rs`, sets its columns through `setColumns` and posts it in one transaction. True
+    /// when committed (busy is then still set for the caller's reload). False after any
+    /// failure, which ends in writeFailed.
+    bool writeRow(zq::data::Recordset &rs,
+                  bool adding,
+                  const std::function<void(zq::data::Recordset &)> &setColumns);
+    /// A save that did not reach the database: the list shows again what the database holds
+    /// (read again when it already showed the write, and placed on `listKey`), the Data
+    /// page keeps the input, the mode stays and the error sound plays.
+    virtual void writeFailed(bool listShowedWrite, const QString &listKey);
+    /// The untrimmed key of the list's current row ("" when there is none).
+    QString currentListKey() const;
 
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

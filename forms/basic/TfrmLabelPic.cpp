@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -32,6 +33,7 @@ MaintenanceSpec TfrmLabelPic::pictureSpec()
     s.nameColumn = QStringLiteral("PicName");
     s.listStatement = QStringLiteral(" SELECT * FROM CardPicture ORDER BY PicNo ");
     s.duplicatePrefix = QStringLiteral(" SELECT * FROM CardPicture WHERE PicNo = ");
+    s.msgDouble = QStringLiteral("PicNoDouble");
     s.gridLayoutKey = QStringLiteral("ZQHolderOfCardPicData");
     s.gridColumns = {QStringLiteral("PicNo"), QStringLiteral("PicName"),
                      QStringLiteral("Description")};
@@ -50,6 +52,20 @@ const QStringList kTools{"btnAdd",  "btnEdit", "btnDelete", "btnOk",     "btnCan
                          "btnFirst", "btnPrev", "btnNext",  "btnLast",   "|",         "btnRefresh",
                          "|",       "btnExit"};
 const QStringList kMenu{"Add", "Edit", "Delete", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
+
+// The picture number is shown centred in its narrow column.
+class CentredColumn : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->displayAlignment = Qt::AlignCenter;
+    }
+};
 } // namespace
 
 TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
@@ -92,6 +108,7 @@ TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
     svc::SelectLanguage();
     formCreate();
     setFixedSize(442, 589);
+    m_ui.dgView->setItemDelegateForColumn(0, new CentredColumn(m_ui.dgView));
     m_ui.dgView->setColumnWidth(0, 53);
     m_ui.dgView->setColumnWidth(1, 150);
     m_ui.dgView->horizontalHeader()->setStretchLastSection(true);
@@ -162,45 +179,56 @@ void TfrmLabelPic::writeColumns(zq::data::Recordset &rs)
 
 void TfrmLabelPic::btnOkClick()
 {
+    // The OK sound follows the save: a refused or failed one keeps the mode and the input.
     if (mode() == AddMode) {
-        svc::PlaySoundOk();
-        if (insertRecord())
+        if (insertRecord()) {
+            svc::PlaySoundOk();
             enterMode(ViewMode);
+        }
     } else if (mode() == EditMode && adoDB->isOpen()) {
-        svc::PlaySoundOk();
-        if (updateRecord())
+        if (updateRecord()) {
+            svc::PlaySoundOk();
             enterMode(EditMode);
+        }
     } else {
         svc::PlaySoundError();
     }
+}
+
+bool TfrmLabelPic::numberRefused(const QString &number)
+{
+    const KeyCheck check = checkKey(m_spec.duplicatePrefix + quotedKey(number));
+    adoChk->close();
+    if (check == KeyCheck::Taken) {
+        refuseDuplicate();
+        return true;
+    }
+    if (check == KeyCheck::Failed) {
+        writeFailed(false, QString());
+        return true;
+    }
+    return false;
 }
 
 bool TfrmLabelPic::insertRecord()
 {
     try {
         trimInput();
-        const QString key = edtPicNo->text().trimmed();
-        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + quotedKey(key), 0) == 1
-            && adoChk->isEmpty()) {
-            setBusy(true);
-            try {
-                adoDB->append();
-                writeColumns(*adoDB);
-                adoDB->post();
-            } catch (...) {
-                adoDB->cancel();
-            }
-            reloadList();
-            zq::data::LocateRecord(adoDB, m_spec.keyColumn, edtPicNo->text());
-            setBusy(false);
-            clearModified();
-            showRecord();
-        }
-        adoChk->close();
+        const QString number = edtPicNo->text();
+        if (numberRefused(number))
+            return false;
+        if (!writeRow(*adoDB, true, [this](zq::data::Recordset &rs) { writeColumns(rs); }))
+            return false;
+        reloadList();
+        zq::data::LocateRecord(adoDB, m_spec.keyColumn, number);
+        setBusy(false);
+        clearModified();
+        showRecord();
         return true;
     } catch (...) {
         setBusy(false);
         adoChk->close();
+        svc::PlaySoundError();
         return false;
     }
 }
@@ -209,29 +237,30 @@ bool TfrmLabelPic::updateRecord()
 {
     try {
         trimInput();
-        setBusy(true);
-        try {
-            adoDB->edit();
-            writeColumns(*adoDB);
-            adoDB->post();
-        } catch (...) {
-            adoDB->cancel();
-        }
+        const QString number = edtPicNo->text();
+        // The number may change, but not to one that another picture has.
+        if (number != adoDB->text(m_spec.keyColumn).trimmed() && numberRefused(number))
+            return false;
+        if (!writeRow(*adoDB, false, [this](zq::data::Recordset &rs) { writeColumns(rs); }))
+            return false;
         setBusy(false);
         clearModified();
         showRecord();
         return true;
     } catch (...) {
         setBusy(false);
+        svc::PlaySoundError();
         return false;
     }
 }
 
 bool TfrmLabelPic::leaveCheck()
 {
-    // Leaving a changed record saves it without asking.
-    if (adoDB->isOpen() && !adoDB->isEmpty() && mode() == EditMode && isModified())
-        updateRecord();
+    // Leaving a changed record saves it without asking (when the user may save at all); a
+    // save that fails keeps the user on the record with the input.
+    if (adoDB->isOpen() && !adoDB->isEmpty() && mode() == EditMode && isModified()
+        && granted(RightOk))
+        return updateRecord();
     return true;
 }
 
@@ -248,6 +277,9 @@ void TfrmLabelPic::btnDeleteClick()
     try {
         adoDB->deleteCurrent();
     } catch (...) {
+        // Nothing was deleted; the list still shows the row.
+        svc::PlaySoundError();
+        return;
     }
     enterMode(ViewMode);
     showRecord();
@@ -279,6 +311,10 @@ void TfrmLabelPic::modeEntered(Mode mode)
     btnOpen->setVisible(editing);
     btnClear->setVisible(editing);
     m_ui.tsData->setEnabled(editing);
+    // Focus only reaches the fields once their page is enabled; the number is the first
+    // field in both modes, as it may be changed in EditMode too.
+    if (editing)
+        edtPicNo->setFocus();
 }
 
 void TfrmLabelPic::closeEvent(QCloseEvent *event)

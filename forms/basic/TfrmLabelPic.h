@@ -50,6 +50,8 @@ protected:
 
 private:
     void clearPicture();
+    /// The duplicate test of `number`: true (and the refusal shown) when it cannot be saved.
+    bool numberRefused(const QString &number);
     QByteArray m_picture;
 };
 

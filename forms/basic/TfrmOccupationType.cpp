@@ -37,6 +37,7 @@ MaintenanceSpec TfrmOccupationType::typeSpec()
                      QStringLiteral("Description"), QStringLiteral("PicNoV"),
                      QStringLiteral("PicNoH")};
     s.hasOutput = false;
+    s.inertOutputMenu = true;
     return s;
 }
 
@@ -84,7 +85,8 @@ QComboBox *TfrmOccupationType::addPicker(const QString &name, const QString &lab
     dataLayout()->addWidget(combo, row, 1);
     dataLayout()->setRowStretch(row, 0);
     dataLayout()->setRowStretch(row + 1, 1);
-    combo->installEventFilter(this);
+    // Entering a picker changes nothing; a different picture picked is a change of input
+    // like typed text (shown records set the index too, and clear the flag afterwards).
     connect(combo, &QComboBox::currentIndexChanged, this, [this] { setModified(); });
     return combo;
 }
@@ -103,11 +105,6 @@ void TfrmOccupationType::openExtraQueries()
     zq::data::OpenTableOrdered(adoSearch, QStringLiteral("CardPicture"), QStringLiteral("PicNo"));
     fillPicker(cmbPicV);
     fillPicker(cmbPicH);
-}
-
-void TfrmOccupationType::pickerEntered(QComboBox *picker)
-{
-    fillPicker(picker);
 }
 
 void TfrmOccupationType::showRecord()
@@ -164,13 +161,6 @@ void TfrmOccupationType::closeEvent(QCloseEvent *event)
     if (state().flags[int(WindowKind::LabelPic)] == 1 && state().registry[int(WindowKind::LabelPic)])
         state().registry[int(WindowKind::LabelPic)]->close();
     MaintenanceWindow::closeEvent(event);
-}
-
-bool TfrmOccupationType::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::FocusIn && (watched == cmbPicV || watched == cmbPicH))
-        pickerEntered(static_cast<QComboBox *>(watched));
-    return MaintenanceWindow::eventFilter(watched, event);
 }
 
 } // namespace zq::forms

@@ -17,8 +17,6 @@ public:
 
     void btnOutputClick() override {}
     void btnLabelPicClick();
-    /// Entering a picker offers the pictures afresh, with nothing picked.
-    void pickerEntered(QComboBox *picker);
 
     QLineEdit *edTypeNo;
     QLineEdit *edTypeName;
@@ -31,7 +29,6 @@ protected:
     void showRecord() override;
     void writeColumns(zq::data::Recordset &rs) override;
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QComboBox *addPicker(const QString &name, const QString &labelName, const QString &caption);

@@ -78,7 +78,11 @@ TfrmDepartment::TfrmDepartment(int rights, QWidget *parent)
     m_ui.menuItem(QStringLiteral("mnuSearch"))->setVisible(false);
     connect(m_ui.button(QStringLiteral("btnTreeView")), &QToolButton::clicked, this,
             &TfrmDepartment::btnTreeViewClick);
-    connect(m_ui.dgView, &QTableView::doubleClicked, this, [this] { btnEditClick(); });
+    // A double-click is the Edit command, so it needs the Edit right like the button.
+    connect(m_ui.dgView, &QTableView::doubleClicked, this, [this] {
+        if (granted(RightEdit))
+            btnEditClick();
+    });
 
     formCreate();
     btnRefreshClick();
@@ -214,16 +218,18 @@ void TfrmDepartment::grantToUsers(const QString &number)
     adqUserRightDept->close();
 }
 
+QString TfrmDepartment::numberStatement(const QString &number) const
+{
+    return m_spec.duplicatePrefix + Connection::quoted(number) + QStringLiteral(" ");
+}
+
 bool TfrmDepartment::insertRecord()
 {
     try {
         trimInput();
         const QString number = edNo->text().trimmed();
-        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + Connection::quoted(number)
-                                           + QStringLiteral(" "),
-                               0)
-                == 1
-            && !adoChk->isEmpty()) {
+        const KeyCheck check = checkKey(numberStatement(number));
+        if (check == KeyCheck::Taken) {
             svc::SelectLanguage();
             svc::ShowMessageBox(m_spec.msgDouble, kCaption, 16);
             m_ui.pcData->setCurrentWidget(m_ui.tsData);
@@ -231,21 +237,16 @@ bool TfrmDepartment::insertRecord()
             adoChk->close();
             return false;
         }
-        setBusy(true);
-        Connection *c = adoDB->connection();
-        const bool committed = adoChk->isOpen() && zq::data::WriteInTransaction(c, [this] {
-            adoChk->append();
-            setRow(*adoChk);
-            adoChk->post();
-        });
-        if (!committed) {
-            adoChk->cancel();
-            // The input stays on the Data page; nothing was stored.
-            setBusy(false);
-            adoChk->close();
-            svc::PlaySoundError();
+        // The new row goes through the (empty) check query; the listing is read again after.
+        const bool written = check == KeyCheck::Free
+                             && writeRow(*adoChk, true, [this](Recordset &rs) { setRow(rs); });
+        adoChk->close();
+        if (!written) {
+            if (check == KeyCheck::Failed)
+                writeFailed(false, QString());
             return false;
         }
+        Connection *c = adoDB->connection();
         audit(QStringLiteral("A "), number);
         grantToUsers(number);
         m_candidates = loadParentCandidates(c, m_supervisor, loginUser());
@@ -254,11 +255,11 @@ bool TfrmDepartment::insertRecord()
         setBusy(false);
         clearModified();
         showRecord();
-        adoChk->close();
         return true;
     } catch (...) {
         setBusy(false);
         adoChk->close();
+        svc::PlaySoundError();
         return false;
     }
 }
@@ -268,35 +269,33 @@ bool TfrmDepartment::updateRecord()
     try {
         trimInput();
         const QString number = edNo->text().trimmed();
-        if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + Connection::quoted(number)
-                                           + QStringLiteral(" "),
-                               0)
-                != 1
-            || adoChk->isEmpty()) {
+        const KeyCheck check = checkKey(numberStatement(number));
+        if (check == KeyCheck::Failed) {
+            // A check that could not run is a failed save: the input stays.
+            adoChk->close();
+            writeFailed(false, QString());
+            return false;
+        }
+        if (check == KeyCheck::Free) {
             adoChk->close();
             return true;
         }
-        setBusy(true);
-        Connection *c = adoDB->connection();
-        const bool committed = zq::data::WriteInTransaction(c, [this] {
-            adoChk->edit();
-            setRow(*adoChk);
-            adoChk->post();
-        });
-        adoChk->cancel();
+        const bool written = writeRow(*adoChk, false, [this](Recordset &rs) { setRow(rs); });
         adoChk->close();
-        if (committed)
-            audit(QStringLiteral("E "), number);
-        m_candidates = loadParentCandidates(c, m_supervisor, loginUser());
+        if (!written)
+            return false;
+        audit(QStringLiteral("E "), number);
+        m_candidates = loadParentCandidates(adoDB->connection(), m_supervisor, loginUser());
         reloadList();
         zq::data::LocateRecord(adoDB, QStringLiteral("DepartmentNo"), number);
         setBusy(false);
         clearModified();
         showRecord();
-        return committed;
+        return true;
     } catch (...) {
         setBusy(false);
-        clearModified();
+        adoChk->close();
+        svc::PlaySoundError();
         return false;
     }
 }
@@ -349,6 +348,8 @@ void TfrmDepartment::btnDeleteClick()
                                            QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ")
                                                + q + QStringLiteral(" "),
                                            1);
+                } else {
+                    svc::PlaySoundError();
                 }
                 adqUserData->close();
                 adqUserRightDept->close();

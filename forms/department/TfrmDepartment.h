@@ -40,6 +40,8 @@ protected:
 
 private:
     void setRow(zq::data::Recordset &rs);
+    /// The test whether a department number is stored.
+    QString numberStatement(const QString &number) const;
     void loadPicker(const QString &underNo);
     void grantToUsers(const QString &number);
     bool hasRightsTables() const;

@@ -51,15 +51,20 @@ TEST_P(HelpersTest, RunQueryModesAndItsRefusals)
     EXPECT_FALSE(db.connection().isConnected());
 }
 
-TEST_P(HelpersTest, CheckConnectionProbesUserData)
+// The probe asks the link, not a table: a site without the optional UserData table still
+// answers; a closed or lost link does not.
+TEST_P(HelpersTest, CheckConnectionProbesTheLinkNotATable)
 {
     ZQ_OPEN_TEST_DB(db, GetParam());
     EXPECT_EQ(CheckConnection(), 0); // no module connection
     setModuleConnection(&db.connection());
     EXPECT_EQ(CheckConnection(), 1);
     db.exec({"DROP TABLE UserData"});
-    EXPECT_EQ(CheckConnection(), 0);
+    EXPECT_EQ(CheckConnection(), 1);
     EXPECT_TRUE(db.connection().isConnected());
+    db.connection().close();
+    EXPECT_EQ(CheckConnection(), 0);
+    setModuleConnection(nullptr);
 }
 
 TEST_P(HelpersTest, LocateFillAndOpenHelpers)

@@ -6,6 +6,8 @@
 #include "Recordset.h"
 
 #include <QApplication>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace zq::test {
 
@@ -45,6 +47,62 @@ QString FormTest::scalar(const QString &sql)
     rs.setStatement(sql);
     rs.open();
     return rs.isEmpty() ? QString() : zq::data::Recordset::textOf(rs.valueAt(0, 0));
+}
+
+void FormTest::refuseWrites(const QString &table, const QString &events, bool atCommit)
+{
+    // Trigger bodies are not statements the data layer runs, so they go in directly.
+    QSqlDatabase sql = db().database();
+    auto run = [&](const QString &statement) {
+        QSqlQuery q(sql);
+        ASSERT_TRUE(q.exec(statement))
+            << statement.toStdString() << ": " << q.lastError().text().toStdString();
+    };
+    const QStringList list = events.split(QStringLiteral(" OR "));
+    const QString name = QStringLiteral("zq_refuse_") + table.toLower();
+    if (GetParam() == zq::data::Engine::PostgreSQL) {
+        const QString trigger = name + QLatin1Char('_') + list.join(QLatin1Char('_')).toLower();
+        run("CREATE OR REPLACE FUNCTION zq_refuse() RETURNS trigger LANGUAGE plpgsql AS "
+            "$$ BEGIN RAISE EXCEPTION 'refused by the site'; END $$");
+        if (atCommit)
+            run(QStringLiteral("CREATE CONSTRAINT TRIGGER %1 AFTER %2 ON %3 DEFERRABLE INITIALLY "
+                               "DEFERRED FOR EACH ROW EXECUTE FUNCTION zq_refuse()")
+                    .arg(trigger, events, table));
+        else
+            run(QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 FOR EACH ROW EXECUTE FUNCTION "
+                               "zq_refuse()")
+                    .arg(trigger, events, table));
+        return;
+    }
+    for (const QString &event : list) {
+        const QString trigger = name + QLatin1Char('_') + event.toLower();
+        if (!atCommit) {
+            run(QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 BEGIN SELECT RAISE(ABORT, "
+                               "'refused by the site'); END")
+                    .arg(trigger, event, table));
+            continue;
+        }
+        // A dangling reference whose check waits for the COMMIT.
+        run("CREATE TABLE IF NOT EXISTS zq_refuse_parent (x INTEGER PRIMARY KEY)");
+        run("CREATE TABLE IF NOT EXISTS zq_refuse_child (x INTEGER REFERENCES "
+            "zq_refuse_parent(x) DEFERRABLE INITIALLY DEFERRED)");
+        run(QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 BEGIN INSERT INTO zq_refuse_child "
+                           "VALUES (1); END")
+                .arg(trigger, event, table));
+        run("PRAGMA foreign_keys = ON");
+    }
+}
+
+bool FormTest::cutLink()
+{
+    if (GetParam() != zq::data::Engine::PostgreSQL)
+        return false;
+    QSqlQuery q(db().database());
+    if (!q.exec("SELECT pg_backend_pid()") || !q.next())
+        return false;
+    const QString pid = q.value(0).toString();
+    auto other = m_db->openAnother();
+    return other->execute("SELECT pg_terminate_backend(" + pid + ")");
 }
 
 QWidget *FormTest::openKind(zq::module::WindowKind kind, int rights)

@@ -37,6 +37,12 @@ protected:
     }
     QWidget *openKind(zq::module::WindowKind kind, int rights);
 
+    /// Makes the database refuse `events` on `table` ("INSERT", "UPDATE" or "DELETE",
+    /// several joined by " OR ") through a trigger: at once, or only at COMMIT.
+    void refuseWrites(const QString &table, const QString &events, bool atCommit = false);
+    /// Cuts the module connection's PostgreSQL link from another session; false on SQLite.
+    bool cutLink();
+
     ServiceDouble &d = ServiceDouble::instance();
     std::unique_ptr<TestDatabase> m_db;
 };

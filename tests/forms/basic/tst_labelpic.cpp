@@ -1,4 +1,5 @@
 #include "FormTest.h"
+#include "Gestures.h"
 
 #include "Connection.h"
 #include "FileDialogs.h"
@@ -10,6 +11,7 @@
 #include "TfrmLabelPic.h"
 #include "TfrmOccupationType.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
@@ -25,6 +27,7 @@ using zq::forms::MaintenanceWindow;
 using zq::forms::TfrmLabelPic;
 using zq::forms::TfrmOccupationType;
 using zq::module::WindowKind;
+using namespace zq::test;
 
 namespace {
 
@@ -74,10 +77,14 @@ protected:
         auto *type = open<TfrmOccupationType>(WindowKind::OccupationType);
         if (!type)
             return nullptr;
-        type->btnLabelPicClick();
+        clickButton(type, "btnLabelPic");
         auto *w = qobject_cast<TfrmLabelPic *>(
             zq::module::state().registry[int(WindowKind::LabelPic)].data());
         EXPECT_NE(w, nullptr);
+        if (w) {
+            QApplication::setActiveWindow(w);
+            QCoreApplication::processEvents();
+        }
         return w;
     }
 
@@ -125,13 +132,13 @@ protected:
     /// Adds a card picture through the window with the picture loaded from `file`.
     void addWithFile(TfrmLabelPic *w, const QString &no, const QString &file)
     {
-        w->btnAddClick();
+        clickButton(w, "btnAdd");
         ASSERT_EQ(w->mode(), MaintenanceWindow::AddMode);
-        w->edtPicNo->setText(no);
-        w->edtPicName->setText("Name " + no);
+        typeText(no);
+        typeInto(w->edtPicName, "Name " + no);
         zq::platform::setFileDialogAnswer([file](auto &, auto &) { return file; });
-        w->btnOpenClick();
-        w->btnOkClick();
+        click(w->btnOpen);
+        clickButton(w, "btnOk");
         ASSERT_EQ(w->mode(), MaintenanceWindow::ViewMode);
         ASSERT_EQ(pictures(no), 1) << no.toStdString();
     }
@@ -150,20 +157,20 @@ TEST_P(CardPictureTest, FixedSizeAndPictureButtonsOnlyWhileEditing)
     EXPECT_TRUE(w->btnOpen->isHidden());
     EXPECT_TRUE(w->btnClear->isHidden());
 
-    w->btnAddClick();
+    clickButton(w, "btnAdd");
     EXPECT_FALSE(w->btnOpen->isHidden());
     EXPECT_FALSE(w->btnClear->isHidden());
     d.calls.clear();
-    w->btnRefreshClick();
+    clickButton(w, "btnRefresh");
     EXPECT_EQ(d.sounds(), QStringList{"Error"});
     EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
 
-    w->btnCancelClick();
+    clickButton(w, "btnCancel");
     EXPECT_TRUE(w->btnOpen->isHidden());
-    w->btnEditClick();
+    clickButton(w, "btnEdit");
     EXPECT_FALSE(w->btnClear->isHidden());
     d.calls.clear();
-    w->btnRefreshClick();
+    clickButton(w, "btnRefresh");
     EXPECT_EQ(d.sounds(), QStringList{"Error"});
     EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
 }
@@ -217,18 +224,18 @@ TEST_P(CardPictureTest, UnreadableFilesStoreNoPicture)
     ASSERT_NE(w, nullptr);
     for (const auto &[no, file] : files) {
         SCOPED_TRACE(file.toStdString());
-        w->btnAddClick();
-        w->edtPicNo->setText(no);
-        w->edtPicName->setText("Broken");
+        clickButton(w, "btnAdd");
+        typeText(no);
+        typeInto(w->edtPicName, "Broken");
         // A picture loaded before does not survive a failed load.
         zq::platform::setFileDialogAnswer([good](auto &, auto &) { return good; });
-        w->btnOpenClick();
+        click(w->btnOpen);
         ASSERT_TRUE(w->imgPhoto->hasPicture());
         zq::platform::setFileDialogAnswer([file](auto &, auto &) { return file; });
-        w->btnOpenClick();
+        click(w->btnOpen);
         EXPECT_FALSE(w->imgPhoto->hasPicture());
         EXPECT_TRUE(w->currentPicture().isEmpty());
-        w->btnOkClick();
+        clickButton(w, "btnOk");
         EXPECT_EQ(pictures(no), 1);
         EXPECT_TRUE(storedPhoto(no).isEmpty());
     }
@@ -244,20 +251,20 @@ TEST_P(CardPictureTest, StoredPicturesShowAndSurviveAnUntouchedSave)
     ASSERT_NE(w, nullptr);
     ASSERT_EQ(w->edtPicNo->text(), "P01");
     EXPECT_FALSE(w->imgPhoto->hasPicture());
-    w->btnEditClick();
-    w->btnOkClick();
+    clickButton(w, "btnEdit");
+    clickButton(w, "btnOk");
     EXPECT_TRUE(storedPhoto("P01").isEmpty());
 
-    w->btnNextClick();
+    clickButton(w, "btnNext");
     ASSERT_EQ(w->edtPicNo->text(), "P02");
     EXPECT_TRUE(w->imgPhoto->hasPicture());
     EXPECT_EQ(w->imgPhoto->image().size(), QSize(40, 60));
-    w->btnOkClick();
+    clickButton(w, "btnOk");
     EXPECT_EQ(storedPhoto("P02"), jpeg);
 
-    w->btnClearClick();
+    click(w->btnClear);
     EXPECT_FALSE(w->imgPhoto->hasPicture());
-    w->btnOkClick();
+    clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
     EXPECT_TRUE(storedPhoto("P02").isEmpty());
     EXPECT_EQ(picName("P02"), "Jpeg");
@@ -270,33 +277,115 @@ TEST_P(CardPictureTest, LeavingAChangedRecordSavesItWithoutAsking)
     storePicture("P02", "Back", {});
     auto *w = openPictures();
     ASSERT_NE(w, nullptr);
-    w->btnEditClick();
-    w->edtPicName->setText("Changed");
+    clickButton(w, "btnEdit");
+    typeInto(w->edtPicName, "Changed");
     d.calls.clear();
-    w->btnNextClick();
+    clickButton(w, "btnNext");
     EXPECT_EQ(d.count("ShowMessageBox"), 0);
     EXPECT_EQ(picName("P01"), "Changed");
     EXPECT_EQ(w->edtPicNo->text(), "P02");
     EXPECT_EQ(w->edtPicName->text(), "Back");
 }
 
+// A number that another picture has is refused with a message, on Add and on a changed
+// number in EditMode; the input stays in its mode and the stored record is kept.
 TEST_P(CardPictureTest, AddingAnExistingNumberKeepsTheStoredRecord)
 {
     ZQ_FORM_DB();
     const QByteArray jpeg = encoded(sample(20, 20), "JPG");
     storePicture("P01", "Front", jpeg);
+    storePicture("P02", "Back", {});
     auto *w = openPictures();
     ASSERT_NE(w, nullptr);
-    w->btnAddClick();
-    w->edtPicNo->setText("P01");
-    w->edtPicName->setText("Other");
+    clickButton(w, "btnAdd");
+    typeText(" P01");
+    typeInto(w->edtPicName, "Other");
     d.calls.clear();
-    w->btnOkClick();
-    EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
-    EXPECT_TRUE(d.messages().isEmpty());
-    EXPECT_EQ(count("SELECT COUNT(*) FROM CardPicture"), 1);
+    clickButton(w, "btnOk");
+    EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
+    EXPECT_EQ(d.messages(), QStringList{"PicNoDouble"});
+    EXPECT_EQ(d.callsNamed("ShowMessageBox").value(0).args.value(2), "16");
+    EXPECT_FALSE(d.sounds().contains("Ok"));
+    EXPECT_EQ(w->edtPicName->text(), "Other");
+    EXPECT_EQ(QApplication::focusWidget(), w->edtPicNo);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CardPicture"), 2);
     EXPECT_EQ(picName("P01"), "Front");
     EXPECT_EQ(storedPhoto("P01"), jpeg);
+
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnNext"); // P02
+    clickButton(w, "btnEdit");
+    typeInto(w->edtPicNo, "P01");
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.messages(), QStringList{"PicNoDouble"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edtPicNo->text(), "P01");
+    EXPECT_EQ(picName("P01"), "Front");
+    EXPECT_EQ(picName("P02"), "Back");
+
+    // A new number of its own is a change like any other.
+    typeInto(w->edtPicNo, "P03");
+    clickButton(w, "btnOk");
+    EXPECT_EQ(picName("P03"), "Back");
+    EXPECT_EQ(pictures("P02"), 0);
+}
+
+// The database refuses the write, at once or at COMMIT: error sound, mode and input kept,
+// and the list holds only what is stored.
+TEST_P(CardPictureTest, AFailedSaveKeepsTheInputWithTheErrorSound)
+{
+    ZQ_FORM_DB();
+    storePicture("P01", "Front", {});
+    storePicture("P03", "Night", {});
+    auto *w = openPictures();
+    ASSERT_NE(w, nullptr);
+    refuseWrites("CardPicture", "INSERT", true);
+    refuseWrites("CardPicture", "UPDATE", false);
+    clickButton(w, "btnAdd");
+    typeText("P02");
+    typeInto(w->edtPicName, "Back");
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
+    EXPECT_EQ(w->edtPicNo->text(), "P02");
+    EXPECT_EQ(w->edtPicName->text(), "Back");
+    EXPECT_EQ(pictures("P02"), 0);
+    EXPECT_EQ(w->listQuery()->recordCount(), 2);
+
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnEdit");
+    typeInto(w->edtPicName, "Changed");
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edtPicName->text(), "Changed");
+    EXPECT_EQ(picName("P01"), "Front");
+    EXPECT_EQ(w->listQuery()->text("PicName"), "Front");
+    // Leaving tries the save again; while it fails the user stays on the record.
+    clickButton(w, "btnNext");
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edtPicNo->text(), "P01");
+    EXPECT_EQ(w->edtPicName->text(), "Changed");
+}
+
+// After Add the number field has the focus, after Edit the first field (the number, which
+// may be changed too).
+TEST_P(CardPictureTest, AddAndEditPutTheFocusInTheFirstField)
+{
+    ZQ_FORM_DB();
+    storePicture("P01", "Front", {});
+    auto *w = openPictures();
+    ASSERT_NE(w, nullptr);
+    clickButton(w, "btnAdd");
+    EXPECT_EQ(QApplication::focusWidget(), w->edtPicNo);
+    typeText("P09");
+    EXPECT_EQ(w->edtPicNo->text(), "P09");
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnEdit");
+    EXPECT_EQ(QApplication::focusWidget(), w->edtPicNo);
 }
 
 TEST_P(CardPictureTest, LeavingTheNameFillsAnEmptyDescriptionOnly)
@@ -304,15 +393,15 @@ TEST_P(CardPictureTest, LeavingTheNameFillsAnEmptyDescriptionOnly)
     ZQ_FORM_DB();
     auto *w = openPictures();
     ASSERT_NE(w, nullptr);
-    w->btnAddClick();
-    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
-    w->edtPicName->setText("Front");
-    QCoreApplication::sendEvent(w->edtPicName, &focusOut);
+    clickButton(w, "btnAdd");
+    typeInto(w->edtPicName, "Front");
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w->edtDescription);
     EXPECT_EQ(w->edtDescription->text(), "Front");
 
-    w->edtDescription->setText("Kept");
-    w->edtPicName->setText("Back");
-    QCoreApplication::sendEvent(w->edtPicName, &focusOut);
+    typeInto(w->edtDescription, "Kept");
+    typeInto(w->edtPicName, "Back");
+    pressKey(Qt::Key_Tab);
     EXPECT_EQ(w->edtDescription->text(), "Kept");
 }
 
@@ -322,25 +411,28 @@ TEST_P(CardPictureTest, NumbersWithQuotesAreAddedCheckedAndDeleted)
     storePicture("P01", "Front", {});
     auto *w = openPictures();
     ASSERT_NE(w, nullptr);
-    w->btnAddClick();
-    w->edtPicNo->setText("O'P");
-    w->edtPicName->setText("Quoted");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeText("O'P");
+    typeInto(w->edtPicName, "Quoted");
+    clickButton(w, "btnOk");
     ASSERT_EQ(pictures("O'P"), 1);
     ASSERT_EQ(w->edtPicNo->text(), "O'P");
 
-    w->btnAddClick();
-    w->edtPicNo->setText("O'P");
-    w->edtPicName->setText("Again");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeText("O'P");
+    typeInto(w->edtPicName, "Again");
+    clickButton(w, "btnOk");
     EXPECT_EQ(picName("O'P"), "Quoted");
+    EXPECT_EQ(d.messages(), QStringList{"PicNoDouble"});
+    clickButton(w, "btnCancel");
 
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "PicNo", "O'P"));
     d.calls.clear();
     d.messageBoxAnswers = {7, 6};
-    w->btnDeleteClick();
+    clickRow(w->chrome().dgView, w->listQuery()->currentRow());
+    pressKey(Qt::Key_Delete);
     EXPECT_EQ(pictures("O'P"), 1);
-    w->btnDeleteClick();
+    clickButton(w, "btnDelete");
     EXPECT_EQ(d.messages(), (QStringList{"DeleteRecord", "DeleteRecord"}));
     EXPECT_EQ(pictures("O'P"), 0);
     EXPECT_EQ(pictures("P01"), 1);

@@ -1,7 +1,9 @@
 // The record-maintenance pattern, driven through the occupation-title window's widgets.
 #include "FormTest.h"
+#include "Gestures.h"
 
 #include "Connection.h"
+#include "Exports.h"
 #include "Helpers.h"
 #include "Recordset.h"
 #include "TfrmOccupationTitle.h"
@@ -17,6 +19,7 @@
 #include <QToolButton>
 
 using namespace zq::forms;
+using namespace zq::test;
 using zq::data::Connection;
 using zq::module::WindowKind;
 
@@ -36,6 +39,59 @@ protected:
         auto *w = open<TfrmOccupationTitle>(WindowKind::OccupationTitle, rights);
         EXPECT_TRUE(w);
         return w;
+    }
+    // The write is refused by the database, at once or only at COMMIT: the input and the
+    // mode stay, the error sound plays instead of the OK sound, and the list shows what is
+    // stored.
+    void refusedWritesKeepTheInputAndTheListTrue(bool atCommit)
+    {
+        auto *w = openTitles();
+        ASSERT_TRUE(w);
+        refuseWrites("OccupationTitle", "INSERT OR UPDATE", atCommit);
+
+        clickButton(w, "btnAdd");
+        typeText("T'9");
+        typeInto(w->edTitleName, "Nine");
+        d.calls.clear();
+        clickButton(w, "btnOk");
+        EXPECT_EQ(d.sounds(), QStringList{"Error"});
+        EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
+        EXPECT_EQ(w->edTitleNo->text(), "T'9");
+        EXPECT_EQ(w->edTitleName->text(), "Nine");
+        EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
+        EXPECT_EQ(w->listQuery()->recordCount(), 3);
+        EXPECT_EQ(w->chrome().dgView->model()->rowCount(), 3);
+        EXPECT_TRUE(d.auditEntries().isEmpty());
+        EXPECT_FALSE(db().inTransaction());
+
+        clickButton(w, "btnCancel");
+        clickButton(w, "btnNext"); // T02
+        clickButton(w, "btnEdit");
+        typeInto(w->edTitleName, "Boss");
+        d.calls.clear();
+        clickButton(w, "btnOk");
+        EXPECT_EQ(d.sounds(), QStringList{"Error"});
+        EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+        EXPECT_EQ(w->edTitleName->text(), "Boss");
+        EXPECT_TRUE(w->isModified());
+        EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T02'"), "manager");
+        EXPECT_EQ(w->listQuery()->text("TitleNo"), "T02");
+        EXPECT_EQ(w->listQuery()->text("TitleName"), "manager");
+        EXPECT_TRUE(d.auditEntries().isEmpty());
+
+        // Leaving asks again, and the input is still there to be saved.
+        d.messageBoxAnswers = {Yes};
+        clickButton(w, "btnNext");
+        EXPECT_EQ(d.messages(), QStringList{"SaveEdit"});
+        EXPECT_EQ(w->listQuery()->text("TitleNo"), "T02");
+        EXPECT_EQ(w->edTitleName->text(), "Boss");
+    }
+    static void clickTitle(TfrmOccupationTitle *w, int column)
+    {
+        QHeaderView *header = w->chrome().dgView->horizontalHeader();
+        click(header->viewport(),
+              QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                     header->height() / 2));
     }
     static QString listOrder(TfrmOccupationTitle *w)
     {
@@ -83,25 +139,26 @@ TEST_P(OccupationTitleTest, InsertTrimsTheKeyRefusesDuplicatesAndAudits)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnAddClick();
+    clickButton(w, "btnAdd");
     ASSERT_EQ(w->mode(), MaintenanceWindow::AddMode);
     EXPECT_TRUE(w->edTitleNo->text().isEmpty());
     EXPECT_FALSE(w->edTitleNo->isReadOnly());
+    EXPECT_EQ(QApplication::focusWidget(), w->edTitleNo);
 
     // A key typed with blanks is the same key.
-    QTest::keyClicks(w->edTitleNo, "  T02 ");
-    QTest::keyClicks(w->edTitleName, "Other");
-    w->btnOkClick();
+    typeText("  T02 ");
+    typeInto(w->edTitleName, "Other");
+    clickButton(w, "btnOk");
     EXPECT_EQ(d.messages(), QStringList{"TitleNoDouble"});
     EXPECT_EQ(d.callsNamed("ShowMessageBox").value(0).args.value(2), "16");
     EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
-    EXPECT_TRUE(w->edTitleNo->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), w->edTitleNo);
     EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
     EXPECT_TRUE(d.auditEntries().isEmpty());
 
-    w->edTitleNo->setText("  T09 ");
-    w->edTitleName->setText(" Nine ");
-    w->btnOkClick();
+    typeInto(w->edTitleNo, "  T09 ");
+    typeInto(w->edTitleName, " Nine ");
+    clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
     EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T09'"), "Nine");
     EXPECT_EQ(d.auditEntries(), QStringList{kKey + "|A T09"});
@@ -114,15 +171,16 @@ TEST_P(OccupationTitleTest, MissingInputIsAskedForAndFocused)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edTitleName->setText("name only");
-    w->btnOkClick();
-    w->edTitleNo->setText("T10");
-    w->edTitleName->setText("   ");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeInto(w->edTitleName, "name only");
+    clickButton(w, "btnOk");
+    EXPECT_EQ(QApplication::focusWidget(), w->edTitleNo);
+    typeText("T10");
+    typeInto(w->edTitleName, "   ");
+    clickButton(w, "btnOk");
     EXPECT_EQ(d.messages(), (QStringList{"PleaseInputTitleNo", "PleaseInputTitleName"}));
     EXPECT_EQ(d.callsNamed("ShowMessageBox").value(1).args.value(2), "64");
-    EXPECT_TRUE(w->edTitleName->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), w->edTitleName);
     EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
     EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
 }
@@ -132,15 +190,15 @@ TEST_P(OccupationTitleTest, OkInEditModeSavesAndStaysEveryTime)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnNextClick(); // T02
-    w->btnEditClick();
+    clickButton(w, "btnNext"); // T02
+    clickButton(w, "btnEdit");
     ASSERT_EQ(w->mode(), MaintenanceWindow::EditMode);
     EXPECT_TRUE(w->edTitleNo->isReadOnly());
-    EXPECT_TRUE(w->edTitleName->hasFocus());
-    w->edTitleName->setText("Manager ");
-    w->btnOkClick();
+    EXPECT_EQ(QApplication::focusWidget(), w->edTitleName);
+    typeInto(w->edTitleName, "Manager ");
+    clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
-    w->btnOkClick();
+    clickButton(w, "btnOk");
     EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T02'"), "Manager");
     EXPECT_EQ(d.auditEntries(), (QStringList{kKey + "|E T02", kKey + "|E T02"}));
     EXPECT_EQ(w->edTitleName->text(), "Manager");
@@ -152,32 +210,32 @@ TEST_P(OccupationTitleTest, TheLeaveCheckAsksOnlyWhenInputWouldBeLost)
     auto *w = openTitles();
     ASSERT_TRUE(w);
     // Edit mode, changed: navigating asks; No drops the change and moves on.
-    w->btnEditClick();
-    w->edTitleName->setText("changed");
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "changed");
     d.messageBoxAnswers = {No};
-    w->btnNextClick();
+    clickButton(w, "btnNext");
     EXPECT_EQ(d.messages(), QStringList{"SaveEdit"});
     EXPECT_EQ(w->edTitleNo->text(), "T02");
     EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T01'"), "Director");
 
     // Unchanged: Refresh and Add do not ask; Cancel never asks.
-    w->btnRefreshClick();
-    w->btnEditClick();
-    w->btnAddClick();
-    w->btnCancelClick();
+    clickButton(w, "btnRefresh");
+    clickButton(w, "btnEdit");
+    clickButton(w, "btnAdd");
+    clickButton(w, "btnCancel");
     EXPECT_EQ(d.messages().size(), 1);
 
     // Changed but the name emptied: no question, the input is dropped.
-    w->btnEditClick();
-    w->edTitleName->clear();
-    w->btnRefreshClick();
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "");
+    clickButton(w, "btnRefresh");
     EXPECT_EQ(d.messages().size(), 1);
 
     // Changed and Yes: saved before the refresh.
-    w->btnEditClick();
-    w->edTitleName->setText("Director 2");
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "Director 2");
     d.messageBoxAnswers = {Yes};
-    w->btnRefreshClick();
+    clickButton(w, "btnRefresh");
     EXPECT_EQ(d.messages().size(), 2);
     EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T01'"), "Director 2");
     EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
@@ -188,15 +246,15 @@ TEST_P(OccupationTitleTest, NavigatingInAddModeKeepsTheTypedKey)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edTitleNo->setText("NEW");
-    w->btnLastClick();
+    clickButton(w, "btnAdd");
+    typeText("NEW");
+    clickButton(w, "btnLast");
     EXPECT_TRUE(d.messages().isEmpty());
     EXPECT_EQ(w->edTitleNo->text(), "NEW");
     EXPECT_EQ(w->edTitleName->text(), "Clerk");
     // Add with key and name filled: leaving through Edit asks and Yes inserts.
     d.messageBoxAnswers = {Yes};
-    w->btnEditClick();
+    clickButton(w, "btnEdit");
     EXPECT_EQ(d.messages(), QStringList{"SaveEdit"});
     EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle WHERE TitleNo = 'NEW'"), 1);
     EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
@@ -207,18 +265,17 @@ TEST_P(OccupationTitleTest, TitleClicksToggleTheSortAcrossColumns)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    QHeaderView *header = w->chrome().dgView->horizontalHeader();
-    emit header->sectionClicked(1);
+    clickTitle(w, 1);
     EXPECT_EQ(w->listQuery()->sort(), "TitleName DESC");
     EXPECT_EQ(listOrder(w), "T02,T01,T03");
-    emit header->sectionClicked(1);
+    clickTitle(w, 1);
     EXPECT_EQ(w->listQuery()->sort(), "TitleName");
     EXPECT_EQ(listOrder(w), "T03,T01,T02");
-    emit header->sectionClicked(0);
+    clickTitle(w, 0);
     EXPECT_EQ(w->listQuery()->sort(), "TitleNo DESC");
-    emit header->sectionClicked(1); // after a descending sort another column goes ascending
+    clickTitle(w, 1); // after a descending sort another column goes ascending
     EXPECT_EQ(w->listQuery()->sort(), "TitleName");
-    w->btnRefreshClick();
+    clickButton(w, "btnRefresh");
     EXPECT_EQ(listOrder(w), "T01,T02,T03");
 }
 
@@ -234,8 +291,10 @@ TEST_P(OccupationTitleTest, RightsBitsDisableTheirCommands)
     }
     for (const char *name : {"Add", "Edit", "Ok", "Cancel", "First", "Refresh", "Exit"})
         EXPECT_TRUE(ui.button(QString("btn") + name)->isEnabled()) << name;
-    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    QCoreApplication::sendEvent(ui.dgView, &del);
+    clickRow(ui.dgView, 1);
+    ASSERT_EQ(QApplication::focusWidget(), ui.dgView);
+    pressKey(Qt::Key_Delete);
+    clickButton(w, "btnDelete");
     EXPECT_TRUE(d.messages().isEmpty());
     EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
 }
@@ -245,30 +304,30 @@ TEST_P(OccupationTitleTest, KeysWithQuotesAreFoundStoredAndDeleted)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edTitleNo->setText("O'1");
-    w->edTitleName->setText("it's");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeText("O'1");
+    typeInto(w->edTitleName, "it's");
+    clickButton(w, "btnOk");
     EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = " + Connection::quoted("O'1")),
               "it's");
-    w->btnAddClick();
-    w->edTitleNo->setText("O'1");
-    w->edTitleName->setText("again");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeText("O'1");
+    typeInto(w->edTitleName, "again");
+    clickButton(w, "btnOk");
     EXPECT_EQ(d.messages(), QStringList{"TitleNoDouble"});
-    w->btnCancelClick();
+    clickButton(w, "btnCancel");
 
     // In use by a holder: refused before any question.
     exec({"INSERT INTO HolderData (HolderNo, TitleNo) VALUES ('H1', " + Connection::quoted("O'1") + ")"});
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "TitleNo", "O'1"));
-    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    QCoreApplication::sendEvent(w->chrome().dgView, &del);
+    clickRow(w->chrome().dgView, w->listQuery()->currentRow());
+    pressKey(Qt::Key_Delete);
     EXPECT_EQ(d.messages().last(), "HaveOccupationTitleCantDelete");
     EXPECT_TRUE(d.sounds().contains("Error"));
 
     exec({"DELETE FROM HolderData"});
     d.messageBoxAnswers = {Yes};
-    w->btnDeleteClick();
+    clickButton(w, "btnDelete");
     EXPECT_EQ(d.messages().last(), "DeleteRecord");
     EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
     EXPECT_EQ(d.auditEntries().last(), kKey + "|D O'1");
@@ -280,21 +339,23 @@ TEST_P(OccupationTitleTest, AFailedSaveIsRolledBackAndKeepsTheInput)
     ZQ_FORM_DB();
     auto *w = openTitles();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edTitleNo->setText("T20");
-    w->edTitleName->setText("lost?");
+    clickButton(w, "btnAdd");
+    typeText("T20");
+    typeInto(w->edTitleName, "lost?");
     exec({"DROP TABLE OccupationTitle"});
-    w->btnOkClick();
+    d.calls.clear();
+    clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
     EXPECT_EQ(w->edTitleName->text(), "lost?");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
     EXPECT_TRUE(d.auditEntries().isEmpty());
     EXPECT_TRUE(db().isConnected());
     EXPECT_FALSE(db().inTransaction());
     // The window stays usable.
-    w->btnCancelClick();
-    w->btnRefreshClick();
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnRefresh");
     EXPECT_FALSE(w->listQuery()->isOpen());
-    w->btnNextClick();
+    clickButton(w, "btnNext");
     EXPECT_TRUE(d.sounds().endsWith("Error"));
 }
 
@@ -308,13 +369,16 @@ TEST_P(OccupationTitleTest, WheelAndPageKeysNavigate)
                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(viewport, &down);
     EXPECT_EQ(w->edTitleNo->text(), "T02");
-    QTest::keyClick(w->edTitleName, Qt::Key_PageDown);
+    clickButton(w, "btnEdit");
+    ASSERT_EQ(QApplication::focusWidget(), w->edTitleName);
+    pressKey(Qt::Key_PageDown);
     EXPECT_EQ(w->edTitleNo->text(), "T03");
-    QTest::keyClick(w->edTitleName, Qt::Key_PageUp);
+    pressKey(Qt::Key_PageUp);
     EXPECT_EQ(w->edTitleNo->text(), "T02");
+    clickButton(w, "btnCancel");
     // The grid follows the cursor, and the cursor follows a click in the grid.
     EXPECT_EQ(w->chrome().dgView->currentIndex().row(), 1);
-    w->chrome().dgView->selectRow(2);
+    clickRow(w->chrome().dgView, 2);
     EXPECT_EQ(w->edTitleNo->text(), "T03");
 }
 
@@ -327,16 +391,104 @@ TEST_P(OccupationTitleTest, SearchRunsTheDialogOnlyInViewMode)
         rs->setStatement(base + " WHERE TitleNo = 'T03'");
         rs->open();
     };
-    w->btnEditClick();
-    w->btnSearchClick();
+    clickButton(w, "btnEdit");
+    clickButton(w, "btnSearch");
     EXPECT_EQ(d.count("ShowSearchDataForm"), 0);
-    w->btnCancelClick();
-    w->btnSearchClick();
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnSearch");
     ASSERT_EQ(d.count("ShowSearchDataForm"), 1);
     EXPECT_EQ(d.callsNamed("ShowSearchDataForm").first().args.value(1),
               " SELECT * FROM OccupationTitle ");
     EXPECT_EQ(w->listQuery()->recordCount(), 1);
     EXPECT_EQ(w->edTitleNo->text(), "T03");
+}
+
+// A site without the optional UserData table: the connection probe still answers, so edits
+// are stored and deletes go ahead.
+TEST_P(OccupationTitleTest, WithoutTheOptionalUserTableEditsAndDeletesStillWork)
+{
+    ZQ_FORM_DB();
+    exec({"DROP TABLE UserData"});
+    SetADOConnection(&db());
+    auto *w = openTitles();
+    ASSERT_TRUE(w);
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "Chief");
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Ok"});
+    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T01'"), "Chief");
+    EXPECT_EQ(d.auditEntries(), QStringList{kKey + "|E T01"});
+
+    clickButton(w, "btnCancel");
+    d.messageBoxAnswers = {Yes};
+    clickButton(w, "btnDelete");
+    EXPECT_EQ(d.messages(), QStringList{"DeleteRecord"});
+    EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle WHERE TitleNo = 'T01'"), 0);
+}
+
+// The PostgreSQL link breaks while the user works: OK plays the error sound and keeps the
+// input, in both modes.
+TEST_P(OccupationTitleTest, ALostLinkOnSaveKeepsTheInputWithTheErrorSound)
+{
+    ZQ_FORM_DB();
+    if (GetParam() != zq::data::Engine::PostgreSQL)
+        GTEST_SKIP() << "a link to cut is a PostgreSQL matter";
+    auto *w = openTitles();
+    ASSERT_TRUE(w);
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "Chief");
+    ASSERT_TRUE(cutLink());
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edTitleName->text(), "Chief");
+    EXPECT_TRUE(d.auditEntries().isEmpty());
+    EXPECT_FALSE(db().isConnected());
+
+    ASSERT_TRUE(db().open());
+    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T01'"), "Director");
+    clickButton(w, "btnCancel");
+    clickButton(w, "btnAdd");
+    typeText("T04");
+    typeInto(w->edTitleName, "Guard");
+    ASSERT_TRUE(cutLink());
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
+    EXPECT_EQ(w->edTitleNo->text(), "T04");
+    ASSERT_TRUE(db().open());
+    EXPECT_EQ(count("SELECT COUNT(*) FROM OccupationTitle"), 3);
+}
+
+TEST_P(OccupationTitleTest, AWriteRefusedAtOnceKeepsTheInputAndTheListTrue)
+{
+    ZQ_FORM_DB();
+    refusedWritesKeepTheInputAndTheListTrue(false);
+}
+
+TEST_P(OccupationTitleTest, AWriteRefusedAtCommitKeepsTheInputAndTheListTrue)
+{
+    ZQ_FORM_DB();
+    refusedWritesKeepTheInputAndTheListTrue(true);
+}
+
+// Without the OK right no gesture saves: the leave check neither asks nor stores.
+TEST_P(OccupationTitleTest, WithoutTheOkRightLeavingDoesNotSave)
+{
+    ZQ_FORM_DB();
+    auto *w = openTitles(127 & ~16);
+    ASSERT_TRUE(w);
+    clickButton(w, "btnEdit");
+    typeInto(w->edTitleName, "Chief");
+    d.messageBoxAnswers = {Yes};
+    pressKey(Qt::Key_PageDown);
+    EXPECT_TRUE(d.messages().isEmpty());
+    EXPECT_EQ(w->edTitleNo->text(), "T02");
+    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = 'T01'"), "Director");
+    EXPECT_TRUE(d.auditEntries().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, OccupationTitleTest,

@@ -1,6 +1,7 @@
 // Departments through their window and the tree view: the parent picker, department
 // rights, the delete refusals and moves in the tree.
 #include "FormTest.h"
+#include "Gestures.h"
 
 #include "Connection.h"
 #include "Exports.h"
@@ -12,12 +13,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 
 using namespace zq::forms;
 using zq::data::Connection;
 using zq::module::WindowKind;
+using namespace zq::test;
 
 namespace {
 constexpr int Yes = 6;
@@ -46,6 +49,37 @@ protected:
         d.loginUser = user;
         return open<TfrmDepartment>(WindowKind::Department, rights);
     }
+    // A site without one of the optional tables: departments are still added, edited (the
+    // connection probe needs no table) and deleted.
+    void keptWithout(const QString &table)
+    {
+        fillSite();
+        exec({"DROP TABLE " + table});
+        SetADOConnection(&db());
+        auto *w = openDepartments();
+        ASSERT_TRUE(w);
+        clickButton(w, "btnAdd");
+        typeText("D8");
+        typeInto(w->edName, "Eight");
+        clickButton(w, "btnOk");
+        EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D8'"), 1);
+
+        ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "D5"));
+        clickButton(w, "btnEdit");
+        typeInto(w->edName, "Yard 2");
+        d.calls.clear();
+        clickButton(w, "btnOk");
+        EXPECT_EQ(d.sounds(), QStringList{"Ok"});
+        EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = 'D5'"),
+                  "Yard 2");
+        clickButton(w, "btnCancel");
+
+        ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "D3"));
+        d.messageBoxAnswers = {Yes};
+        clickButton(w, "btnDelete");
+        EXPECT_EQ(d.messages(), QStringList{"DeleteRecord"});
+        EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D3'"), 0);
+    }
     static QStringList pickerNumbers(TfrmDepartment *w) { return w->picker().numbers; }
     int rightsOf(const QString &dep)
     {
@@ -62,15 +96,15 @@ TEST_P(DepartmentTest, ThePickerOmitsTheSubtreeInEditModeOnly)
     EXPECT_TRUE(w->isSupervisor());
     EXPECT_EQ(w->listQuery()->recordCount(), 5);
     EXPECT_EQ(pickerNumbers(w), (QStringList{"", "D1", "D2", "D3", "D4", "D5"}));
-    w->btnEditClick(); // D1
+    clickButton(w, "btnEdit"); // D1
     EXPECT_EQ(pickerNumbers(w), (QStringList{"", "D5"}));
     EXPECT_EQ(w->cmbUnderNo->count(), 2);
-    w->btnNextClick(); // D2, unchanged: no question
+    clickButton(w, "btnNext"); // D2, unchanged: no question
     EXPECT_EQ(pickerNumbers(w), (QStringList{"", "D1", "D4", "D5"}));
     EXPECT_EQ(w->cmbUnderNo->currentText(), "Head");
-    w->btnCancelClick();
+    clickButton(w, "btnCancel");
     EXPECT_EQ(pickerNumbers(w).size(), 6);
-    w->btnAddClick();
+    clickButton(w, "btnAdd");
     EXPECT_EQ(pickerNumbers(w).size(), 6);
     EXPECT_TRUE(d.messages().isEmpty());
 }
@@ -88,13 +122,13 @@ TEST_P(DepartmentTest, AnOperatorSeesHisDepartmentsAndAForeignParentIsStoredEmpt
     ASSERT_EQ(w->edNo->text(), "D2");
     EXPECT_EQ(w->cmbUnderNo->currentIndex(), 0);
     EXPECT_EQ(w->listQuery()->text("UnderName"), "Head");
-    w->btnEditClick();
-    w->edDescription->setText("edited");
-    w->btnOkClick();
+    clickButton(w, "btnEdit");
+    typeInto(w->edDescription, "edited");
+    clickButton(w, "btnOk");
     EXPECT_EQ(scalar("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = 'D2'"), "");
     EXPECT_EQ(d.auditEntries(), QStringList{kKey + "|E D2"});
     // D5 is top level: no parent name.
-    w->btnLastClick();
+    clickButton(w, "btnLast");
     EXPECT_EQ(w->listQuery()->text("UnderName"), "");
 }
 
@@ -107,11 +141,12 @@ TEST_P(DepartmentTest, InsertGrantsTheCreatorAndEverySupervisorOnce)
     SetADOConnection(&db());
     auto *w = openDepartments("op");
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edNo->setText(" D9 ");
-    w->edName->setText("New");
-    w->cmbUnderNo->setCurrentIndex(int(w->picker().numbers.indexOf("D3")));
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    EXPECT_EQ(QApplication::focusWidget(), w->edNo);
+    typeText(" D9 ");
+    typeInto(w->edName, "New");
+    pickItem(w->cmbUnderNo, int(w->picker().numbers.indexOf("D3")));
+    clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
     EXPECT_EQ(scalar("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = 'D9'"), "D3");
     EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'op'"), 1);
@@ -121,30 +156,133 @@ TEST_P(DepartmentTest, InsertGrantsTheCreatorAndEverySupervisorOnce)
     EXPECT_EQ(w->edNo->text(), "D9");
     EXPECT_TRUE(pickerNumbers(w).contains("D9"));
 
-    w->btnAddClick();
-    w->edNo->setText("D9");
-    w->edName->setText("Again");
-    w->btnOkClick();
+    clickButton(w, "btnAdd");
+    typeText("D9");
+    typeInto(w->edName, "Again");
+    clickButton(w, "btnOk");
     EXPECT_EQ(d.messages(), QStringList{"DepartmentNoDouble"});
     EXPECT_EQ(w->mode(), MaintenanceWindow::AddMode);
+    EXPECT_EQ(QApplication::focusWidget(), w->edNo);
 }
 
 TEST_P(DepartmentTest, WithoutTheRightsTablesDepartmentsAreStillKept)
 {
     ZQ_FORM_DB();
+    keptWithout("UserRightDept");
+}
+
+TEST_P(DepartmentTest, WithoutTheUserTableDepartmentsAreStillKept)
+{
+    ZQ_FORM_DB();
+    keptWithout("UserData");
+}
+
+// A double-click in the grid is the Edit command: without the edit right (123 has no bit
+// 4) it edits nothing; with it, it enters EditMode.
+TEST_P(DepartmentTest, ADoubleClickEditsOnlyWithTheEditRight)
+{
+    ZQ_FORM_DB();
     fillSite();
-    exec({"DROP TABLE UserRightDept"});
-    SetADOConnection(&db());
+    auto *w = openDepartments("admin", 123);
+    ASSERT_TRUE(w);
+    QTableView *grid = w->chrome().dgView;
+    ASSERT_FALSE(w->chrome().button("btnEdit")->isEnabled());
+    doubleClickRow(grid, 1);
+    EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
+    EXPECT_EQ(w->edNo->text(), "D2");
+    clickButton(w, "btnOk");
+    EXPECT_TRUE(d.auditEntries().isEmpty());
+    w->close();
+    QCoreApplication::processEvents();
+
+    w = openDepartments("admin", 127);
+    ASSERT_TRUE(w);
+    doubleClickRow(w->chrome().dgView, 1);
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edNo->text(), "D2");
+    EXPECT_EQ(QApplication::focusWidget(), w->edName);
+}
+
+// The database refuses the UPDATE: the typed values, EditMode and the modified flag stay,
+// the error sound plays, nothing is written or audited.
+TEST_P(DepartmentTest, AnUpdateTheDatabaseRefusesKeepsTheInput)
+{
+    ZQ_FORM_DB();
+    fillSite();
     auto *w = openDepartments();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edNo->setText("D8");
-    w->edName->setText("Eight");
-    w->btnOkClick();
-    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D8'"), 1);
-    d.messageBoxAnswers = {Yes};
-    w->btnDeleteClick();
-    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D8'"), 0);
+    refuseWrites("DepartmentData", "UPDATE");
+    clickButton(w, "btnNext"); // D2
+    clickButton(w, "btnEdit");
+    typeInto(w->edName, "Sales 'n' more");
+    pickItem(w->cmbUnderNo, int(w->picker().numbers.indexOf("D5")));
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edName->text(), "Sales 'n' more");
+    EXPECT_EQ(w->cmbUnderNo->currentText(), "Yard");
+    EXPECT_TRUE(w->isModified());
+    EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = 'D2'"),
+              "Sales");
+    EXPECT_EQ(scalar("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = 'D2'"), "D1");
+    EXPECT_EQ(w->listQuery()->text("DepartmentName"), "Sales");
+    EXPECT_TRUE(d.auditEntries().isEmpty());
+    EXPECT_FALSE(db().inTransaction());
+}
+
+// The check before the update cannot run: a failure like any other, not "no row".
+TEST_P(DepartmentTest, AFailedCheckBeforeTheUpdateKeepsTheInput)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openDepartments();
+    ASSERT_TRUE(w);
+    clickButton(w, "btnEdit");
+    typeInto(w->edName, "Head office");
+    exec({"ALTER TABLE DepartmentData RENAME TO DepartmentGone"});
+    d.calls.clear();
+    clickButton(w, "btnOk");
+    EXPECT_EQ(d.sounds(), QStringList{"Error"});
+    EXPECT_EQ(w->mode(), MaintenanceWindow::EditMode);
+    EXPECT_EQ(w->edName->text(), "Head office");
+    EXPECT_TRUE(w->isModified());
+    EXPECT_TRUE(d.auditEntries().isEmpty());
+    exec({"ALTER TABLE DepartmentGone RENAME TO DepartmentData"});
+    EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = 'D1'"),
+              "Head");
+
+    // Once the table answers again the same OK stores the input.
+    clickButton(w, "btnOk");
+    EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = 'D1'"),
+              "Head office");
+}
+
+// A lost PostgreSQL link on save: error sound, input kept, in both modes.
+TEST_P(DepartmentTest, ALostLinkOnSaveKeepsTheInput)
+{
+    ZQ_FORM_DB();
+    if (GetParam() != zq::data::Engine::PostgreSQL)
+        GTEST_SKIP() << "a link to cut is a PostgreSQL matter";
+    fillSite();
+    auto *w = openDepartments();
+    ASSERT_TRUE(w);
+    for (const bool adding : {false, true}) {
+        SCOPED_TRACE(adding ? "Add" : "Edit");
+        clickButton(w, adding ? "btnAdd" : "btnEdit");
+        if (adding)
+            typeText("D7");
+        typeInto(w->edName, "Seven");
+        ASSERT_TRUE(cutLink());
+        d.calls.clear();
+        clickButton(w, "btnOk");
+        EXPECT_EQ(d.sounds(), QStringList{"Error"});
+        EXPECT_EQ(w->mode(), adding ? MaintenanceWindow::AddMode : MaintenanceWindow::EditMode);
+        EXPECT_EQ(w->edName->text(), "Seven");
+        ASSERT_TRUE(db().open());
+        EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentName = 'Seven'"), 0);
+        clickButton(w, "btnCancel");
+    }
 }
 
 TEST_P(DepartmentTest, DeleteRefusalsComeBeforeTheQuestion)
@@ -154,15 +292,16 @@ TEST_P(DepartmentTest, DeleteRefusalsComeBeforeTheQuestion)
     exec({"INSERT INTO HolderData (HolderNo, DepartmentNo) VALUES ('H1', 'D4')"});
     auto *w = openDepartments();
     ASSERT_TRUE(w);
-    w->btnDeleteClick(); // D1 has children
+    clickButton(w, "btnDelete"); // D1 has children
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "D4"));
-    w->btnDeleteClick(); // D4 has a holder
+    clickRow(w->chrome().dgView, w->listQuery()->currentRow());
+    pressKey(Qt::Key_Delete); // D4 has a holder
     EXPECT_EQ(d.messages(), (QStringList{"CantDelete", "HaveDepartmentCantDelete"}));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData"), 5);
 
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "D3"));
     d.messageBoxAnswers = {Yes};
-    w->btnDeleteClick();
+    clickButton(w, "btnDelete");
     EXPECT_EQ(d.messages().last(), "DeleteRecord");
     EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D3'"), 0);
     EXPECT_EQ(rightsOf("D3"), 0);
@@ -181,7 +320,7 @@ TEST_P(DepartmentTest, ACycleInTheDataEndsTheWalksAndEqualNamesStayApart)
     auto *w = openDepartments();
     ASSERT_TRUE(w);
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "C1"));
-    w->btnEditClick();
+    clickButton(w, "btnEdit");
     EXPECT_FALSE(pickerNumbers(w).contains("C1"));
     EXPECT_FALSE(pickerNumbers(w).contains("C2"));
 
@@ -255,7 +394,7 @@ TEST_P(DepartmentTest, TheTreeButtonRefreshesOnlyAfterAMove)
         view->close();
     });
     d.calls.clear();
-    w->btnTreeViewClick();
+    clickButton(w, "btnTreeView");
     EXPECT_FALSE(allowed);
     EXPECT_EQ(d.sounds(), QStringList{"Ok"}); // no refresh followed
 
@@ -269,7 +408,7 @@ TEST_P(DepartmentTest, TheTreeButtonRefreshesOnlyAfterAMove)
         view->dropNode(view->findNumber("D4"), view->trvDept->topLevelItem(0));
         view->close();
     });
-    w->btnTreeViewClick();
+    clickButton(w, "btnTreeView");
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "DepartmentNo", "D4"));
     EXPECT_EQ(w->listQuery()->text("UnderName"), ""); // the listing was read again
 }
