@@ -1,5 +1,6 @@
 #include "BenchSite.h"
 
+#include "BenchSupport.h"
 #include "Schema.h"
 #include "SiteGenerator.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -138,6 +140,53 @@ QString siteTemplate(Engine engine, int holders, QString &error)
 }
 
 } // namespace
+
+namespace {
+
+long backendPid(Connection *c)
+{
+    if (!c || c->engine() != Engine::PostgreSQL || !c->isConnected())
+        return 0;
+    QSqlQuery q(c->database());
+    return q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next() ? q.value(0).toLongLong()
+                                                                         : 0;
+}
+
+// The server's main process, parent of every session.
+long serverPid()
+{
+    static const long pid = [] {
+        if (postgresServer().isEmpty())
+            return 0L;
+        Connection c;
+        c.setPostgres(postgresDatabase(QStringLiteral("postgres")));
+        return c.open() ? parentOf(backendPid(&c)) : 0L;
+    }();
+    return pid;
+}
+
+} // namespace
+
+CpuClock::CpuClock(Connection *live)
+    : m_backend(backendPid(live))
+    , m_server(serverPid())
+    , m_own(cpuSeconds())
+    , m_session(cpuSecondsOf(m_backend))
+    , m_ended(cpuSecondsOf(m_server, true))
+{}
+
+double CpuClock::seconds() const
+{
+    double total = cpuSeconds() - m_own;
+    if (m_backend)
+        total += cpuSecondsOf(m_backend) - m_session;
+    if (m_server) {
+        // A session's process ends a moment after its client does.
+        QThread::msleep(100);
+        total += cpuSecondsOf(m_server, true) - m_ended;
+    }
+    return total;
+}
 
 SiteCopy::SiteCopy(Engine engine, int holders)
     : m_engine(engine)

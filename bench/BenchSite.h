@@ -66,6 +66,24 @@ private:
     std::unique_ptr<zq::data::Connection> m_connection;
 };
 
+/// The CPU time of a piece of work wherever it runs: this process and the tools it waited
+/// for, and on PostgreSQL the server too (the session of `live` while it runs, and every
+/// session that ended meanwhile, such as a tool's).
+class CpuClock
+{
+public:
+    explicit CpuClock(zq::data::Connection *live = nullptr);
+    /// CPU seconds since the start; waits a moment for ended sessions to be counted.
+    double seconds() const;
+
+private:
+    long m_backend = 0;
+    long m_server = 0;
+    double m_own = 0;
+    double m_session = 0;
+    double m_ended = 0;
+};
+
 /// The PostgreSQL connection string of the server's database `dbname`.
 QString postgresDatabase(const QString &dbname);
 

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -70,14 +71,67 @@ void Paired::add(double anchorSeconds, double seconds)
     ++m_count;
 }
 
+void Paired::addCpu(double anchorSeconds, double seconds)
+{
+    m_anchorCpu += anchorSeconds;
+    m_jobCpu += seconds;
+}
+
 void Paired::report(benchmark::State &state) const
 {
     if (m_count == 0)
         return;
+    if (m_anchorCpu > 0) {
+        state.counters["cpu_ratio"] = m_jobCpu / m_anchorCpu;
+        state.counters["anchor_cpu_ms"] = m_anchorCpu / m_count * 1000.0;
+        state.counters["cpu_ms"] = m_jobCpu / m_count * 1000.0;
+    }
     state.counters["anchor_ms"] = m_anchor / m_count * 1000.0;
     state.counters["ratio"] = m_anchor > 0 ? m_job / m_anchor : 0;
     state.counters["ratio_min"] = m_low;
     state.counters["ratio_max"] = m_high;
+}
+
+double cpuSeconds()
+{
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        getrusage(who, &u);
+        total += double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+                 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+namespace {
+QList<QByteArray> statFields(long pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return {};
+    // The fields after the command name, which is in parentheses and may hold blanks; the
+    // first of them is field 3 of the line.
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+} // namespace
+
+long parentOf(long pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
+    return fields.size() > 1 ? fields.at(1).toLong() : 0;
+}
+
+double cpuSecondsOf(long pid, bool reaped)
+{
+    const QList<QByteArray> fields = statFields(pid);
+    if (fields.size() < 15)
+        return 0;
+    // utime, stime are fields 14 and 15; cutime, cstime 16 and 17.
+    const int at = reaped ? 13 : 11;
+    return double(fields.at(at).toLongLong() + fields.at(at + 1).toLongLong())
+           / double(sysconf(_SC_CLK_TCK));
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start)

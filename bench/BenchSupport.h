@@ -28,6 +28,9 @@ class Paired
 {
 public:
     void add(double anchorSeconds, double seconds);
+    /// The CPU seconds of both, the database server's included: `cpu_ratio`, which the
+    /// other work on a shared machine disturbs far less than the elapsed time.
+    void addCpu(double anchorSeconds, double seconds);
     void report(benchmark::State &state) const;
 
 private:
@@ -36,7 +39,19 @@ private:
     double m_low = 0;
     double m_high = 0;
     int m_count = 0;
+    double m_anchorCpu = 0;
+    double m_jobCpu = 0;
 };
+
+/// CPU seconds (user and system) used by this process so far, and by its waited-for
+/// children (the tools it ran).
+double cpuSeconds();
+/// CPU seconds used so far by the process `pid` (a database server's backend), or with
+/// `reaped` by its children that have ended (the server's finished sessions); 0 when it
+/// cannot be read.
+double cpuSecondsOf(long pid, bool reaped = false);
+/// The parent of process `pid`; 0 when unknown.
+long parentOf(long pid);
 
 /// Seconds since `start` on the steady clock.
 double secondsSince(std::chrono::steady_clock::time_point start);

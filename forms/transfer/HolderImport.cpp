@@ -10,6 +10,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace zq::transfer {
 
 using zq::data::Connection;
@@ -18,6 +20,10 @@ using zq::data::Recordset;
 namespace {
 
 constexpr qint64 kCommitEveryMs = 1000;
+// Holders written by one statement on PostgreSQL: a round trip per line would cost more
+// than the writing itself. SQLite runs in the process, where a statement per line is
+// cheaper than binding a long one.
+constexpr qsizetype kBatchRows = 1000;
 
 // The three name look-ups: table, number column, name column.
 struct NameTable
@@ -162,7 +168,76 @@ struct HolderImport::Statements
     QSqlQuery update;
     QSqlQuery control;
     Recordset scratch;
+    QSqlQuery batchInsert;
+    QSqlQuery batchUpdate;
+    bool batchPrepared[2] = {};
 };
+
+struct HolderImport::Pending
+{
+    qint64 line = 0;
+    QString number;
+    QVariantList values;
+    bool exists = false;
+    qsizetype sequence = 0;
+};
+
+namespace {
+
+bool isDateColumn(const QString &column)
+{
+    return column == QLatin1String("Birthday") || column == QLatin1String("StartDate")
+           || column == QLatin1String("ExpiredDate");
+}
+
+// One statement for any number of holders: each column's values as one array, so that
+// the statement and its plan stay the same however many rows it carries. The update joins
+// the arrays' rows by number.
+QString batchStatement(bool update)
+{
+    QStringList arrays{QStringLiteral("CAST(? AS text[])")};
+    QStringList names{QStringLiteral("k")};
+    QStringList sets;
+    for (qsizetype i = 0; i < kWritten.size(); ++i) {
+        arrays << (isDateColumn(kWritten.at(i)) ? QStringLiteral("CAST(? AS timestamp[])")
+                                                : QStringLiteral("CAST(? AS text[])"));
+        names << QStringLiteral("c%1").arg(i);
+        sets << kWritten.at(i) + QStringLiteral(" = v.c%1").arg(i);
+    }
+    if (!update) {
+        arrays << QStringLiteral("CAST(? AS integer[])");
+        return QStringLiteral("INSERT INTO HolderData (HolderNo, %1, SequenceNo) SELECT * FROM "
+                              "unnest(%2)")
+            .arg(kWritten.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")));
+    }
+    return QStringLiteral("UPDATE HolderData SET %1 FROM unnest(%2) AS v (%3) "
+                          "WHERE HolderData.HolderNo = v.k")
+        .arg(sets.join(QStringLiteral(", ")),
+             arrays.join(QStringLiteral(", ")),
+             names.join(QStringLiteral(", ")));
+}
+
+// An array literal element: NULL (for a null text too, as the driver binds one), or the
+// text in double quotes with its quotes and backslashes escaped.
+void appendElement(QString &array, const QVariant &value)
+{
+    if (array.size() > 1)
+        array += QLatin1Char(',');
+    const QString text = value.toString();
+    if (value.isNull() || text.isNull()) {
+        array += QStringLiteral("NULL");
+        return;
+    }
+    array += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            array += QLatin1Char('\\');
+        array += c;
+    }
+    array += QLatin1Char('"');
+}
+
+} // namespace
 
 HolderImport::HolderImport(Connection *connection, const ImportOptions &options)
     : m_connection(connection)
@@ -176,8 +251,10 @@ HolderImport::HolderImport(Connection *connection, const ImportOptions &options)
 
 HolderImport::~HolderImport()
 {
-    if (m_inBatch && isConnected() && !m_options.dryRun)
+    if (m_inBatch && isConnected() && !m_options.dryRun) {
+        flushPending();
         m_connection->commit();
+    }
 }
 
 bool HolderImport::isConnected() const
@@ -287,6 +364,7 @@ bool HolderImport::commitBatch()
 {
     if (!m_inBatch)
         return !m_stopped && isConnected();
+    flushPending();
     m_inBatch = false;
     const int done = m_counts[int(Outcome::Inserted)] + m_counts[int(Outcome::Updated)];
     if (m_connection->commit()) {
@@ -401,13 +479,30 @@ bool HolderImport::storeHolder(const QString &number, const QVariantList &values
 {
     if (m_options.dryRun)
         return true;
-    QSqlQuery &q = exists ? m_sql->update : m_sql->insert;
+    if (!m_inBatch || !m_savepoints) {
+        // SQLite, or no transaction to undo a batch in: each line on its own.
+        return writeHolder(Pending{m_line, number, values, exists, m_snapshot.size() + 1});
+    }
+    // The batch before is written first: a line is counted only after this returns, so
+    // its own batch must not be written (and perhaps refused) within its judging.
+    if (!m_pending.empty()
+        && (m_pending.front().exists != exists || qsizetype(m_pending.size()) >= kBatchRows))
+        flushPending();
+    m_pending.push_back(Pending{m_line, number, values, exists, m_snapshot.size() + 1});
+    m_pendingNumbers.insert(number);
+    return true;
+}
+
+// One holder by its own statement, in its own savepoint with its audit entry.
+bool HolderImport::writeHolder(const Pending &row)
+{
+    QSqlQuery &q = row.exists ? m_sql->update : m_sql->insert;
     int i = 0;
-    if (!exists)
-        q.bindValue(i++, number);
-    for (const QVariant &v : values)
+    if (!row.exists)
+        q.bindValue(i++, row.number);
+    for (const QVariant &v : row.values)
         q.bindValue(i++, v);
-    q.bindValue(i, exists ? QVariant(number) : QVariant(qsizetype(m_snapshot.size()) + 1));
+    q.bindValue(i, row.exists ? QVariant(row.number) : QVariant(row.sequence));
     if (!savepoint()) {
         m_lastError = m_sql->control.lastError().text();
         return false;
@@ -415,10 +510,84 @@ bool HolderImport::storeHolder(const QString &number, const QVariantList &values
     const bool ok = q.exec();
     if (ok)
         zq::services::AddProgramRunEdit(
-            auditKey(), (exists ? QStringLiteral("E ") : QStringLiteral("A ")) + number);
+            auditKey(), (row.exists ? QStringLiteral("E ") : QStringLiteral("A ")) + row.number);
     else
         m_lastError = q.lastError().text();
     return endSavepoint(ok);
+}
+
+// The pending holders by one statement, with their audit entries, in one savepoint.
+bool HolderImport::writeBatch()
+{
+    const bool update = m_pending.front().exists;
+    QSqlQuery &q = update ? m_sql->batchUpdate : m_sql->batchInsert;
+    if (!m_sql->batchPrepared[update]) {
+        q = QSqlQuery(m_connection->database());
+        if (!q.prepare(batchStatement(update))) {
+            m_lastError = q.lastError().text();
+            return false;
+        }
+        m_sql->batchPrepared[update] = true;
+    }
+    QStringList columns(kWritten.size() + 2, QStringLiteral("{"));
+    for (const Pending &row : m_pending) {
+        appendElement(columns[0], row.number);
+        for (qsizetype c = 0; c < row.values.size(); ++c)
+            appendElement(columns[c + 1], row.values.at(c));
+        if (!update)
+            appendElement(columns.last(), row.sequence);
+    }
+    if (update)
+        columns.removeLast();
+    for (qsizetype c = 0; c < columns.size(); ++c)
+        q.bindValue(int(c), columns.at(c) + QLatin1Char('}'));
+    if (!savepoint()) {
+        m_lastError = m_sql->control.lastError().text();
+        return false;
+    }
+    const bool ok = q.exec();
+    if (ok)
+        for (const Pending &row : m_pending)
+            zq::services::AddProgramRunEdit(
+                auditKey(), (update ? QStringLiteral("E ") : QStringLiteral("A ")) + row.number);
+    else
+        m_lastError = q.lastError().text();
+    return endSavepoint(ok);
+}
+
+// Writes the pending holders. When their batch is refused, each is written alone, and a
+// line refused then is taken back from the stored ones into the refusals, at its place.
+void HolderImport::flushPending()
+{
+    if (m_pending.empty())
+        return;
+    std::vector<Pending> rows;
+    rows.swap(m_pending);
+    m_pendingNumbers.clear();
+    if (rows.size() > 1) {
+        m_pending.swap(rows);
+        const bool written = writeBatch();
+        m_pending.swap(rows);
+        if (written)
+            return;
+    }
+    for (const Pending &row : rows) {
+        if (writeHolder(row))
+            continue;
+        const Outcome was = row.exists ? Outcome::Updated : Outcome::Inserted;
+        --m_counts[int(was)];
+        ++m_counts[int(Outcome::Failed)];
+        if (!row.exists)
+            m_snapshot.remove(row.number);
+        m_lineOf.remove(row.number);
+        const Refusal refusal{
+            row.line, row.number, RefusalReason::Database, QString(), m_lastError};
+        const auto at = std::upper_bound(
+            m_refusals.begin(), m_refusals.end(), row.line, [](qint64 line, const Refusal &r) {
+                return line < r.line;
+            });
+        m_refusals.insert(at, refusal);
+    }
 }
 
 HolderImport::Outcome HolderImport::refuse(const QString &holderNo,
@@ -496,6 +665,9 @@ HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
             && hasControlCharacter(fields.at(k)))
             return refuse(holderNo, RefusalReason::Control, columnName(column), QString());
     }
+    // Whether an earlier line's holder was stored is known once its batch is written.
+    if (m_pendingNumbers.contains(holderNo))
+        flushPending();
     const auto first = m_lineOf.constFind(holderNo);
     if (first != m_lineOf.constEnd())
         return refuse(holderNo, RefusalReason::Duplicate, QString(), QString::number(*first));

@@ -11,6 +11,7 @@
 #include <QVariantList>
 
 #include <memory>
+#include <vector>
 
 namespace zq::data {
 class Connection;
@@ -87,6 +88,12 @@ struct CreatedCode
 /// A batch whose commit fails is rolled back and stops the import: `storedLines()` then
 /// tells how many lines the committed batches hold. Holder numbers and the names that
 /// become codes may hold no control character.
+///
+/// Judged holders are written a batch of lines at a time, in one statement. A batch that
+/// the database refuses is undone and written again line by line, so that exactly its
+/// refused lines are refused. Until its batch is written (at the latest by the next commit
+/// or by `finish()`), a line counts as stored; the counts and refusals are final after
+/// `finish()`.
 class HolderImport
 {
 public:
@@ -129,7 +136,11 @@ public:
 
 private:
     struct Statements;
+    struct Pending;
     bool storeHolder(const QString &number, const QVariantList &values, bool exists);
+    bool writeHolder(const Pending &row);
+    bool writeBatch();
+    void flushPending();
     QString numberOf(int table, const QString &name);
     Outcome refuse(const QString &holderNo,
                    RefusalReason reason,
@@ -162,6 +173,8 @@ private:
     int m_stored = 0;
     QString m_error;
     int m_counts[5] = {};
+    std::vector<Pending> m_pending; // judged holders not yet written, in line order
+    QSet<QString> m_pendingNumbers;
 };
 
 } // namespace zq::transfer
