@@ -8,8 +8,6 @@
 
 #include <cmath>
 
-#include <freexl.h>
-
 namespace zq::platform {
 
 QString numberText(double value)
@@ -21,6 +19,8 @@ QString numberText(double value)
 
 QString serialTimeText(double serial)
 {
+    if (!std::isfinite(serial))
+        return numberText(serial);
     const double fraction = serial - std::floor(serial);
     const int seconds = int(std::lround(fraction * 86400.0)) % 86400;
     return QTime(0, 0).addSecs(seconds).toString(QStringLiteral("HH:mm:ss"));
@@ -36,90 +36,69 @@ QString serialDateText(double serial, const QDate &base, const QString &dateForm
     return seconds == 0 ? day : day + QLatin1Char(' ') + serialTimeText(serial);
 }
 
-namespace {
-
-class XlsSheet : public WorkbookReader::Sheet
+QString unescapedText(const QString &text)
 {
-public:
-    ~XlsSheet() override
-    {
-        if (m_handle)
-            freexl_close(m_handle);
-    }
-
-    bool open(const QString &path, QString &error) override
-    {
-        const QByteArray name = QFile::encodeName(path);
-        int rc = freexl_open(name.constData(), &m_handle);
-        if (rc != FREEXL_OK)
-            return fail(error, rc, "the legacy workbook cannot be opened");
-        unsigned int sheets = 0;
-        rc = freexl_get_info(m_handle, FREEXL_BIFF_SHEET_COUNT, &sheets);
-        if (rc != FREEXL_OK || sheets == 0)
-            return fail(error, rc, "the workbook has no worksheet");
-        rc = freexl_select_active_worksheet(m_handle, 0);
-        if (rc != FREEXL_OK)
-            return fail(error, rc, "the first worksheet cannot be selected");
-        unsigned int rows = 0;
-        unsigned short columns = 0;
-        rc = freexl_worksheet_dimensions(m_handle, &rows, &columns);
-        if (rc != FREEXL_OK)
-            return fail(error, rc, "the worksheet's size cannot be read");
-        m_rows = int(rows);
-        m_columns = int(columns);
-        return true;
-    }
-
-    int firstRow() const override { return 0; }
-    int firstColumn() const override { return 0; }
-    int lastRow() const override { return m_rows - 1; }
-    int lastColumn() const override { return m_columns - 1; }
-
-    bool cell(int row, int column, QString &text, QString &error) override
-    {
-        text.clear();
-        if (row >= m_rows || column >= m_columns)
-            return true;
-        FreeXL_CellValue value;
-        const int rc = freexl_get_cell_value(
-            m_handle, unsigned(row), (unsigned short)(column), &value);
-        if (rc != FREEXL_OK)
-            return fail(error, rc, "a cell cannot be read");
-        switch (value.type) {
-        case FREEXL_CELL_INT:
-            text = QString::number(value.value.int_value);
-            break;
-        case FREEXL_CELL_DOUBLE:
-            text = numberText(value.value.double_value);
-            break;
-        case FREEXL_CELL_TEXT:
-        case FREEXL_CELL_SST_TEXT:
-        case FREEXL_CELL_TIME:
-            text = QString::fromUtf8(value.value.text_value);
-            break;
-        case FREEXL_CELL_DATE:
-        case FREEXL_CELL_DATETIME: {
-            const QString iso = QString::fromUtf8(value.value.text_value);
-            const QDate day = QDate::fromString(iso.left(10), Qt::ISODate);
-            text = day.isValid() ? QLocale::c().toString(day, dateFormat) + iso.mid(10) : iso;
-            break;
+    const auto hex = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= u'0' && u <= u'9'   ? u - u'0'
+               : u >= u'a' && u <= u'f' ? u - u'a' + 10
+               : u >= u'A' && u <= u'F' ? u - u'A' + 10
+                                        : -1;
+    };
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == u'_' && i + 6 < text.size() && text.at(i + 1) == u'x'
+            && text.at(i + 6) == u'_') {
+            int value = 0;
+            bool ok = true;
+            for (qsizetype k = i + 2; k < i + 6 && ok; ++k) {
+                const int d = hex(text.at(k));
+                ok = d >= 0;
+                value = value * 16 + d;
+            }
+            if (ok) {
+                out += QChar(char16_t(value));
+                i += 6;
+                continue;
+            }
         }
-        default:
-            break;
-        }
-        return true;
+        out += text.at(i);
     }
+    return out;
+}
 
-private:
-    static bool fail(QString &error, int rc, const char *what)
-    {
-        error = QStringLiteral("%1 (code %2)").arg(QLatin1String(what)).arg(rc);
-        return false;
+QString escapedText(const QString &text)
+{
+    // What XML cannot carry (control characters but tab and line feed, a carriage return,
+    // which XML turns into a line feed, U+FFFE, U+FFFF, a surrogate without its pair), and
+    // the underscore that starts a text that reads like an escape.
+    QString out;
+    out.reserve(text.size());
+    const auto escape = [&out](char16_t u) {
+        out += QLatin1String("_x") + QString::number(u, 16).toUpper().rightJustified(4, u'0')
+               + QLatin1Char('_');
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        const bool paired = QChar::isHighSurrogate(u) && i + 1 < text.size()
+                            && QChar::isLowSurrogate(text.at(i + 1).unicode());
+        if (paired) {
+            out += text.at(i);
+            out += text.at(++i);
+        } else if ((u < 0x20 && u != u'\t' && u != u'\n') || u == 0xFFFE || u == 0xFFFF
+                   || QChar::isSurrogate(u)) {
+            escape(u);
+        } else if (u == u'_' && unescapedText(text.mid(i, 7)).size() == 1) {
+            escape(u);
+        } else {
+            out += text.at(i);
+        }
     }
-    const void *m_handle = nullptr;
-    int m_rows = 0;
-    int m_columns = 0;
-};
+    return out;
+}
+
+namespace {
 
 enum class Kind { Xlsx, Xls, Unknown };
 
@@ -141,11 +120,6 @@ Kind kindOf(const QString &path, QString &error)
 
 } // namespace
 
-std::unique_ptr<WorkbookReader::Sheet> makeXlsSheet()
-{
-    return std::make_unique<XlsSheet>();
-}
-
 WorkbookReader::WorkbookReader() = default;
 
 WorkbookReader::~WorkbookReader() = default;
@@ -161,16 +135,94 @@ bool WorkbookReader::open(const QString &path)
     sheet->dateFormat = m_dateFormat;
     if (!sheet->open(path, m_error))
         return false;
-    if (sheet->lastRow() >= 0 && sheet->lastColumn() >= 0) {
-        m_rows = sheet->lastRow() - sheet->firstRow() + 1;
-        m_columns = sheet->lastColumn() - sheet->firstColumn() + 1;
-    } else {
+    m_sheet = std::move(sheet);
+    return true;
+}
+
+bool WorkbookReader::nextRow(int &row, QStringList &cells)
+{
+    cells.clear();
+    if (!m_sheet) {
+        m_error = QStringLiteral("no workbook is open");
+        return false;
+    }
+    if (m_atEnd)
+        return false;
+    int number = -1;
+    if (!m_sheet->nextRow(number, cells, m_error)) {
+        m_atEnd = true;
+        m_rowBefore = m_row;
+        m_row = kSheetRows;
+        m_cells.clear();
+        return false;
+    }
+    m_rowBefore = m_row;
+    m_row = number;
+    m_cells = cells;
+    row = number;
+    return true;
+}
+
+int WorkbookReader::progress() const
+{
+    return m_sheet ? m_sheet->progress() : 0;
+}
+
+bool WorkbookReader::rewind()
+{
+    m_row = -1;
+    m_rowBefore = -1;
+    m_cells.clear();
+    m_atEnd = false;
+    return m_sheet->rewind(m_error);
+}
+
+bool WorkbookReader::measure()
+{
+    if (m_measured)
+        return m_error.isEmpty();
+    if (!m_sheet) {
+        m_error = QStringLiteral("no workbook is open");
+        return false;
+    }
+    m_measured = true;
+    if (!rewind())
+        return false;
+    int firstRow = -1, lastRow = -1, firstColumn = kSheetColumns, lastColumn = -1;
+    int row;
+    QStringList cells;
+    while (nextRow(row, cells)) {
+        if (firstRow < 0)
+            firstRow = row;
+        lastRow = row;
+        // The last cell holds a value even when it lies beyond ZZ and reads empty.
+        lastColumn = qMax(lastColumn, int(cells.size()) - 1);
+        qsizetype first = 0;
+        while (first < cells.size() - 1 && cells.at(first).isEmpty())
+            ++first;
+        firstColumn = qMin(firstColumn, int(first));
+    }
+    if (!m_error.isEmpty())
+        return false;
+    if (lastRow < 0) {
         // An empty sheet's used range is its first cell.
         m_rows = 1;
         m_columns = 1;
+    } else {
+        m_rows = lastRow - firstRow + 1;
+        m_columns = lastColumn - firstColumn + 1;
     }
-    m_sheet = std::move(sheet);
-    return true;
+    return rewind();
+}
+
+int WorkbookReader::usedRowCount()
+{
+    return measure() ? m_rows : 0;
+}
+
+int WorkbookReader::usedColumnCount()
+{
+    return measure() ? m_columns : 0;
 }
 
 bool WorkbookReader::cellText(int row, int column, QString &text)
@@ -180,11 +232,21 @@ bool WorkbookReader::cellText(int row, int column, QString &text)
         m_error = QStringLiteral("no workbook is open");
         return false;
     }
-    if (row < 0 || column < 0)
+    if (!m_error.isEmpty())
+        return false;
+    if (row < 0 || column < 0 || column >= MaxColumns)
         return true;
-    if (column >= MaxColumns)
-        return true;
-    return m_sheet->cell(row, column, text, m_error);
+    if (row <= m_rowBefore && !rewind())
+        return false;
+    QStringList cells;
+    int number;
+    while (m_row < row && !m_atEnd)
+        nextRow(number, cells);
+    if (!m_error.isEmpty())
+        return false;
+    if (m_row == row)
+        text = m_cells.value(column);
+    return true;
 }
 
 bool WorkbookReader::cellText(const QString &address, QString &text)
@@ -208,8 +270,13 @@ bool WorkbookReader::cellText(const QString &address, QString &text)
 void WorkbookReader::close()
 {
     m_sheet.reset();
+    m_measured = false;
     m_rows = 0;
     m_columns = 0;
+    m_cells.clear();
+    m_row = -1;
+    m_rowBefore = -1;
+    m_atEnd = false;
 }
 
 } // namespace zq::platform

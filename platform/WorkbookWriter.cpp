@@ -1,5 +1,7 @@
 #include "WorkbookWriter.h"
 
+#include "WorkbookSheet.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -99,7 +101,10 @@ bool WorkbookWriter::setCell(int row, int column, const QString &text)
                       .arg(m_state->lastRow + 1);
         return false;
     }
-    const QByteArray utf8 = text.toUtf8();
+    // The library escapes control characters but writes a text that reads like an escape,
+    // a NUL (which ends its C string) and U+FFFF as they are: the reader would change the
+    // first, lose the rest of the second and fail on the third.
+    const QByteArray utf8 = escapedText(text).toUtf8();
     const lxw_error result = utf8.isEmpty() ? LXW_NO_ERROR
                                             : worksheet_write_string(m_state->selected,
                                                                      lxw_row_t(row),

@@ -7,6 +7,8 @@
 namespace zq::platform {
 
 /// Writes an Office Open XML workbook with one worksheet, cell by cell, all values as text.
+/// Every text reads back as it was given: characters XML cannot carry are escaped the
+/// way workbooks do ("_x000D_"), and so is a text that reads like such an escape.
 ///
 /// The calls follow the order create, first sheet, cells, save as, close. Rows are kept in
 /// memory one at a time, so the cells go in row order: a cell for a row above the one being

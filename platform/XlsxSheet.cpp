@@ -1,12 +1,20 @@
 // The first worksheet of an Office Open XML workbook, read with minizip and a streaming XML
 // reader so that only the shared strings and one row are held in memory.
+//
+// A workbook is a file a user hands in, so every size is bounded before it is spent: each
+// part by its unpacked size and its compression ratio, each XML token by the bytes it may
+// take, each cell by its characters, the shared strings by the memory they fill, rows and
+// columns by the largest sheet there is. A part with a document type declaration is
+// refused outright, so no entity is ever expanded or fetched.
 #include "WorkbookSheet.h"
 
 #include <QFile>
 #include <QHash>
 #include <QList>
-#include <QSet>
+#include <QLocale>
 #include <QXmlStreamReader>
+
+#include <vector>
 
 #include <unzip.h>
 
@@ -14,15 +22,35 @@ namespace zq::platform {
 
 namespace {
 
-// Uncompressed sizes read at most per part: far above any real holder list, far below what
-// a crafted archive could unpack to.
-constexpr qint64 kSmallPartLimit = 16LL << 20;
-constexpr qint64 kSharedStringsLimit = 256LL << 20;
-constexpr qint64 kSheetLimit = 1LL << 30;
+// Unpacked sizes read at most per part: far above any real holder list (100,000 holders
+// make a sheet of about 80 MB), far below what a crafted archive could unpack to.
+constexpr qint64 kSmallPartLimit = 8LL << 20;
+constexpr qint64 kSharedStringsLimit = 128LL << 20;
+constexpr qint64 kSheetLimit = 512LL << 20;
+// Sheets compress about ten to one; a part that claims a thousand to one is a zip bomb.
+constexpr qint64 kRatioCheckFrom = 16LL << 20;
+constexpr qint64 kMaxRatio = 200;
+// Bytes the XML reader may take in without giving a token: a cell of kCellChars characters,
+// each written as a character reference, stays far below.
+constexpr qint64 kTokenLimit = 1LL << 20;
+// What the shared strings may fill: characters (two bytes each) and one offset per string,
+// and how many there may be (100,000 holders of thirteen different texts make 1.3 million).
+constexpr qint64 kSharedStringsMemory = 64LL << 20;
+constexpr size_t kSharedStringsCount = 4u << 20;
 constexpr int kChunk = 64 * 1024;
+// Characters of one cell before its escapes are undone ("_x000D_" stands for one).
+constexpr qsizetype kRawCellChars = qsizetype(kCellChars) * 7 + 7;
 
 const QString kRelNs = QStringLiteral(
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships");
+
+QString columnName(int column)
+{
+    QString name;
+    for (int c = column + 1; c > 0; c = (c - 1) / 26)
+        name.prepend(QChar(u'A' + (c - 1) % 26));
+    return name;
+}
 
 // One part of the archive as a stream of XML tokens.
 class XmlPart
@@ -34,34 +62,80 @@ public:
     {}
     ~XmlPart() { closePart(); }
 
-    bool open(const QString &name, QString &error)
+    /// False with `error` set when the part is missing, cannot be unpacked or would unpack
+    /// beyond its bounds; `missing` tells the first case apart.
+    bool open(const QString &name, QString &error, bool *missing = nullptr)
     {
         closePart();
         m_xml.clear();
         m_read = 0;
+        m_fed = 0;
         m_end = false;
+        m_done = false;
+        m_error.clear();
+        m_name = name;
+        if (missing)
+            *missing = false;
         const QByteArray n = name.toUtf8();
         if (unzLocateFile(m_zip, n.constData(), 2) != UNZ_OK) {
+            if (missing)
+                *missing = true;
             error = QStringLiteral("the workbook has no part %1").arg(name);
             return false;
         }
+        unz_file_info64 info{};
+        if (unzGetCurrentFileInfo64(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+            error = QStringLiteral("the part %1 cannot be unpacked").arg(name);
+            return false;
+        }
+        // The archive's directory gives the unpacked size, and the unpacking stops there:
+        // a part can be judged before any of it is unpacked.
+        const qint64 size = qint64(info.uncompressed_size);
+        if (size > m_limit || size < 0) {
+            error = QStringLiteral("the part %1 unpacks to %2 MB, more than the %3 MB a "
+                                   "workbook part may have")
+                        .arg(name)
+                        .arg(size >> 20)
+                        .arg(m_limit >> 20);
+            return false;
+        }
+        if (size >= kRatioCheckFrom && info.compression_method != 0
+            && size / qMax<qint64>(1, qint64(info.compressed_size)) > kMaxRatio) {
+            error = QStringLiteral("the part %1 unpacks from %2 KB to %3 MB: no workbook "
+                                   "compresses that much (a zip bomb)")
+                        .arg(name)
+                        .arg(qint64(info.compressed_size) >> 10)
+                        .arg(size >> 20);
+            return false;
+        }
+        m_size = size;
         if (unzOpenCurrentFile(m_zip) != UNZ_OK) {
             error = QStringLiteral("the part %1 cannot be unpacked").arg(name);
             return false;
         }
         m_open = true;
-        m_name = name;
         return true;
     }
 
-    /// The next token; Invalid at a damaged, oversized or truncated part (`failed()`), or
-    /// after the end of the document.
+    /// The next token; Invalid at a damaged, oversized, truncated or refused part
+    /// (`failed()`), or after the end of the document.
     QXmlStreamReader::TokenType next()
     {
+        if (m_done)
+            return QXmlStreamReader::Invalid;
         for (;;) {
             const QXmlStreamReader::TokenType t = m_xml.readNext();
-            if (t != QXmlStreamReader::Invalid)
+            if (t == QXmlStreamReader::DTD) {
+                m_error = QStringLiteral("%1 holds a document type declaration, which no "
+                                         "workbook has; it is not read")
+                              .arg(m_name);
+                return QXmlStreamReader::Invalid;
+            }
+            if (t != QXmlStreamReader::Invalid) {
+                m_fed = 0;
+                m_done = t == QXmlStreamReader::EndDocument;
                 return t;
+            }
             if (m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError || m_end
                 || !m_error.isEmpty())
                 return t;
@@ -78,33 +152,73 @@ public:
     {
         if (!m_error.isEmpty())
             return m_error;
-        return QStringLiteral("%1: %2").arg(m_name, m_xml.errorString());
+        if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+            return QStringLiteral("%1 ends in the middle").arg(m_name);
+        return QStringLiteral("%1: %2 (line %3)")
+            .arg(m_name, m_xml.errorString())
+            .arg(m_xml.lineNumber());
     }
+    /// Marks the part as failed with a reason of the caller's.
+    void fail(const QString &reason) { m_error = QStringLiteral("%1: %2").arg(m_name, reason); }
 
     QXmlStreamReader &xml() { return m_xml; }
-
-    /// The text of the current element (the reader on its start), its children's included.
-    QString elementText()
+    int progress() const
     {
-        QString text;
+        return m_size > 0 ? int(qMin<qint64>(1000, m_read * 1000 / m_size)) : 0;
+    }
+
+    /// The text of the current element (the reader on its start), its children's included,
+    /// its escapes undone; left out are phonetic runs, whose text is not the cell's. False
+    /// (and the part failed) at a text longer than a cell holds.
+    bool elementText(QString &text)
+    {
+        text.clear();
         int depth = 1;
+        int skip = 0;
         while (depth > 0) {
             const auto t = next();
             if (t == QXmlStreamReader::Invalid)
-                break;
-            if (t == QXmlStreamReader::StartElement)
+                return false;
+            if (t == QXmlStreamReader::StartElement) {
                 ++depth;
-            else if (t == QXmlStreamReader::EndElement)
+                if (skip > 0 || m_xml.name() == QLatin1String("rPh"))
+                    ++skip;
+            } else if (t == QXmlStreamReader::EndElement) {
                 --depth;
-            else if (t == QXmlStreamReader::Characters)
+                if (skip > 0)
+                    --skip;
+            } else if (t == QXmlStreamReader::Characters && skip == 0) {
+                if (text.size() + m_xml.text().size() > kRawCellChars) {
+                    fail(tooLong());
+                    return false;
+                }
                 text += m_xml.text();
+            }
         }
-        return text;
+        if (text.contains(QLatin1String("_x")))
+            text = unescapedText(text);
+        if (text.size() > kCellChars) {
+            fail(tooLong());
+            return false;
+        }
+        return true;
     }
 
 private:
+    static QString tooLong()
+    {
+        return QStringLiteral("a text of more than %L1 characters, more than a cell holds")
+            .arg(kCellChars);
+    }
+
     void feed()
     {
+        if (m_fed > kTokenLimit) {
+            m_error = QStringLiteral("%1 holds an element or text of more than %2 MB")
+                          .arg(m_name)
+                          .arg(kTokenLimit >> 20);
+            return;
+        }
         QByteArray chunk(kChunk, Qt::Uninitialized);
         const int n = unzReadCurrentFile(m_zip, chunk.data(), unsigned(chunk.size()));
         if (n < 0) {
@@ -113,9 +227,13 @@ private:
         }
         if (n == 0) {
             m_end = true;
+            m_open = false;
+            if (unzCloseCurrentFile(m_zip) == UNZ_CRCERROR)
+                m_error = QStringLiteral("%1 is damaged (its checksum does not match)").arg(m_name);
             return;
         }
         m_read += n;
+        m_fed += n;
         if (m_read > m_limit) {
             m_error = QStringLiteral("%1 unpacks to more than %2 MB")
                           .arg(m_name)
@@ -138,28 +256,54 @@ private:
     QXmlStreamReader m_xml;
     QString m_name;
     QString m_error;
+    qint64 m_size = 0;
     qint64 m_read = 0;
-    bool m_end = false;
+    qint64 m_fed = 0;    // since the last token
+    bool m_end = false;  // of the unpacked bytes
+    bool m_done = false; // past the end of the document
     bool m_open = false;
 };
 
-// "BC12" -> column 54, row 11 (0-based); -1 for a part that is missing.
-void parseReference(QStringView ref, int &row, int &column)
+enum class Ref { Ok, Malformed, Beyond };
+
+// "BC12" -> column 54, row 11 (0-based). A reference without its row part ("BC") leaves
+// `row` at -1.
+Ref parseReference(QStringView ref, int &row, int &column)
 {
     row = -1;
     column = -1;
     qsizetype i = 0;
     int c = 0;
-    while (i < ref.size() && ref.at(i).isLetter() && ref.at(i).unicode() < 128 && i < 3) {
-        c = c * 26 + (ref.at(i).toUpper().unicode() - 'A' + 1);
+    while (i < ref.size() && i < 4) {
+        const char16_t ch = ref.at(i).unicode();
+        if (ch >= u'a' && ch <= u'z')
+            c = c * 26 + (ch - u'a' + 1);
+        else if (ch >= u'A' && ch <= u'Z')
+            c = c * 26 + (ch - u'A' + 1);
+        else
+            break;
         ++i;
     }
-    if (i > 0)
-        column = c - 1;
-    bool ok = false;
-    const int r = ref.mid(i).toInt(&ok);
-    if (ok && r > 0)
-        row = r - 1;
+    if (i == 0)
+        return Ref::Malformed;
+    if (i == 4 || c > kSheetColumns)
+        return Ref::Beyond;
+    column = c - 1;
+    const QStringView digits = ref.mid(i);
+    if (digits.isEmpty())
+        return Ref::Ok;
+    qint64 r = 0;
+    for (const QChar d : digits) {
+        if (d < u'0' || d > u'9')
+            return Ref::Malformed;
+        r = r * 10 + (d.unicode() - u'0');
+        if (r > kSheetRows)
+            return Ref::Beyond;
+    }
+    if (r == 0)
+        return Ref::Malformed;
+    row = int(r - 1);
+    return Ref::Ok;
 }
 
 bool isDateFormatCode(QString code)
@@ -191,7 +335,7 @@ bool isDateFormatCode(QString code)
                && !bare.contains(QLatin1Char('#')));
 }
 
-enum class Style { Plain, Date, Time };
+enum class Style : quint8 { Plain, Date, Time };
 
 Style builtInStyle(int id)
 {
@@ -201,6 +345,38 @@ Style builtInStyle(int id)
         return Style::Time;
     return Style::Plain;
 }
+
+// The shared strings in one block of characters: a table of a million short strings costs
+// their characters and an offset each, not an object each.
+class StringTable
+{
+public:
+    bool append(const QString &text)
+    {
+        if (memory() + text.size() * 2 + qint64(sizeof(quint32)) > kSharedStringsMemory)
+            return false;
+        m_text += text;
+        m_ends.push_back(quint32(m_text.size()));
+        return true;
+    }
+    QString at(qsizetype i) const
+    {
+        if (i < 0 || i >= qsizetype(m_ends.size()))
+            return QString();
+        const qsizetype start = i == 0 ? 0 : qsizetype(m_ends[size_t(i - 1)]);
+        return m_text.mid(start, qsizetype(m_ends[size_t(i)]) - start);
+    }
+    size_t size() const { return m_ends.size(); }
+    void squeeze() { m_text.squeeze(); }
+
+private:
+    qint64 memory() const
+    {
+        return qint64(m_text.size()) * 2 + qint64(m_ends.size() * sizeof(quint32));
+    }
+    QString m_text;
+    std::vector<quint32> m_ends; // the budget keeps the characters below 2^32
+};
 
 class XlsxSheet : public WorkbookReader::Sheet
 {
@@ -222,24 +398,56 @@ public:
         if (!readWorkbook(error) || !readStyles(error) || !readSharedStrings(error))
             return false;
         m_part = std::make_unique<XmlPart>(m_zip, kSheetLimit);
-        return findUsedRange(error) && restart(error);
+        return rewind(error);
     }
 
-    int firstRow() const override { return m_first.first; }
-    int firstColumn() const override { return m_first.second; }
-    int lastRow() const override { return m_last.first; }
-    int lastColumn() const override { return m_last.second; }
-
-    bool cell(int row, int column, QString &text, QString &error) override
+    bool rewind(QString &error) override
     {
-        if (row < m_rowNo && !restart(error))
+        m_lastRow = -1;
+        m_ended = false;
+        if (!m_part->open(m_sheetPart, error))
             return false;
-        while (m_rowNo < row) {
-            if (!nextRow(error))
-                return false;
+        while (m_part->next() != QXmlStreamReader::Invalid) {
+            if (m_part->xml().isStartElement()
+                && m_part->xml().name() == QLatin1String("sheetData"))
+                return true;
         }
-        text = m_cells.value(column);
+        if (m_part->failed()) {
+            error = m_part->errorText();
+            return false;
+        }
+        m_ended = true; // a sheet without cells
         return true;
+    }
+
+    int progress() const override { return m_ended ? 1000 : m_part->progress(); }
+
+    bool nextRow(int &row, QStringList &cells, QString &error) override
+    {
+        while (!m_ended) {
+            const auto t = m_part->next();
+            if (t == QXmlStreamReader::Invalid)
+                break;
+            if (t == QXmlStreamReader::EndElement
+                && m_part->xml().name() == QLatin1String("sheetData")) {
+                m_ended = true;
+                return false;
+            }
+            if (t != QXmlStreamReader::StartElement || m_part->xml().name() != QLatin1String("row"))
+                continue;
+            if (!startRow(error) || !readRowCells(cells, error))
+                return false;
+            if (!cells.isEmpty()) {
+                row = m_lastRow;
+                return true;
+            }
+        }
+        if (m_ended)
+            return false;
+        m_ended = true;
+        error = m_part->failed() ? m_part->errorText()
+                                 : QStringLiteral("the worksheet ends in the middle");
+        return false;
     }
 
 private:
@@ -252,9 +460,7 @@ private:
             XmlPart part(m_zip, kSmallPartLimit);
             if (!part.open(QStringLiteral("xl/workbook.xml"), error))
                 return false;
-            while (!part.xml().atEnd()) {
-                if (part.next() == QXmlStreamReader::Invalid)
-                    break;
+            while (part.next() != QXmlStreamReader::Invalid) {
                 if (!part.xml().isStartElement())
                     continue;
                 const auto name = part.xml().name();
@@ -282,12 +488,14 @@ private:
         m_stringsPart = QStringLiteral("xl/sharedStrings.xml");
         m_stylesPart = QStringLiteral("xl/styles.xml");
         XmlPart rels(m_zip, kSmallPartLimit);
-        QString ignored;
-        if (!rels.open(QStringLiteral("xl/_rels/workbook.xml.rels"), ignored))
+        bool missing = false;
+        if (!rels.open(QStringLiteral("xl/_rels/workbook.xml.rels"), error, &missing)) {
+            if (!missing)
+                return false;
+            error.clear();
             return true;
-        while (!rels.xml().atEnd()) {
-            if (rels.next() == QXmlStreamReader::Invalid)
-                break;
+        }
+        while (rels.next() != QXmlStreamReader::Invalid) {
             if (!rels.xml().isStartElement() || rels.xml().name() != QLatin1String("Relationship"))
                 continue;
             const auto attrs = rels.xml().attributes();
@@ -312,12 +520,16 @@ private:
     bool readStyles(QString &error)
     {
         XmlPart part(m_zip, kSmallPartLimit);
-        QString ignored;
-        if (!part.open(m_stylesPart, ignored))
+        bool missing = false;
+        if (!part.open(m_stylesPart, error, &missing)) {
+            if (!missing)
+                return false;
+            error.clear();
             return true; // no styles: every number is plain
+        }
         QHash<int, Style> custom;
         bool inCellXfs = false;
-        while (!part.xml().atEnd()) {
+        for (;;) {
             const auto t = part.next();
             if (t == QXmlStreamReader::Invalid)
                 break;
@@ -355,13 +567,18 @@ private:
     bool readSharedStrings(QString &error)
     {
         XmlPart part(m_zip, kSharedStringsLimit);
-        QString ignored;
-        if (!part.open(m_stringsPart, ignored))
+        bool missing = false;
+        if (!part.open(m_stringsPart, error, &missing)) {
+            if (!missing)
+                return false;
+            error.clear();
             return true; // no shared strings
+        }
         QString current;
+        QString piece;
         bool inItem = false;
         int skipDepth = 0; // inside phonetic runs, whose text is not the cell's
-        while (!part.xml().atEnd()) {
+        for (;;) {
             const auto t = part.next();
             if (t == QXmlStreamReader::Invalid)
                 break;
@@ -373,13 +590,30 @@ private:
                 } else if (name == QLatin1String("rPh") || skipDepth > 0) {
                     ++skipDepth;
                 } else if (inItem && name == QLatin1String("t")) {
-                    current += part.elementText();
+                    if (!part.elementText(piece))
+                        break;
+                    current += piece;
+                    if (current.size() > kCellChars) {
+                        part.fail(QStringLiteral("a shared string of more than %L1 characters, "
+                                                 "more than a cell holds")
+                                      .arg(kCellChars));
+                        break;
+                    }
                 }
             } else if (t == QXmlStreamReader::EndElement) {
-                if (skipDepth > 0)
+                if (skipDepth > 0) {
                     --skipDepth;
-                else if (name == QLatin1String("si")) {
-                    m_strings << current;
+                } else if (name == QLatin1String("si")) {
+                    if (m_strings.size() >= kSharedStringsCount) {
+                        part.fail(QStringLiteral("there are more than %L1 shared strings")
+                                      .arg(qulonglong(kSharedStringsCount)));
+                        break;
+                    }
+                    if (!m_strings.append(current)) {
+                        part.fail(QStringLiteral("the shared strings fill more than %1 MB")
+                                      .arg(kSharedStringsMemory >> 20));
+                        break;
+                    }
                     inItem = false;
                 }
             }
@@ -388,175 +622,69 @@ private:
             error = part.errorText();
             return false;
         }
+        m_strings.squeeze();
         return true;
     }
 
-    // The used range: the sheet's own dimension when it gives one, else the extent of its
-    // cells.
-    bool findUsedRange(QString &error)
+    // The reader on a <row>: its number, checked against the sheet's bounds and order.
+    bool startRow(QString &error)
     {
-        if (!m_part->open(m_sheetPart, error))
-            return false;
-        while (!m_part->xml().atEnd()) {
-            if (m_part->next() == QXmlStreamReader::Invalid)
-                break;
-            if (!m_part->xml().isStartElement())
-                continue;
-            const auto name = m_part->xml().name();
-            if (name == QLatin1String("dimension")) {
-                const QString ref = m_part->xml()
-                                        .attributes()
-                                        .value(QLatin1String("ref"))
-                                        .toString();
-                const QStringList corners = ref.split(QLatin1Char(':'));
-                int r1, c1, r2, c2;
-                parseReference(corners.value(0), r1, c1);
-                parseReference(corners.value(corners.size() - 1), r2, c2);
-                if (r1 >= 0 && c1 >= 0 && r2 >= r1 && c2 >= c1) {
-                    // "A1" alone is also what an empty sheet says; its cells tell.
-                    if (!(corners.size() == 1 && r1 == 0 && c1 == 0)) {
-                        m_first = {r1, c1};
-                        m_last = {r2, c2};
-                        return true;
-                    }
-                }
+        const auto r = m_part->xml().attributes().value(QLatin1String("r"));
+        qint64 number = m_lastRow + 1;
+        if (!r.isEmpty()) {
+            number = 0;
+            for (const QChar d : r) {
+                if (d < u'0' || d > u'9')
+                    return malformedRow(error, r);
+                number = number * 10 + (d.unicode() - u'0');
+                if (number > kSheetRows)
+                    break;
             }
-            if (name == QLatin1String("sheetData"))
-                break;
+            if (number == 0)
+                return malformedRow(error, r);
+            --number;
         }
-        if (m_part->failed()) {
-            error = m_part->errorText();
-            return false;
-        }
-        // Without a dimension, one pass over the cells.
-        if (!m_part->open(m_sheetPart, error))
-            return false;
-        int row = -1;
-        int column = -1;
-        bool any = false;
-        int minRow = 0, minCol = 0, maxRow = -1, maxCol = -1;
-        while (!m_part->xml().atEnd()) {
-            if (m_part->next() == QXmlStreamReader::Invalid)
-                break;
-            if (!m_part->xml().isStartElement())
-                continue;
-            const auto name = m_part->xml().name();
-            const auto attrs = m_part->xml().attributes();
-            if (name == QLatin1String("row")) {
-                const int r = attrs.value(QLatin1String("r")).toInt();
-                row = r > 0 ? r - 1 : row + 1;
-                column = -1;
-            } else if (name == QLatin1String("c")) {
-                int r, c;
-                parseReference(attrs.value(QLatin1String("r")), r, c);
-                column = c >= 0 ? c : column + 1;
-                const int at = r >= 0 ? r : qMax(row, 0);
-                if (!any) {
-                    minRow = maxRow = at;
-                    minCol = maxCol = column;
-                    any = true;
-                }
-                minRow = qMin(minRow, at);
-                maxRow = qMax(maxRow, at);
-                minCol = qMin(minCol, column);
-                maxCol = qMax(maxCol, column);
-            }
-        }
-        if (m_part->failed()) {
-            error = m_part->errorText();
-            return false;
-        }
-        if (any) {
-            m_first = {minRow, minCol};
-            m_last = {maxRow, maxCol};
-        }
+        if (number >= kSheetRows)
+            return fail(error,
+                        QStringLiteral("row %1 lies beyond the last row a worksheet has (%L2)")
+                            .arg(r.isEmpty() ? QString::number(number + 1) : r.left(20).toString())
+                            .arg(kSheetRows));
+        if (number <= m_lastRow)
+            return fail(error,
+                        QStringLiteral("row %1 comes after row %2: the rows are out of order")
+                            .arg(number + 1)
+                            .arg(m_lastRow + 1));
+        m_lastRow = int(number);
         return true;
     }
 
-    bool restart(QString &error)
+    bool malformedRow(QString &error, QStringView r)
     {
-        m_rowNo = -1;
-        m_cells.clear();
-        m_pendingRow = -1;
-        m_sheetEnded = false;
-        m_lastRowSeen = -1;
-        if (!m_part->open(m_sheetPart, error))
-            return false;
-        // Up to the first row.
-        while (!m_part->xml().atEnd()) {
-            if (m_part->next() == QXmlStreamReader::Invalid)
-                break;
-            if (m_part->xml().isStartElement() && m_part->xml().name() == QLatin1String("row")) {
-                m_pendingRow = rowNumberOf();
-                m_lastRowSeen = m_pendingRow;
-                return true;
-            }
-        }
-        if (m_part->failed()) {
-            error = m_part->errorText();
-            return false;
-        }
-        m_sheetEnded = true;
-        return true;
+        return fail(error, QStringLiteral("a row has the malformed number \"%1\"").arg(r.left(20)));
     }
 
-    int rowNumberOf()
+    // Ends the reading; `reason` adds to a part that has not failed by itself.
+    bool fail(QString &error, const QString &reason)
     {
-        const int r = m_part->xml().attributes().value(QLatin1String("r")).toInt();
-        return r > 0 ? r - 1 : m_lastRowSeen + 1;
+        if (!m_part->failed())
+            m_part->fail(reason.isEmpty() ? QStringLiteral("the worksheet ends in the middle")
+                                          : reason);
+        error = m_part->errorText();
+        m_ended = true;
+        return false;
     }
 
-    // Moves to the next row number; the cells of a row missing from the sheet are empty.
-    bool nextRow(QString &error)
+    // The cells of the row the reader is on, by their own column references, up to its last
+    // value; the texts beyond ZZ are never needed and stay empty.
+    bool readRowCells(QStringList &cells, QString &error)
     {
-        ++m_rowNo;
-        m_cells.clear();
-        if (m_sheetEnded || m_pendingRow < 0 || m_pendingRow > m_rowNo)
-            return true;
-        // The reader is on the start of row m_pendingRow (== m_rowNo, or an earlier row
-        // number out of order, which is read and dropped).
-        for (;;) {
-            if (!readRowCells(m_pendingRow == m_rowNo, error))
-                return false;
-            // Find the next row start.
-            m_pendingRow = -1;
-            while (!m_part->xml().atEnd()) {
-                if (m_part->next() == QXmlStreamReader::Invalid)
-                    break;
-                if (m_part->xml().isStartElement()
-                    && m_part->xml().name() == QLatin1String("row")) {
-                    m_pendingRow = rowNumberOf();
-                    m_lastRowSeen = m_pendingRow;
-                    break;
-                }
-                if (m_part->xml().isEndElement()
-                    && m_part->xml().name() == QLatin1String("sheetData"))
-                    break;
-            }
-            if (m_part->failed()) {
-                error = m_part->errorText();
-                return false;
-            }
-            if (m_pendingRow < 0) {
-                m_sheetEnded = true;
-                return true;
-            }
-            if (m_pendingRow > m_rowNo)
-                return true;
-        }
-    }
-
-    bool readRowCells(bool keep, QString &error)
-    {
+        cells.clear();
         int column = -1;
         int depth = 1;
         while (depth > 0) {
             const auto t = m_part->next();
-            if (t == QXmlStreamReader::Invalid) {
-                error = m_part->failed() ? m_part->errorText()
-                                         : QStringLiteral("the worksheet ends inside a row");
-                return false;
-            }
+            if (t == QXmlStreamReader::Invalid)
+                return fail(error, QString());
             if (t == QXmlStreamReader::EndElement) {
                 --depth;
                 continue;
@@ -568,9 +696,30 @@ private:
                 continue;
             }
             const auto attrs = m_part->xml().attributes();
-            int r, c;
-            parseReference(attrs.value(QLatin1String("r")), r, c);
-            column = c >= 0 ? c : column + 1;
+            const auto r = attrs.value(QLatin1String("r"));
+            if (r.isEmpty()) {
+                ++column;
+            } else {
+                int row, c;
+                const Ref ref = parseReference(r, row, c);
+                if (ref == Ref::Beyond)
+                    return fail(error,
+                                QStringLiteral("cell %1 lies beyond the last column a "
+                                               "worksheet has (%2)")
+                                    .arg(r.left(20))
+                                    .arg(columnName(kSheetColumns - 1)));
+                if (ref == Ref::Malformed)
+                    return fail(error,
+                                QStringLiteral("a cell has the malformed reference \"%1\"")
+                                    .arg(r.left(20)));
+                column = c;
+            }
+            if (column >= kSheetColumns)
+                return fail(error,
+                            QStringLiteral("row %1 has more cells than the %L2 columns a "
+                                           "worksheet has")
+                                .arg(m_lastRow + 1)
+                                .arg(kSheetColumns));
             const QString type = attrs.value(QLatin1String("t")).toString();
             const int style = attrs.value(QLatin1String("s")).toInt();
             QString value;
@@ -579,54 +728,33 @@ private:
             int cellDepth = 1;
             while (cellDepth > 0) {
                 const auto ct = m_part->next();
-                if (ct == QXmlStreamReader::Invalid) {
-                    error = m_part->failed() ? m_part->errorText()
-                                             : QStringLiteral("the worksheet ends inside a cell");
-                    return false;
-                }
+                if (ct == QXmlStreamReader::Invalid)
+                    return fail(error, QString());
                 if (ct == QXmlStreamReader::EndElement) {
                     --cellDepth;
                 } else if (ct == QXmlStreamReader::StartElement) {
                     const auto name = m_part->xml().name();
                     if (name == QLatin1String("v")) {
-                        value = m_part->elementText();
+                        if (!m_part->elementText(value))
+                            return fail(error, QString());
                     } else if (name == QLatin1String("is")) {
                         hasInline = true;
-                        inlineText = inlineString();
+                        if (!m_part->elementText(inlineText))
+                            return fail(error, QString());
                     } else {
                         ++cellDepth;
                     }
                 }
             }
-            if (keep && column < WorkbookReader::MaxColumns)
-                m_cells.insert(column, cellValue(type, style, value, hasInline, inlineText));
+            const QString text = cellValue(type, style, value, hasInline, inlineText);
+            if (text.isEmpty())
+                continue;
+            while (cells.size() <= column)
+                cells.append(QString());
+            if (column < WorkbookReader::MaxColumns)
+                cells[column] = text;
         }
         return true;
-    }
-
-    // The text of an inline string (the reader on <is>), phonetic runs left out.
-    QString inlineString()
-    {
-        QString text;
-        int depth = 1;
-        int skip = 0;
-        while (depth > 0) {
-            const auto t = m_part->next();
-            if (t == QXmlStreamReader::Invalid)
-                break;
-            if (t == QXmlStreamReader::StartElement) {
-                ++depth;
-                if (skip > 0 || m_part->xml().name() == QLatin1String("rPh"))
-                    ++skip;
-            } else if (t == QXmlStreamReader::EndElement) {
-                --depth;
-                if (skip > 0)
-                    --skip;
-            } else if (t == QXmlStreamReader::Characters && skip == 0) {
-                text += m_part->xml().text();
-            }
-        }
-        return text;
     }
 
     QString cellValue(const QString &type,
@@ -638,7 +766,7 @@ private:
         if (type == QLatin1String("s")) {
             bool ok = false;
             const int i = value.trimmed().toInt(&ok);
-            return ok ? m_strings.value(i) : QString();
+            return ok ? m_strings.at(i) : QString();
         }
         if (type == QLatin1String("inlineStr") || hasInline)
             return inlineText;
@@ -673,16 +801,11 @@ private:
     QString m_sheetPart;
     QString m_stringsPart;
     QString m_stylesPart;
-    QStringList m_strings;
+    StringTable m_strings;
     QList<Style> m_styles;
     QDate m_base = QDate(1899, 12, 30);
-    QPair<int, int> m_first{0, 0};
-    QPair<int, int> m_last{-1, -1};
-    int m_rowNo = -1;
-    int m_pendingRow = -1;
-    int m_lastRowSeen = -1;
-    bool m_sheetEnded = false;
-    QHash<int, QString> m_cells;
+    int m_lastRow = -1;
+    bool m_ended = false;
 };
 
 } // namespace

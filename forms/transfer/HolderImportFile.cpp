@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <new>
+
 namespace zq::transfer {
 
 ImportFileKind importFileKind(const QString &path)
@@ -76,32 +78,37 @@ ImportFileResult importWorkbook(HolderImport &run,
     book.setDateFormat(run.options().dateFormat);
     if (!book.open(path))
         return ended(run, {ImportFileResult::Status::Unreadable, book.errorText()});
-    const int rows = book.usedRowCount();
-    // Every row of a sheet wider than the column order splits into too many fields: the
-    // cells up to one past the order tell its verdict and its holder number.
-    const int codes = int(run.options().columnOrder.size());
-    const int columns = qMin(book.usedColumnCount(), codes + 1);
+    // Only the rows holding a value are read, whatever range the sheet declares; each
+    // gives every column of the order, its empty cells too, placed by their own references.
+    // A row with cells beyond the order splits into too many fields: the cells up to one
+    // past the order tell its verdict and its holder number.
+    const qsizetype codes = run.options().columnOrder.size();
     ImportFileResult result;
-    QString text;
-    for (int r = 0; r < rows && result.status == ImportFileResult::Status::Complete; ++r) {
+    int row = 0;
+    QStringList cells;
+    while (book.nextRow(row, cells)) {
+        if (cells.size() > codes + 1)
+            cells.resize(codes + 1);
+        while (cells.size() < codes)
+            cells.append(QString());
         QString line;
-        for (int c = 0; c < columns; ++c) {
-            if (!book.cellText(r, c, text)) {
-                result = {ImportFileResult::Status::Unreadable, book.errorText()};
-                break;
-            }
+        for (const QString &text : std::as_const(cells)) {
             // Quoted where it must be, so that a comma or a line end in a cell stays in it.
             line += quotedField(valueText(text), u',');
             line += QLatin1Char(',');
         }
-        if (result.status != ImportFileResult::Status::Complete)
-            break;
-        run.importLine(line, r + 1);
-        if (!run.canContinue())
+        run.importLine(line, row + 1);
+        if (!run.canContinue()) {
             result = stopped(run);
-        else if (progress && !progress(r + 1, rows))
+            break;
+        }
+        if (progress && !progress(book.progress(), 1000)) {
             result.status = ImportFileResult::Status::Cancelled;
+            break;
+        }
     }
+    if (result.status == ImportFileResult::Status::Complete && !book.errorText().isEmpty())
+        result = {ImportFileResult::Status::Unreadable, book.errorText()};
     book.close();
     return ended(run, result);
 }
@@ -116,6 +123,11 @@ ImportFileResult importFile(HolderImport &run,
     try {
         return kind == ImportFileKind::Workbook ? importWorkbook(run, path, progress)
                                                 : importText(run, path, progress);
+    } catch (const std::bad_alloc &) {
+        // A file from anywhere may ask for memory that is not there: a message, not a crash.
+        return ended(run,
+                     {ImportFileResult::Status::Unreadable,
+                      QStringLiteral("the file needs more memory than there is")});
     } catch (const std::exception &e) {
         return ended(run, {ImportFileResult::Status::Unreadable, QString::fromLocal8Bit(e.what())});
     }

@@ -173,6 +173,34 @@ TEST_P(TransferTest, AWorkbookExportReadsBackUnchanged)
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 0);
 }
 
+TEST_P(TransferTest, AWorkbookWhoseFirstColumnIsEmptyEverywhereKeepsItsLastColumn)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"UPDATE HolderData SET Email = ''"});
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    // E-mail first: no holder has one, so the sheet's first column is empty in every row.
+    FormatPanel *panel = w->gbFormat;
+    QTest::mouseClick(panel->rowBox(2), Qt::LeftButton, {}, QPoint(60, 8));
+    panel->btnUp->click();
+    panel->btnUp->click();
+    ASSERT_EQ(panel->columnOrder(), "312456789ABCD");
+    answer(folder() + "holders", 1);
+    w->btnExportFileClick();
+    w->btnExportClick();
+    ASSERT_EQ(d.messages(), QStringList{"ExportComplete"});
+
+    exec({"UPDATE HolderData SET PIN = '0000', HolderName = 'changed'"});
+    w->chkHolderCover->setChecked(true);
+    importFile(w, w->exportPath(), 1);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    EXPECT_EQ(scalar("SELECT PIN FROM HolderData WHERE HolderNo = 'H1'"), "1234")
+        << "the last column of the order is read back";
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'"), "陳大文");
+    EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H2'"), "D2");
+}
+
 TEST_P(TransferTest, ScopesFollowDepartmentRightsAndThePunchCardFlag)
 {
     ZQ_FORM_DB();
