@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include <dlfcn.h>
+#include <link.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -30,32 +31,61 @@ std::atomic<int> helperDeadlineMs{30000};
 // Far above what 65,536 rows of holders take.
 constexpr qsizetype kOutputLimit = 64 << 20;
 
-// The helper: named by ZQ_XLS_READER, or next to the library (or program) holding this
-// code, where the build and the package both put it.
+QString folderOf(const char *file)
+{
+    return QFileInfo(QFile::decodeName(file)).absolutePath() + QLatin1Char('/');
+}
+
+// The helper: named by ZQ_XLS_READER, else next to the library holding this code (the
+// plug-in, in the build's library folder or the package's private one), else in the folder
+// of the project's data library, which a program holding this code itself links.
 QString helperPath(QString &error)
 {
     const QByteArray named = qgetenv("ZQ_XLS_READER");
     if (!named.isEmpty())
         return QFile::decodeName(named);
+    QStringList folders;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&helperPath), &info) == 0 || !info.dli_fname) {
-        error = QStringLiteral("the legacy workbook reader cannot be found");
-        return QString();
+    if (dladdr(reinterpret_cast<void *>(&helperPath), &info) != 0 && info.dli_fname)
+        folders << folderOf(info.dli_fname);
+    if (void *data = dlopen("libzqdata.so", RTLD_LAZY | RTLD_NOLOAD)) {
+        link_map *map = nullptr;
+        if (dlinfo(data, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name)
+            folders << folderOf(map->l_name);
+        dlclose(data);
     }
-    const QString path = QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath()
-                         + QStringLiteral("/zqxlsread");
-    if (!QFileInfo(path).isExecutable()) {
-        error = QStringLiteral("the legacy workbook reader %1 is missing").arg(path);
-        return QString();
+    folders.removeDuplicates();
+    for (const QString &folder : std::as_const(folders)) {
+        const QString path = folder + QStringLiteral("zqxlsread");
+        if (QFileInfo(path).isExecutable())
+            return path;
     }
-    return path;
+    error = QStringLiteral("the legacy workbook reader zqxlsread is missing (looked in %1)")
+                .arg(folders.join(QStringLiteral(", ")));
+    return QString();
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
 void limitHelper()
 {
-    const rlimit memory{kHelperMemory, kHelperMemory};
-    setrlimit(RLIMIT_AS, &memory);
+    // A helper of a sanitizer build (built with this code) reserves terabytes of address
+    // space for its shadow memory: only its processor time is limited then.
+    if (!kSanitized) {
+        const rlimit memory{kHelperMemory, kHelperMemory};
+        setrlimit(RLIMIT_AS, &memory);
+    }
     const rlimit cpu{kHelperSeconds, kHelperSeconds + 1};
     setrlimit(RLIMIT_CPU, &cpu);
     const rlimit none{0, 0};
