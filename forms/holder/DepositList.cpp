@@ -1,27 +1,50 @@
 #include "DepositList.h"
 
+#include "TransferText.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 
 namespace zq::forms::holder {
 
+namespace {
+
+// The order of the drop-down: without regard to case, as the list control sorts.
+bool before(const QString &a, const QString &b)
+{
+    const int c = QString::localeAwareCompare(a.toCaseFolded(), b.toCaseFolded());
+    return c != 0 ? c < 0 : a < b;
+}
+
+qsizetype indexOf(const QStringList &items, const QString &text)
+{
+    for (qsizetype i = 0; i < items.size(); ++i)
+        if (items.at(i).compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+} // namespace
+
 QStringList DepositList::load() const
 {
-    QFile f(m_path);
-    if (m_path.isEmpty() || !f.open(QIODevice::ReadOnly))
-        return {};
     // The list is a handful of short texts; anything larger is not a deposit list.
-    const QByteArray bytes = f.read(1 << 20);
+    if (m_path.isEmpty() || QFileInfo(m_path).size() > (1 << 20))
+        return {};
+    // Written as UTF-8; a list kept from an older installation is in Big5.
+    zq::transfer::TextLineReader reader(m_path);
+    if (!reader.open())
+        return {};
     QStringList items;
-    for (const QString &line : QString::fromUtf8(bytes).split(QLatin1Char('\n'))) {
-        QString text = line;
-        if (text.endsWith(QLatin1Char('\r')))
-            text.chop(1);
-        if (!text.trimmed().isEmpty())
-            items << text;
-    }
+    reader.forEachLine([&items](const QString &line) {
+        if (!line.trimmed().isEmpty() && indexOf(items, line) < 0)
+            items << line;
+        return true;
+    });
+    std::sort(items.begin(), items.end(), before);
     return items;
 }
 
@@ -41,18 +64,18 @@ bool DepositList::store(QStringList &items, const QString &text) const
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return true;
-    if (!items.contains(trimmed)) {
+    if (indexOf(items, trimmed) >= 0 && QFileInfo::exists(m_path))
+        return true;
+    if (indexOf(items, trimmed) < 0) {
         items << trimmed;
-        std::sort(items.begin(), items.end(), [](const QString &a, const QString &b) {
-            return QString::localeAwareCompare(a, b) < 0;
-        });
+        std::sort(items.begin(), items.end(), before);
     }
     return write(items);
 }
 
 bool DepositList::remove(QStringList &items, const QString &text) const
 {
-    const qsizetype at = items.indexOf(text.trimmed());
+    const qsizetype at = indexOf(items, text.trimmed());
     if (at >= 0)
         items.removeAt(at);
     return write(items);

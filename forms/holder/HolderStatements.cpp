@@ -52,11 +52,23 @@ QString joins()
            + QStringLiteral("    AND T1.TitleNo=T3.TitleNo ")
            + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ") + QStringLiteral("  ORDER BY T1.HolderNo ");
 }
+// Every holder: one without a department (or with one that is gone) is listed too, with an
+// empty department name, so that a search can show him.
+QString allFrom()
+{
+    return QStringLiteral("   FROM OccupationType T4,OccupationTitle T3,HolderData T1 ")
+           + QStringLiteral("   LEFT JOIN DepartmentData T2 ON T1.DepartmentNo = T2.DepartmentNo ");
+}
 QString allJoins()
 {
-    return QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo ")
-           + QStringLiteral("    AND T1.TitleNo=T3.TitleNo ")
-           + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ");
+    return QStringLiteral("  WHERE T1.TitleNo=T3.TitleNo ") + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ");
+}
+// The holders of the departments `user` has a right to.
+QString rightsCondition(const QString &user)
+{
+    return QStringLiteral(" AND T1.DepartmentNo IN (SELECT T5.DepartmentNo FROM UserRightDept T5 "
+                          "WHERE T5.UserID = ")
+           + Connection::quoted(user) + QStringLiteral(") ");
 }
 // A LIKE pattern that finds `text` anywhere, with the pattern characters typed by the user
 // taken literally.
@@ -76,7 +88,7 @@ QString containsPattern(const QString &text)
 QString filterListing(const QString &filter, bool allDepartments, const QString &userId)
 {
     if (filter.isEmpty() && allDepartments)
-        return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4S() + P5() + PN() + PF()
+        return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4S() + P5() + PN() + allFrom()
                + allJoins() + QStringLiteral("  ORDER BY T1.HolderNo ");
     if (filter.isEmpty())
         return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN()
@@ -92,10 +104,12 @@ QString filterListing(const QString &filter, bool allDepartments, const QString 
            + QStringLiteral(" ") + joins();
 }
 
-QString reloadListing(const QString &filter)
+QString reloadListing(const QString &filter, const std::optional<QString> &rightsUser)
 {
+    if (filter.isEmpty() && rightsUser)
+        return filterListing(filter, false, *rightsUser);
     if (filter.isEmpty())
-        return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN() + PF()
+        return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN() + allFrom()
                + allJoins() + QStringLiteral("  ORDER BY T1.HolderNo ");
     return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN() + PF()
            + QStringLiteral("  WHERE T1.DepartmentNo = ") + Connection::quoted(filter)
@@ -120,31 +134,42 @@ QString holdersNumbered(const QString &number)
 
 QString exactSearch(const QString &text, bool byNumber)
 {
-    return (byNumber ? QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ")
-                     : QStringLiteral(" SELECT * FROM HolderData WHERE HolderName = "))
-           + Connection::quoted(text) + QStringLiteral(" ");
+    // The rows stored under the number as the user sees it, the one without blanks first.
+    const QString where = byNumber
+                              ? sameNumber(QStringLiteral("T1.HolderNo"), text)
+                              : QStringLiteral("T1.HolderName = ") + Connection::quoted(text);
+    return QStringLiteral(" SELECT * FROM HolderData T1 WHERE ") + where
+           + QStringLiteral(" ORDER BY T1.HolderNo ");
 }
 
-QString likeListing(const QString &text, bool byNumber, bool postgres)
+QString likeListing(const QString &text, bool byNumber, bool postgres, const std::optional<QString> &rightsUser)
 {
     const QString like = postgres ? QStringLiteral(" ILIKE ") : QStringLiteral(" LIKE ");
     const QString condition = (byNumber ? QStringLiteral(" T1.HolderNo") : QStringLiteral(" T1.HolderName"))
                               + like + containsPattern(text) + QStringLiteral(" ");
-    return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN() + PF() + allJoins()
+    const QString from = !rightsUser
+                             ? allFrom() + allJoins()
+                             : PF() + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo ")
+                                   + QStringLiteral("    AND T1.TitleNo=T3.TitleNo ")
+                                   + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ")
+                                   + rightsCondition(*rightsUser);
+    return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4() + P5() + PN() + from
            + QStringLiteral("    AND ") + condition + QStringLiteral(" ")
            + QStringLiteral("  ORDER BY T1.HolderNo ");
 }
 
-QString printListing(const QString &filter)
+QString printListing(const QString &filter, const std::optional<QString> &rightsUser)
 {
     const QString head = QStringLiteral(
         "SELECT T2.DepartmentName,T3.TitleName,T4.TypeName,T1.*   FROM OccupationType "
         "T4,OccupationTitle T3, DepartmentData T2,HolderData T1  WHERE T1.DepartmentNo = "
         "T2.DepartmentNo    AND T1.TitleNo = T3.TitleNo    AND T1.TypeNo = T4.TypeNo ");
     if (filter.isEmpty() || filter == QLatin1String("ALL"))
-        return head + QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo ");
+        return head + (rightsUser ? rightsCondition(*rightsUser) : QString())
+               + QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo ");
     return head + QStringLiteral("  AND T1.DepartmentNo = ") + Connection::quoted(filter)
-           + QStringLiteral(" ") + QStringLiteral("ORDER BY T1.DepartmentNo,T1.HolderNo  ");
+           + QStringLiteral(" ") + (rightsUser ? rightsCondition(*rightsUser) : QString())
+           + QStringLiteral("ORDER BY T1.DepartmentNo,T1.HolderNo  ");
 }
 
 } // namespace zq::forms::holder

@@ -308,7 +308,19 @@ void TfrmHolder::runListing(const QString &statement)
     m_modified = false;
 }
 
+std::optional<QString> TfrmHolder::rightsUser() const
+{
+    if (m_supervisor || !m_rightsFlag)
+        return std::nullopt;
+    return m_userId;
+}
+
 void TfrmHolder::cmbDeptCloseUp()
+{
+    listFilter(QString());
+}
+
+void TfrmHolder::listFilter(const QString &key)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_ui.pcData->setEnabled(false);
@@ -319,6 +331,11 @@ void TfrmHolder::cmbDeptCloseUp()
         if (m_filter.isEmpty() && !all)
             m_userId = svc::GetLoginUserID();
         runListing(st::filterListing(m_filter, all, m_userId));
+        if (!key.isEmpty()) {
+            m_lock = true;
+            zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), key);
+            m_lock = false;
+        }
         enterMode(ViewMode);
         showHolder();
     } catch (...) {
@@ -456,9 +473,12 @@ void TfrmHolder::showHolder()
                 {"Birthday", dtBirthday},   {"StartDate", dtStartDate}, {"ExpiredDate", dtExpiredDate},
                 {"Deposit01", dtDeposit01}, {"Deposit02", dtDeposit02}, {"Deposit03", dtDeposit03}};
             for (const auto &d : dates) {
-                if (adq1DB->isNull(d.first))
+                // Empty or unreadable text (other tools write '' into date columns) is no date.
+                const QDate stored = adq1DB->isNull(d.first) ? QDate()
+                                                             : adq1DB->dateTime(d.first).date();
+                if (!stored.isValid())
                     continue;
-                d.second->setDate(adq1DB->dateTime(d.first).date());
+                d.second->setDate(stored);
                 if (d.second == dtExpiredDate)
                     cbxExpireDate->setChecked(true);
                 else if (d.second == dtDeposit02)
@@ -596,45 +616,40 @@ void TfrmHolder::searchFor(const QString &number, const QString &name)
 {
     try {
         const bool byNumber = !number.isEmpty();
-        QString s = byNumber ? number : name;
+        const QString s = byNumber ? number : name;
         if (s.isEmpty())
             return;
-        bool found = false;
-        bool like = false;
         zq::data::RunQuery(adqTmp, st::exactSearch(s, byNumber), 0);
         if (adqTmp->isOpen() && !adqTmp->isEmpty()) {
-            const QString holderNo = adqTmp->text(QStringLiteral("HolderNo")).trimmed();
-            const QString dept = adqTmp->text(QStringLiteral("DepartmentNo")).trimmed();
-            const qsizetype at = m_filterNumbers.indexOf(dept);
-            if (at < 1) {
-                s.clear();
-            } else {
-                // The department is listed once, below, before the move to the holder.
-                selectFilterIndex(int(at));
-                found = true;
-                s = holderNo;
+            // The first hit in a department the user may list; a holder without a department
+            // is shown with the filter on its empty item, to those who see every department.
+            // Hits elsewhere only leave the listing as it was.
+            const int keyColumn = adqTmp->fieldIndex(QStringLiteral("HolderNo"));
+            const int deptColumn = adqTmp->fieldIndex(QStringLiteral("DepartmentNo"));
+            for (int row = 0; row < adqTmp->recordCount(); ++row) {
+                const QString dept = Recordset::textOf(adqTmp->valueAt(row, deptColumn)).trimmed();
+                const qsizetype at = m_filterNumbers.indexOf(dept);
+                if (at > 0 || (at == 0 && !rightsUser())) {
+                    // The key as stored, so that the listing finds the row whatever blanks
+                    // follow it.
+                    const QString key = Recordset::textOf(adqTmp->valueAt(row, keyColumn));
+                    adqTmp->close();
+                    selectFilterIndex(int(at));
+                    listFilter(key);
+                    return;
+                }
             }
-        } else {
-            like = true;
-            selectFilterIndex(0);
+            adqTmp->close();
+            return;
         }
         adqTmp->close();
-        if (!s.isEmpty()) {
-            if (found) {
-                m_lock = true;
-                cmbDeptCloseUp();
-                zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), s);
-            } else if (like) {
-                const bool postgres = adq1DB->connection()
-                                      && adq1DB->connection()->engine() == zq::data::Engine::PostgreSQL;
-                m_filter.clear();
-                runListing(st::likeListing(s, byNumber, postgres));
-            }
-            m_lock = false;
-            m_modified = false;
-            enterMode(ViewMode);
-            showHolder();
-        }
+        selectFilterIndex(0);
+        const bool postgres = adq1DB->connection()
+                              && adq1DB->connection()->engine() == zq::data::Engine::PostgreSQL;
+        m_filter.clear();
+        runListing(st::likeListing(s, byNumber, postgres, rightsUser()));
+        enterMode(ViewMode);
+        showHolder();
     } catch (...) {
         adq1DB->close();
         adq2DB->close();
@@ -690,7 +705,7 @@ void TfrmHolder::btnOutputClick()
     if (!adq1DB->isOpen() || adq1DB->isEmpty())
         return;
     m_filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
-    svc::ShowReport(QStringLiteral("HolderData.frf"), st::printListing(m_filter));
+    svc::ShowReport(QStringLiteral("HolderData.frf"), st::printListing(m_filter, rightsUser()));
 }
 
 void TfrmHolder::tbEditDblClick()

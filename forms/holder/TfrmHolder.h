@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
@@ -152,6 +154,12 @@ private:
     void setColours();
     void selectFilterIndex(int index);
     void runListing(const QString &statement);
+    // The department filter's listing, on the row of `key` (HolderNo as stored) when given;
+    // the holder is displayed once, on the row it ends on.
+    void listFilter(const QString &key);
+    // The user whose department rights bound every listing, search and print; empty for a
+    // supervisor or a site without department rights.
+    std::optional<QString> rightsUser() const;
     QList<QLineEdit *> textFields() const;
 
     MaintenanceChrome m_ui;

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -101,6 +102,10 @@ void TfrmHolder::buildDataPage()
     edEmail = lineEdit(page, QStringLiteral("edEmail"), 30);
     edPIN = lineEdit(page, QStringLiteral("edPIN"), 4);
     edPIN->setEchoMode(QLineEdit::Password);
+    // Digits only on every path (keys, paste, drag and drop); the key filter of the window
+    // drops the other keys before they get here.
+    for (QLineEdit *e : {edPIN, edtSequenceNo})
+        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
     dtDeposit01 = dateEdit(page, QStringLiteral("dtDeposit01"));
     cbxDeposit02 = new QCheckBox(page);
     cbxDeposit02->setObjectName(QStringLiteral("cbxDeposit02"));

@@ -113,7 +113,7 @@ void TfrmHolder::reloadAfterSave()
     m_ui.pcData->setEnabled(false);
     m_ui.tbEdit->setEnabled(false);
     m_filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
-    runListing(st::reloadListing(m_filter));
+    runListing(st::reloadListing(m_filter, rightsUser()));
     m_ui.pcData->setEnabled(true);
     m_ui.tbEdit->setEnabled(true);
 }

@@ -71,7 +71,10 @@ void TfrmHolder::btnOpenClick()
         return;
     const zq::platform::PictureResult picture = zq::platform::pictureForFile(path, 70);
     if (!picture.ok) {
+        // Not a picture (or not readable): refused, and the holder is left without a photo
+        // rather than with a part of one.
         clearPhoto();
+        svc::PlaySoundError();
         return;
     }
     m_photo = picture.jpeg;
@@ -203,13 +206,17 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
                 btnDeleteClick();
             return true;
         }
-        if (watched == cmbDeposit04->lineEdit() && key->key() == Qt::Key_Backspace) {
+        // The key reaches the combo box, which hands it to its line edit.
+        if ((watched == cmbDeposit04 || watched == cmbDeposit04->lineEdit())
+            && key->key() == Qt::Key_Backspace) {
             const QString text = cmbDeposit04->currentText();
             m_deposits.remove(m_depositItems, text);
             const QSignalBlocker block(cmbDeposit04);
             cmbDeposit04->clear();
             cmbDeposit04->addItems(m_depositItems);
             cmbDeposit04->setEditText(QString());
+            if (m_mode != ViewMode && !text.isEmpty())
+                m_modified = true;
             return true;
         }
         auto *edit = qobject_cast<QLineEdit *>(watched);
@@ -222,7 +229,11 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
                 btnPrevClick();
                 return true;
             }
-            if ((edit == edPIN || edit == edtSequenceNo) && !key->text().isEmpty()) {
+            // Typed characters only: shortcuts (Ctrl+V, ...) pass, and the digits-only
+            // validator of the field judges what they insert.
+            const bool shortcut = key->modifiers()
+                                  & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+            if ((edit == edPIN || edit == edtSequenceNo) && !shortcut && !key->text().isEmpty()) {
                 const QChar c = key->text().at(0);
                 const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
                                      || key->key() == Qt::Key_Backspace

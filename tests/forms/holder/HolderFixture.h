@@ -104,6 +104,9 @@ protected:
         view->scrollTo(item);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(item).center());
         QCoreApplication::processEvents();
+        // The closed popup hands activation back to the window, as a window manager does.
+        QApplication::setActiveWindow(combo->window());
+        QCoreApplication::processEvents();
     }
     static QStringList comboItems(QComboBox *c)
     {

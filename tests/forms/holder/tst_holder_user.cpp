@@ -2,10 +2,14 @@
 // focused field, paste, picks in drop-downs; with data as other tools write it.
 #include "HolderFixture.h"
 
+#include "FileDialogs.h"
 #include "Helpers.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
+#include <QPushButton>
 
 namespace {
 
@@ -134,6 +138,240 @@ TEST_P(HolderUserTest, ADeviceWithoutANumberIsSkippedAndNamed)
     EXPECT_TRUE(boxes.last().args.value(0).contains(
         GetParam() == zq::data::Engine::SQLite ? "x7" : "NaN", Qt::CaseInsensitive));
     EXPECT_EQ(boxes.last().args.value(2), "16");
+}
+
+// The holder numbers of the rows `statement` gives.
+QStringList numbersOf(zq::data::Connection &db, const QString &statement)
+{
+    zq::data::Recordset rs;
+    rs.setConnection(&db);
+    rs.setStatement(statement);
+    rs.open();
+    QStringList numbers;
+    for (int row = 0; row < rs.recordCount(); ++row)
+        numbers
+            << zq::data::Recordset::textOf(rs.valueAt(row, rs.fieldIndex("HolderNo"))).trimmed();
+    numbers.sort();
+    return numbers;
+}
+
+QStringList listed(TfrmHolder *w)
+{
+    QStringList numbers;
+    for (int row = 0; row < w->listing()->recordCount(); ++row)
+        numbers << zq::data::Recordset::textOf(
+                       w->listing()->valueAt(row, w->listing()->fieldIndex("HolderNo")))
+                       .trimmed();
+    numbers.sort();
+    return numbers;
+}
+
+TEST_P(HolderUserTest, AnOperatorsSearchSaveAndPrintKeepToHisDepartments)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders("op");
+    ASSERT_TRUE(w);
+    // A letter in every name: his departments' holders only.
+    w->searchFor("", "e");
+    EXPECT_EQ(listed(w), (QStringList{"H2", "H3"}));
+    EXPECT_EQ(w->cmbDept->currentIndex(), 0);
+
+    // The printed list of all departments.
+    pick(w->cmbDept, "");
+    EXPECT_EQ(listed(w), (QStringList{"H2", "H3", "H4"}));
+    click(w, "btnOutput");
+    const auto reports = d.callsNamed("ShowReport");
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_EQ(numbersOf(db(), reports.first().args.value(1)), (QStringList{"H2", "H3", "H4"}));
+
+    // A save whose listing falls back to all departments.
+    click(w, "btnAdd");
+    typeInto(w->edNo, "H7");
+    typeInto(w->edName, "Seven");
+    w->cmbDepartment->setCurrentIndex(-1); // no department, as other paths can leave it
+    click(w, "btnOk");
+    EXPECT_EQ(w->departmentFilter(), "");
+    EXPECT_FALSE(listed(w).contains("H1"));
+}
+
+TEST_P(HolderUserTest, AHolderOfADepartmentNotListedKeepsItOnSave)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    addHolder("H8", "Gone", "D9", ""); // his department row was removed by another tool
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    pick(w->cmbDept, "");
+    clickRow(w, "H8"); // every holder is listed, those without a department too
+    EXPECT_EQ(w->cmbDepartment->currentIndex(), -1);
+    click(w, "btnEdit");
+    typeInto(w->edName, "Still here");
+    click(w, "btnOk");
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H8'"), "Still here");
+    EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H8'"), "D9");
+}
+
+TEST_P(HolderUserTest, AnExactHitWithoutADepartmentIsShownOnTheEmptyFilter)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    // Written by another workstation after the window filled in missing departments.
+    addHolder("H8  ", "Nobody", "", "");
+    w->searchFor("H8", "");
+    EXPECT_EQ(w->cmbDept->currentIndex(), 0);
+    EXPECT_EQ(w->edNo->text(), "H8");
+    EXPECT_EQ(w->edName->text(), "Nobody");
+    // Only to those who see every department.
+    delete w;
+    QCoreApplication::processEvents();
+    auto *w2 = openHolders("op");
+    ASSERT_TRUE(w2);
+    const QStringList before = listed(w2);
+    w2->searchFor("H8", "");
+    EXPECT_EQ(listed(w2), before);
+    EXPECT_NE(w2->edNo->text(), "H8");
+}
+
+TEST_P(HolderUserTest, AnEmptyOrUnreadableDateIsNoDate)
+{
+    ZQ_FORM_DB();
+    if (GetParam() != zq::data::Engine::SQLite)
+        GTEST_SKIP() << "a PostgreSQL timestamp column holds no text";
+    fillSite();
+    exec({"UPDATE HolderData SET ExpiredDate = '', Deposit02 = 'soon', Deposit03 = '' "
+          "WHERE HolderNo = 'H1'"});
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    clickRow(w, "H1");
+    EXPECT_FALSE(w->cbxExpireDate->isChecked());
+    EXPECT_FALSE(w->cbxDeposit02->isChecked());
+    EXPECT_FALSE(w->cbxDeposit03->isChecked());
+    click(w, "btnEdit");
+    typeInto(w->edDescription, "dated");
+    click(w, "btnOk");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND ExpiredDate IS NULL "
+                    "AND Deposit02 IS NULL AND Deposit03 IS NULL"),
+              1);
+}
+
+TEST_P(HolderUserTest, BackspaceInTheDepositComboRemovesTheText)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    clickRow(w, "H1"); // deposit "100", now in the list file
+    click(w, "btnEdit");
+    QTest::mouseClick(w->cmbDeposit04->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(QApplication::focusWidget());
+    ASSERT_EQ(w->cmbDeposit04->currentText(), "100");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    EXPECT_EQ(w->cmbDeposit04->currentText(), "");
+    EXPECT_EQ(w->cmbDeposit04->count(), 0);
+    EXPECT_TRUE(w->isModified());
+    QFile file(w->depositListPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray());
+}
+
+TEST_P(HolderUserTest, TheDepositListIsSortedMatchedWithoutCaseAndReadFromBig5)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"UPDATE HolderData SET Deposit04 = 'a100' WHERE HolderNo = 'H1'"});
+    {
+        QFile file(d.programPath + "ZQDeposit.ini");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("b200\r\n\xa9\xe3\xaa\xf7\r\nA100"); // Big5, from an older installation
+    }
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    clickRow(w, "H1");
+    // "a100" shown is the list's "A100": nothing is added.
+    EXPECT_EQ(comboItems(w->cmbDeposit04).mid(0, 2), (QStringList{"A100", "b200"}));
+    EXPECT_EQ(w->cmbDeposit04->count(), 3);
+    EXPECT_TRUE(comboItems(w->cmbDeposit04).contains(QString::fromUtf8("押金")));
+}
+
+TEST_P(HolderUserTest, ThePinTakesOnlyDigitsWhateverThePath)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    click(w, "btnEdit");
+    QTest::mouseClick(w->edPIN, Qt::LeftButton);
+    QWidget *pin = QApplication::focusWidget();
+    ASSERT_EQ(pin, w->edPIN);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->setText("12ab");
+    QTest::keyClick(pin, Qt::Key_V, Qt::ControlModifier);
+    clipboard->setText(" 7 8");
+    QTest::keyClick(pin, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(w->edPIN->text(), "");
+    clipboard->setText("567890");
+    QTest::keyClick(pin, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(w->edPIN->text(), "5678");
+    click(w, "btnOk");
+    EXPECT_EQ(scalar("SELECT PIN FROM HolderData WHERE HolderNo = 'H1'"), "5678");
+}
+
+TEST_P(HolderUserTest, TenThousandPastedCharactersInEveryFieldAreCutToItsLimit)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    click(w, "btnAdd");
+    QGuiApplication::clipboard()->setText(QString(10000, QLatin1Char('7')));
+    const QList<QWidget *> fields{w->edNo,
+                                  w->edName,
+                                  w->edShowText,
+                                  w->edEmail,
+                                  w->edPIN,
+                                  w->edDefinable1,
+                                  w->edDefinable2,
+                                  w->edDescription,
+                                  w->cmbDeposit04->lineEdit()};
+    for (QWidget *field : fields) {
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    }
+    EXPECT_EQ(w->edNo->text().size(), 10);
+    EXPECT_EQ(w->edPIN->text().size(), 4);
+    EXPECT_EQ(w->cmbDeposit04->currentText().size(), 40);
+    click(w, "btnOk");
+    EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
+    const QString no = QString(10, QLatin1Char('7'));
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = '" + no + "'").size(), 40);
+    EXPECT_EQ(scalar("SELECT Email FROM HolderData WHERE HolderNo = '" + no + "'").size(), 30);
+    EXPECT_EQ(scalar("SELECT Deposit04 FROM HolderData WHERE HolderNo = '" + no + "'").size(), 40);
+}
+
+TEST_P(HolderUserTest, APhotoFileThatIsNoPictureIsRefused)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    const QString path = d.programPath + "photo.jpg";
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(5000, 'x'));
+    }
+    zq::platform::setFileDialogAnswer([&](const QString &, const QString &) { return path; });
+    click(w, "btnEdit");
+    QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+    zq::platform::setFileDialogAnswer({});
+    EXPECT_TRUE(w->currentPhoto().isEmpty());
+    EXPECT_EQ(d.sounds().last(), "Error");
+    click(w, "btnOk");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND Photo IS NULL"), 1);
+    EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,
