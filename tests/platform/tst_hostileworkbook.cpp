@@ -358,3 +358,57 @@ TEST(HostileWorkbookRange, AHugeDeclaredRangeReadsOnlyTheRowsPresent)
     EXPECT_EQ(book.usedRowCount(), 2);
     EXPECT_EQ(book.usedColumnCount(), 1);
 }
+
+// The legacy equivalent of a declared range: the worksheet's dimensions record, patched in
+// the office program's workbook. Rows near 2^31 are refused (by the library or the helper);
+// the whole sheet declared still gives only the rows that hold values.
+TEST(HostileWorkbookRange, ALegacyWorkbookDeclaringHugeDimensionsReadsOnlyItsRows)
+{
+    QFile fixture(QStringLiteral(ZQ_PLATFORM_DATA) + "office-book.xls");
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    const QByteArray original = fixture.readAll();
+    // Record 0x0200, 14 bytes: first row, last row + 1 (32 bits each), first column, last
+    // column + 1 (16 bits each).
+    const qsizetype at = original.indexOf(QByteArray("\x00\x02\x0e\x00", 4));
+    ASSERT_GT(at, 0);
+    const auto patched = [&](quint32 rows, quint16 columns) {
+        QByteArray bytes = original;
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 8 + i] = char((rows >> (8 * i)) & 0xFF);
+        bytes[at + 14] = char(columns & 0xFF);
+        bytes[at + 15] = char(columns >> 8);
+        return bytes;
+    };
+    QTemporaryDir dir;
+    const struct
+    {
+        const char *what;
+        quint32 rows;
+        quint16 columns;
+        bool read;
+    } cases[] = {
+        {"rows near 2^31", 0x7FFFFFFFu, 4, false},
+        {"the whole legacy sheet", 65536, 256, true},
+    };
+    for (const auto &c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.what) + ".xls");
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(patched(c.rows, c.columns));
+        out.close();
+        const Outcome outcome = readInChild(path);
+        std::printf("[ measured ] legacy, %s: %ld MB peak, %lld ms: %s\n",
+                    c.what,
+                    outcome.peakMb,
+                    outcome.ms,
+                    qPrintable(outcome.error));
+        EXPECT_EQ(outcome.read, c.read) << c.what << ": " << outcome.error.toStdString();
+        if (c.read)
+            EXPECT_EQ(outcome.rows, 3) << c.what;
+        else
+            EXPECT_FALSE(outcome.error.isEmpty());
+        // The peak of the reading process includes its helper's, which the legacy library
+        // fills with a cell table of the declared size; the helper may take 512 MB at most.
+        EXPECT_LT(outcome.peakMb, 600);
+    }
+}
