@@ -50,7 +50,8 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         QStringLiteral("click"),
         QStringLiteral("Click a button of the active window, by its "
                        "object name (btnEdit, btnLabel, ...; hidden ones "
-                       "too); for scripts."),
+                       "too), or pick item N of a drop-down with the mouse "
+                       "(cmbPicV:N); for scripts."),
         QStringLiteral("NAME"));
     p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot});
     if (!p.parse(arguments)) {

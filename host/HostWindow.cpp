@@ -4,12 +4,15 @@
 #include "SuiteLoader.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTabWidget>
 
 #include <dlfcn.h>
@@ -97,6 +100,42 @@ bool HostWindow::openKind(const QString &kind)
     return false;
 }
 
+namespace {
+void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &pos)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(
+        type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+// "cmbName:INDEX": the combo box is entered by a click that opens its drop-down, then the
+// mouse moves onto item INDEX and clicks it, as a user picks an item.
+bool pickInWindow(QWidget *window, const QString &combo, int index)
+{
+    auto *box = window->findChild<QComboBox *>(combo);
+    if (!box || !box->isEnabled() || !box->isVisible() || index < 0 || index >= box->count())
+        return false;
+    box->setFocus(Qt::MouseFocusReason);
+    sendMouse(box, QEvent::MouseButtonPress, box->rect().center());
+    sendMouse(box, QEvent::MouseButtonRelease, box->rect().center());
+    if (!box->view()->isVisible())
+        box->showPopup();
+    QCoreApplication::processEvents();
+    QAbstractItemView *view = box->view();
+    const QModelIndex item = view->model()->index(index, box->modelColumn());
+    view->scrollTo(item);
+    const QRect rect = view->visualRect(item);
+    sendMouse(view->viewport(), QEvent::MouseMove, rect.topLeft() + QPoint(2, 2));
+    sendMouse(view->viewport(), QEvent::MouseMove, rect.center());
+    sendMouse(view->viewport(), QEvent::MouseButtonPress, rect.center());
+    sendMouse(view->viewport(), QEvent::MouseButtonRelease, rect.center());
+    QCoreApplication::processEvents();
+    return true;
+}
+} // namespace
+
 bool HostWindow::clickInActiveWindow(const QString &name)
 {
     // A modal window in front takes the click, as it would take the user's.
@@ -105,6 +144,9 @@ bool HostWindow::clickInActiveWindow(const QString &name)
         sub = m_mdi->activeSubWindow();
     if (!sub && !m_mdi->subWindowList().isEmpty())
         sub = m_mdi->subWindowList().last();
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    if (colon > 0 && sub)
+        return pickInWindow(sub, name.left(colon), name.mid(colon + 1).toInt());
     auto *button = sub ? sub->findChild<QAbstractButton *>(name) : nullptr;
     // A tab page is "clicked" by showing it; a message box's buttons are found by their text.
     if (!button && sub) {

@@ -111,6 +111,8 @@ TfrmLabelPic::TfrmLabelPic(int rights, QWidget *parent)
     m_ui.dgView->setItemDelegateForColumn(0, new CentredColumn(m_ui.dgView));
     m_ui.dgView->setColumnWidth(0, 53);
     m_ui.dgView->setColumnWidth(1, 150);
+    // The description takes what is left of the fixed window, without a scroll bar.
+    m_ui.dgView->setColumnWidth(2, 100);
     m_ui.dgView->horizontalHeader()->setStretchLastSection(true);
 }
 
@@ -315,6 +317,15 @@ void TfrmLabelPic::modeEntered(Mode mode)
     // field in both modes, as it may be changed in EditMode too.
     if (editing)
         edtPicNo->setFocus();
+}
+
+void TfrmLabelPic::showEvent(QShowEvent *event)
+{
+    MaintenanceWindow::showEvent(event);
+    // The narrow number column still shows its whole (translated) title.
+    QHeaderView *header = m_ui.dgView->horizontalHeader();
+    if (header->sectionSize(0) < header->sectionSizeHint(0))
+        header->resizeSection(0, header->sectionSizeHint(0));
 }
 
 void TfrmLabelPic::closeEvent(QCloseEvent *event)

@@ -45,6 +45,7 @@ protected:
     bool insertRecord() override;
     bool updateRecord() override;
     void modeEntered(Mode mode) override;
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -511,6 +511,9 @@ bool TfrmHolder::savePrompt()
             e->setText(e->text().trimmed());
         if (!adq1DB->isOpen())
             return true;
+        // Only the OK command saves: without its right the input goes as on Cancel.
+        if (!(m_rights & 16))
+            return true;
         const bool filled = !edNo->text().isEmpty() && !edName->text().isEmpty();
         if (m_mode == AddMode) {
             if (!filled)
