@@ -413,6 +413,40 @@ TEST_P(DepartmentTest, TheTreeButtonRefreshesOnlyAfterAMove)
     EXPECT_EQ(w->listQuery()->text("UnderName"), ""); // the listing was read again
 }
 
+// Numbers and names with quotes are typed, stored, granted, edited and deleted as they are.
+TEST_P(DepartmentTest, NumbersWithQuotesAreKeptWhole)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openDepartments();
+    ASSERT_TRUE(w);
+    clickButton(w, "btnAdd");
+    typeText("D'Q");
+    typeInto(w->edName, "O'Neil's");
+    clickButton(w, "btnOk");
+    EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
+    EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = "
+                     + Connection::quoted("D'Q")),
+              "O'Neil's");
+    EXPECT_EQ(rightsOf("D'Q"), 1);
+    EXPECT_EQ(w->edNo->text(), "D'Q");
+
+    clickButton(w, "btnEdit");
+    typeInto(w->edDescription, "it's");
+    clickButton(w, "btnOk");
+    EXPECT_EQ(scalar("SELECT Description FROM DepartmentData WHERE DepartmentNo = "
+                     + Connection::quoted("D'Q")),
+              "it's");
+    clickButton(w, "btnCancel");
+    d.messageBoxAnswers = {Yes};
+    clickButton(w, "btnDelete");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = "
+                    + Connection::quoted("D'Q")),
+              0);
+    EXPECT_EQ(rightsOf("D'Q"), 0);
+    EXPECT_EQ(d.auditEntries(), (QStringList{kKey + "|A D'Q", kKey + "|E D'Q", kKey + "|D D'Q"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, DepartmentTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
