@@ -4,7 +4,7 @@
 # screenshot of a new demo site under Xvfb) with a clean environment, so that only the run
 # path and the installed data folders can make it work.
 set -eu
-cpack=$1 build=$2
+cpack=$1 build=$2 fixtures=${3:-}
 tmp=$(mktemp -d /tmp/zq-package.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -66,4 +66,14 @@ site=$tmp/home/.local/share/ZQHolder/ZQSite.db
 [ -f "$site" ] || fail "no site database in the standard data folder"
 holders=$(sqlite3 "$site" 'SELECT COUNT(*) FROM HolderData')
 [ "$holders" -eq 50 ] || fail "the demo site has $holders holders"
+# The legacy workbook reader runs as a helper process from the private folder: the installed
+# tool reads an .xls file into the new site only if it is found there.
+if [ -e "$root/usr/bin/zqtransfer" ] && [ -n "$fixtures" ] && [ -f "$fixtures/office-book.xls" ]; then
+  grep -qx "$private/zqxlsread" "$tmp/files" || fail "the legacy workbook helper is not packaged"
+  sqlite3 "$site" "DELETE FROM HolderData WHERE HolderNo = 'H1'"
+  $clean "$root/usr/bin/zqtransfer" import "$fixtures/office-book.xls" --db "$site" --user admin \
+    --columns 1249 >"$tmp/xls.log" 2>&1 || [ $? -eq 1 ] || { cat "$tmp/xls.log"; fail "zqtransfer .xls"; }
+  [ "$(sqlite3 "$site" "SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'")" = "Ann Lee" ] \
+    || { cat "$tmp/xls.log"; fail "the installed tool did not read the legacy workbook"; }
+fi
 echo "package $(basename "$deb"): $(wc -l <"$tmp/files") entries, installed host ran"
