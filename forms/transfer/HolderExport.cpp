@@ -195,12 +195,15 @@ bool writeTextFile(HolderExport &holders,
         return false;
     }
     bool written = true;
+    bool stopped = false;
     const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
         written = file.writeLine(buildLine(values, separator));
-        if (progress)
-            progress(index + 1);
-        return written;
+        if (written && progress && !progress(index + 1))
+            stopped = true;
+        return written && !stopped;
     });
+    if (stopped)
+        return false;
     if (!complete || !written) {
         error = written ? holders.errorText() : file.errorString();
         return false;
@@ -241,13 +244,18 @@ bool writeWorkbook(HolderExport &holders,
         return false;
     }
     bool written = true;
+    bool stopped = false;
     const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
         for (int j = 0; j < values.size() && written; ++j)
             written = book.setCell(cellAddress(index, j), values.at(j));
-        if (progress)
-            progress(index + 1);
-        return written;
+        if (written && progress && !progress(index + 1))
+            stopped = true;
+        return written && !stopped;
     });
+    if (stopped) {
+        book.close();
+        return false;
+    }
     if (!complete || !written) {
         error = written ? holders.errorText() : book.errorText();
         book.close();

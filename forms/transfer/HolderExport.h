@@ -72,8 +72,9 @@ private:
     std::unique_ptr<Rows> m_rows;
 };
 
-/// Progress of a file being written: rows done so far.
-using ExportProgress = std::function<void(int done)>;
+/// Progress of a file being written: rows done so far. Returning false stops the export;
+/// the file is then not written (and `error` stays empty).
+using ExportProgress = std::function<bool(int done)>;
 
 /// Writes the holders as a text file (one line each, each value followed by `separator`) or
 /// as a workbook (one row each, from A1). The file at `path` is replaced only when the

@@ -341,11 +341,11 @@ void TfrmHolderImportExport::advance(QProgressBar *bar, int value, bool force)
     QCoreApplication::processEvents();
 }
 
-void TfrmHolderImportExport::openProgress(int total)
+void TfrmHolderImportExport::openProgress(int total, const QString &messageKey)
 {
     m_progressAt = 0;
     svc::SelectFormLanguage(this);
-    m_progress = svc::ShowProcessForm(0, total, svc::GetMessageString(QStringLiteral("Importing")));
+    m_progress = svc::ShowProcessForm(0, total, svc::GetMessageString(messageKey));
 }
 
 void TfrmHolderImportExport::closeProgress()
@@ -410,23 +410,35 @@ void TfrmHolderImportExport::btnExportClick()
     }
     pbExportProcess->setRange(0, holders.rowCount());
     pbExportProcess->setValue(1);
-    const auto progress = [this](int done) { advance(pbExportProcess, done); };
+    m_lastRepaint = 0;
+    m_cancelled = false;
+    openProgress(holders.rowCount(), QStringLiteral("Exporting"));
+    const auto progress = [this](int done) {
+        advance(pbExportProcess, done);
+        return !m_cancelled;
+    };
     QString error;
-    if (isWorkbookType(m_saveDialog)) {
-        const bool ok = zq::transfer::writeWorkbook(holders, path, progress, error);
-        pbExportProcess->setValue(pbExportProcess->maximum());
-        message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("Error!! ") + error,
-                ok ? kInformation : kError);
+    bool ok = false;
+    const bool workbook = isWorkbookType(m_saveDialog);
+    if (workbook) {
+        ok = zq::transfer::writeWorkbook(holders, path, progress, error);
     } else {
         const QString separators = zq::transfer::transferSeparators();
         const int entry = cbxExportSpaceChar->currentIndex();
         const QChar separator = entry >= 0 && entry < separators.size() ? separators.at(entry)
                                                                         : u',';
-        const bool ok = zq::transfer::writeTextFile(holders, path, progress, error, separator);
-        pbExportProcess->setValue(pbExportProcess->maximum());
-        message(ok ? QStringLiteral("ExportComplete") : QStringLiteral("OpenExportFileError"),
-                ok ? kInformation : kError);
+        ok = zq::transfer::writeTextFile(holders, path, progress, error, separator);
     }
+    closeProgress();
+    pbExportProcess->setValue(pbExportProcess->maximum());
+    if (ok)
+        message(QStringLiteral("ExportComplete"), kInformation);
+    else if (m_cancelled)
+        message(QStringLiteral("ExportCancelled"), kInformation); // no file is left
+    else if (workbook)
+        message(QStringLiteral("Error!! ") + error, kError);
+    else
+        message(QStringLiteral("OpenExportFileError"), kError);
     finishOperation();
 }
 
@@ -536,7 +548,7 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
         if (pbImportProcess->maximum() != most)
             pbImportProcess->setRange(0, most);
         if (m_progress == 0 && !m_cancelled)
-            openProgress(most);
+            openProgress(most, QStringLiteral("Importing"));
         advance(pbImportProcess, int(done / unit));
         return !m_cancelled;
     };

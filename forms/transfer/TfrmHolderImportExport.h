@@ -122,8 +122,8 @@ private:
     bool runImportFile(const QString &path,
                        zq::transfer::ImportFileKind kind,
                        zq::transfer::HolderImport &run);
-    /// Opens the cancellable progress window of an import of `total` steps.
-    void openProgress(int total);
+    /// Opens the cancellable progress window of an import or export of `total` steps.
+    void openProgress(int total, const QString &messageKey);
     void closeProgress();
     void message(const QString &key, int style);
 

@@ -580,6 +580,31 @@ TEST_P(TransferTest, AnImportCanBeCancelledAndKeepsTheLinesBeforeTheCancel)
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE 'C%'"), 50);
 }
 
+TEST_P(TransferTest, AnExportCanBeCancelledAndLeavesNoFile)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openWindow();
+    ASSERT_TRUE(w);
+    d.cancelAfterSteps = 0;
+    for (const int type : {0, 1}) {
+        const QString path = folder() + (type == 1 ? "cancel.xlsx" : "cancel.txt");
+        answer(path, type);
+        w->btnExportFileClick();
+        d.calls.clear();
+        w->btnExportClick();
+        EXPECT_EQ(d.messages(), QStringList{"ExportCancelled"}) << type;
+        EXPECT_EQ(d.count("ShowProcessForm"), 1);
+        EXPECT_FALSE(QFile::exists(path)) << type;
+        EXPECT_TRUE(w->pcData->isEnabled());
+    }
+    d.cancelAfterSteps = -1;
+    d.calls.clear();
+    w->btnExportClick();
+    EXPECT_EQ(d.messages(), QStringList{"ExportComplete"});
+    EXPECT_EQ(d.count("CloseProcessForm"), 1);
+}
+
 TEST_P(TransferTest, DepartmentsAnImportCreatesAreGrantedToTheImporterAndEverySupervisor)
 {
     ZQ_FORM_DB();
