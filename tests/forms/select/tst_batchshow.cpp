@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QTreeWidget>
 
 using namespace zq::forms;
@@ -105,6 +106,24 @@ TEST_P(BatchShowTest, OperatorSeesHisDepartmentsOnly)
     EXPECT_EQ(listed(w), (QStringList{"H4", "H7"}));
     pickDepartment(w, 0);
     EXPECT_EQ(listed(w), (QStringList{"H2", "H4", "H5", "H7"}));
+}
+
+TEST_P(BatchShowTest, ANumberWithALineBreakIsNotWrittenAndTheWindowSaysSo)
+{
+    ZQ_FORM_DB();
+    // Written by another program: a number that would end the value and start keys.
+    exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo, "
+          "PunchCard) VALUES ('Evil\r\n[Evil]\r\nKey=1', 'X', 'D3', 'T1', 'Y1', 1)"});
+    auto *w = openBatch("nobody");
+    ASSERT_TRUE(w);
+    zq::forms::batch::writeBatchList(d.programPath + "ZQMain.ini", "( 'H1','')");
+    pickDepartment(w, 3); // Lab
+    w->trvDepartmentDblClick();
+    d.calls.clear();
+    QTest::mouseClick(w->btnOk, Qt::LeftButton);
+    EXPECT_EQ(d.messages(), QStringList{"BatchListNotWritten"});
+    EXPECT_EQ(stored(), "( 'H1','')") << "the stored list stays as it was";
+    EXPECT_TRUE(w->isVisible()) << "the operator can take the department out again";
 }
 
 TEST_P(BatchShowTest, HoldersOnceWhetherAddedDirectlyOrThroughTheirDepartment)
