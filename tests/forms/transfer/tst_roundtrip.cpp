@@ -293,10 +293,7 @@ TEST_P(RoundTripTest, TextFilesBringBackEveryAwkwardValueInRandomOrders)
     }
 }
 
-// Disabled until the workbook reader turns the writer's escapes (_x000D_) back into the
-// characters they stand for and reads cells by their own column reference (the reader's
-// part of the same work); enable both when it has landed.
-TEST_P(RoundTripTest, DISABLED_WorkbooksBringBackEveryAwkwardValueInRandomOrders)
+TEST_P(RoundTripTest, WorkbooksBringBackEveryAwkwardValueInRandomOrders)
 {
     ZQ_FORM_DB();
     std::mt19937 random(1904);
@@ -312,10 +309,7 @@ TEST_P(RoundTripTest, DISABLED_WorkbooksBringBackEveryAwkwardValueInRandomOrders
     }
 }
 
-// Disabled until the workbook reader turns the writer's escapes (_x000D_) back into the
-// characters they stand for and reads cells by their own column reference (the reader's
-// part of the same work); enable both when it has landed.
-TEST_P(RoundTripTest, DISABLED_AWorkbookWhoseFirstColumnIsEmptyForEveryHolderKeepsItsLastColumn)
+TEST_P(RoundTripTest, AWorkbookWhoseFirstColumnIsEmptyForEveryHolderKeepsItsLastColumn)
 {
     ZQ_FORM_DB();
     std::mt19937 random(26);
