@@ -182,7 +182,9 @@ bool WorkbookReader::measure()
     if (m_measured)
         return m_error.isEmpty();
     if (!m_sheet) {
-        m_error = QStringLiteral("no workbook is open");
+        // A workbook that failed to open keeps its reason.
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("no workbook is open");
         return false;
     }
     m_measured = true;
