@@ -44,7 +44,7 @@ def run_one(program, name, engine, size):
     with tempfile.NamedTemporaryFile(suffix=".json", delete=False) as out:
         path = out.name
     env = dict(os.environ, ZQ_BENCH_HOLDERS=str(size), ZQ_BENCH_ITERATIONS="1" if size > 10000 else "3")
-    pattern = "^" + re.escape(name + "/" + engine) + "$"
+    pattern = "^" + re.escape(name + "/" + engine + "/")
     cmd = [os.path.join(BENCH_DIR, program), "--benchmark_filter=" + pattern,
            "--benchmark_out=" + path, "--benchmark_out_format=json"]
     started = time.time()

@@ -247,7 +247,7 @@ bool writeWorkbook(HolderExport &holders,
     bool stopped = false;
     const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
         for (int j = 0; j < values.size() && written; ++j)
-            written = book.setCell(cellAddress(index, j), values.at(j));
+            written = book.setCell(index, int(j), values.at(j));
         if (written && progress && !progress(index + 1))
             stopped = true;
         return written && !stopped;

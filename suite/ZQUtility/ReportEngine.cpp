@@ -118,16 +118,38 @@ public:
               const QString &text,
               bool bold,
               Qt::Alignment align,
-              const QColor &color = Qt::black) const
+              const QColor &color = Qt::black)
     {
         if (text.isEmpty())
             return;
         const QRectF area = toDevice(box);
-        m_painter->setFont(bold ? m_bold : m_body);
-        m_painter->setPen(color);
+        if (m_fontBold != int(bold)) {
+            m_painter->setFont(bold ? m_bold : m_body);
+            m_fontBold = int(bold);
+        }
+        if (m_pen != color) {
+            m_painter->setPen(color);
+            m_pen = color;
+        }
+        const QFontMetricsF &fm = metrics(bold);
+        // A left-aligned text that surely fits goes straight to its baseline: the same
+        // place the aligned drawing finds, without laying the text out twice more.
+        if ((align & Qt::AlignHorizontal_Mask) == Qt::AlignLeft
+            && surelyFits(text, bold, area.width())) {
+            const double baseline = area.top() + (area.height() - fm.height()) / 2 + fm.ascent();
+            m_painter->drawText(QPointF(area.left(), baseline), text);
+            return;
+        }
         m_painter->drawText(area,
                             align | Qt::AlignVCenter | Qt::TextSingleLine,
-                            metrics(bold).elidedText(text, Qt::ElideRight, area.width()));
+                            fm.elidedText(text, Qt::ElideRight, area.width()));
+    }
+
+    /// The painter's font or pen was set elsewhere.
+    void forgetPainterState()
+    {
+        m_fontBold = -1;
+        m_pen = QColor();
     }
 
     void fill(const QRectF &box, const QColor &color) const
@@ -135,9 +157,10 @@ public:
         m_painter->fillRect(toDevice(box), color);
     }
 
-    void line(QPointF from, QPointF to, const QColor &color, double width) const
+    void line(QPointF from, QPointF to, const QColor &color, double width)
     {
         m_painter->setPen(QPen(color, pixels(width)));
+        m_pen = QColor();
         m_painter->drawLine(toDevice(QRectF(from, QSizeF())).topLeft(),
                             toDevice(QRectF(to, QSizeF())).topLeft());
     }
@@ -153,6 +176,30 @@ private:
     QFont m_bold;
     std::optional<QFontMetricsF> m_bodyMetrics;
     std::optional<QFontMetricsF> m_boldMetrics;
+    int m_fontBold = -1;
+    QColor m_pen;
+    QHash<char16_t, double> m_advances[2];
+
+    // Whether `text` is narrower than `width` by the sum of its characters' advances, with
+    // room to spare for kerning and shaping; false means "measure it".
+    bool surelyFits(const QString &text, bool bold, double width)
+    {
+        QHash<char16_t, double> &advances = m_advances[bold];
+        const QFontMetricsF &fm = metrics(bold);
+        double sum = 0;
+        const double limit = width * 0.9;
+        for (const QChar c : text) {
+            if (c.isSurrogate() || c.unicode() < 0x20 || c.category() == QChar::Mark_NonSpacing)
+                return false;
+            auto found = advances.constFind(c.unicode());
+            if (found == advances.constEnd())
+                found = advances.insert(c.unicode(), fm.horizontalAdvance(c));
+            sum += *found;
+            if (sum > limit)
+                return false;
+        }
+        return true;
+    }
 };
 
 // What every page shares: the header with its rule, the footer with the page number. Leaves
@@ -201,6 +248,7 @@ public:
         }
         if (m_page > 0)
             m_device.newPage();
+        m_canvas.forgetPainterState();
         ++m_page;
         // A page total counted before can fall short when rows were added in between.
         const int total = std::max(m_total, m_page);
@@ -235,6 +283,7 @@ private:
                    Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine,
                    m_canvas.metrics(false).elidedText(
                        m_headerRight.render(nullptr, m_context), Qt::ElideRight, right.width()));
+        m_canvas.forgetPainterState();
         const double rule = c.top() + kHeaderHeight + 0.8;
         m_canvas.line({c.left(), rule}, {c.right(), rule}, kRule, 0.35);
     }
@@ -435,6 +484,7 @@ public:
         p.setPen(QPen(kCardEdge, m_canvas.pixels(0.1)));
         p.setBrush(Qt::NoBrush);
         p.drawPath(outline);
+        m_canvas.forgetPainterState();
     }
 
 private:

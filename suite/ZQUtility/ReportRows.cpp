@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "SqlText.h"
 
+#include <QHash>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -88,14 +89,51 @@ QString reportText(const QVariant &value)
     }
 }
 
+namespace {
+
+// The texts of the dates already printed, by format and stored value: a report repeats a
+// few dates over many rows, and reading and writing one costs a look at the time zone.
+QString rememberedDate(const QString &key, const std::function<QString()> &make)
+{
+    static QHash<QString, QString> texts;
+    const auto found = texts.constFind(key);
+    if (found != texts.constEnd())
+        return *found;
+    if (texts.size() >= 4096)
+        texts.clear();
+    return *texts.insert(key, make());
+}
+
+QString parsedDateText(const QVariant &value, const QString &format);
+
+} // namespace
+
 QString reportDateText(const QVariant &value, const QString &format)
 {
     if (!value.isValid() || value.isNull())
         return QString();
-    if (value.metaType().id() == QMetaType::QDateTime)
-        return value.toDateTime().toString(format);
+    if (value.metaType().id() == QMetaType::QDateTime) {
+        const QDateTime at = value.toDateTime();
+        if (at.timeSpec() != Qt::LocalTime)
+            return at.toString(format);
+        return rememberedDate(QStringLiteral("%1|%2|%3")
+                                  .arg(format)
+                                  .arg(at.date().toJulianDay())
+                                  .arg(at.time().msecsSinceStartOfDay()),
+                              [&] { return at.toString(format); });
+    }
     if (value.metaType().id() == QMetaType::QDate)
         return value.toDate().startOfDay().toString(format);
+    if (value.metaType().id() == QMetaType::QString)
+        return rememberedDate(format + QLatin1Char('|') + value.toString(),
+                              [&] { return parsedDateText(value, format); });
+    return parsedDateText(value, format);
+}
+
+namespace {
+
+QString parsedDateText(const QVariant &value, const QString &format)
+{
     // SQLite hands date-times back as the text they were written as.
     const QString text = value.toString().trimmed();
     for (const QString &form : {QStringLiteral("yyyy-MM-dd HH:mm:ss"),
@@ -108,6 +146,8 @@ QString reportDateText(const QVariant &value, const QString &format)
     }
     return reportText(value);
 }
+
+} // namespace
 
 BoundText::BoundText(const QString &text, const ReportRows *rows)
 {
