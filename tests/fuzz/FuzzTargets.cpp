@@ -63,7 +63,8 @@ QString inputFile(const QByteArray &input, const QString &name)
     return path;
 }
 
-// Reads the top left of the first sheet, where the import looks, by index and by address.
+// Reads the first sheet as the import does, row by row, then the top left by index and by
+// address.
 void readWorkbook(const QString &path)
 {
     platform::WorkbookReader book;
@@ -71,14 +72,20 @@ void readWorkbook(const QString &path)
         expect(!book.errorText().isEmpty(), "a refused workbook names its reason");
         return;
     }
-    expect(book.usedRowCount() >= 1 && book.usedColumnCount() >= 1,
-           "an open workbook has a used range");
+    int row = -1;
+    int last = -1;
+    QStringList cells;
+    for (int n = 0; n < 64 && book.nextRow(row, cells); ++n) {
+        expect(row > last, "rows come from the top down");
+        last = row;
+    }
     const int rows = std::min(book.usedRowCount(), 64);
     const int columns = std::min(book.usedColumnCount(), 32);
+    expect(rows >= 0 && columns >= 0, "a used range is never negative");
     QString text;
-    for (int row = 0; row < rows; ++row) {
+    for (int r = 0; r < rows; ++r) {
         for (int column = 0; column < columns; ++column) {
-            if (!book.cellText(row, column, text)) {
+            if (!book.cellText(r, column, text)) {
                 expect(!book.errorText().isEmpty(), "a cell that cannot be read names why");
                 return;
             }
