@@ -347,6 +347,10 @@ void TfrmHolder::listFilter(const QString &key)
 
 void TfrmHolder::setColours()
 {
+    // A new palette restyles and repaints the page: only when the mode really changed.
+    if (m_colouredMode == int(m_mode))
+        return;
+    m_colouredMode = int(m_mode);
     const bool view = m_mode == ViewMode;
     for (QLineEdit *e : textFields()) {
         const bool writable = !view && !(m_mode == EditMode && e == edNo);

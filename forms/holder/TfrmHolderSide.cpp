@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -146,6 +147,14 @@ void TfrmHolder::SpeedButton1Click()
 
 void TfrmHolder::loadDeposits()
 {
+    // Read again only when the file changed since (another workstation may write it too).
+    const QFileInfo file(m_deposits.path());
+    const QPair<qint64, qint64> stamp = file.exists()
+                                            ? qMakePair(file.lastModified().toMSecsSinceEpoch(), file.size())
+                                            : qMakePair(qint64(-1), qint64(-1));
+    if (stamp == m_depositStamp && cmbDeposit04->count() == m_depositItems.size())
+        return;
+    m_depositStamp = stamp;
     const QString text = cmbDeposit04->currentText();
     const QSignalBlocker block(cmbDeposit04);
     cmbDeposit04->clear();
