@@ -42,6 +42,14 @@ bool isLostLinkSQLite(int extendedCode)
 
 } // namespace
 
+bool isRowConflict(const QList<DbErrorItem> &errors)
+{
+    for (const DbErrorItem &e : errors)
+        if (e.nativeCode == kRowConflictCode)
+            return true;
+    return false;
+}
+
 DbError::DbError(const QList<DbErrorItem> &errors)
     : std::runtime_error(joinErrors(errors).toStdString())
     , m_errors(errors)
@@ -134,6 +142,7 @@ bool Connection::open()
         return false;
     }
     m_errors.clear();
+    m_linkLost = false;
     if (m_engine == Engine::PostgreSQL) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("SET standard_conforming_strings = on"));
@@ -151,8 +160,45 @@ void Connection::close()
     const bool wasOpen = db.isOpen();
     db.close();
     m_inTransaction = false;
+    m_linkLost = false;
     if (wasOpen)
         emit connectedChanged(false);
+}
+
+void Connection::closeLostLink()
+{
+    QSqlDatabase db = database();
+    if (!db.isValid())
+        return;
+    const bool wasOpen = db.isOpen();
+    db.close();
+    // A transaction the link took with it stays marked until its owner rolls back, so that
+    // no statement of it reconnects and runs on its own outside the transaction.
+    m_linkLost = true;
+    if (wasOpen)
+        emit connectedChanged(false);
+}
+
+bool Connection::ensureOpen()
+{
+    if (isConnected())
+        return true;
+    if (!m_linkLost || m_inTransaction)
+        return false;
+    const QList<DbErrorItem> before = m_errors;
+    if (open())
+        return true;
+    // Still unreachable: the link stays lost, and the next command tries again.
+    m_linkLost = true;
+    if (m_errors.isEmpty())
+        m_errors = before;
+    return false;
+}
+
+bool Connection::reconnect()
+{
+    close();
+    return open();
 }
 
 bool Connection::isConnected() const
@@ -183,7 +229,7 @@ bool Connection::hasTable(const QString &name) const
 bool Connection::begin()
 {
     QSqlDatabase db = database();
-    if (!isConnected()) {
+    if (!ensureOpen()) {
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
         return false;
     }
@@ -230,7 +276,7 @@ bool Connection::rollback()
 bool Connection::execute(const QString &sql)
 {
     m_rowsAffected = -1;
-    if (!isConnected()) {
+    if (!ensureOpen()) {
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
         return false;
     }

@@ -26,6 +26,14 @@ struct DbErrorItem
     QString text;
 };
 
+/// `DbErrorItem::nativeCode` of a write that matched no row because another connection
+/// changed or deleted the row after it was read. Nothing was written; the caller keeps its
+/// input and tells the user.
+inline constexpr int kRowConflictCode = -2;
+
+/// True when `errors` report such a conflict.
+ZQDATA_EXPORT bool isRowConflict(const QList<DbErrorItem> &errors);
+
 /// Thrown by `Recordset` and `Connection` operations that fail; carries the error list.
 class ZQDATA_EXPORT DbError : public std::runtime_error
 {
@@ -33,6 +41,8 @@ public:
     explicit DbError(const QList<DbErrorItem> &errors);
     explicit DbError(const QString &message);
     const QList<DbErrorItem> &errors() const { return m_errors; }
+    /// True for a write that found its row changed or deleted meanwhile.
+    bool isConflict() const { return isRowConflict(m_errors); }
 
 private:
     QList<DbErrorItem> m_errors;
@@ -68,6 +78,19 @@ public:
     /// True while the link is usable. Reflects a link that broke underneath (PostgreSQL
     /// server gone) only after a statement has failed on it.
     bool isConnected() const;
+
+    /// Closes a connection whose link is gone (a native code 0). Unlike `close()`, the next
+    /// command that needs the database (`ensureOpen()`) connects again, except while a
+    /// transaction that the lost link ended is still to be rolled back by its owner.
+    void closeLostLink();
+    /// True after `closeLostLink()` until the connection is open again.
+    bool isLinkLost() const { return m_linkLost; }
+    /// True when connected; reconnects first after a lost link (see `closeLostLink()`).
+    /// A connection closed by `close()` stays closed.
+    bool ensureOpen();
+    /// Closes and opens again (the host's Reconnect command); false with `errors()` filled
+    /// when the database cannot be reached.
+    bool reconnect();
 
     /// The user tables of the connected database (system tables excluded), as the engine
     /// reports them (PostgreSQL folds them to lower case).
@@ -112,6 +135,7 @@ private:
     Engine m_engine = Engine::SQLite;
     bool m_inTransaction = false;
     int m_rowsAffected = -1;
+    bool m_linkLost = false;
     QList<DbErrorItem> m_errors;
 };
 

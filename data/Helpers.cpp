@@ -32,7 +32,7 @@ int RunQuery(Recordset *query, const QString &statement, int mode)
         if (statement.isEmpty())
             return 0;
         connection = query->connection();
-        if (!connection || !connection->isConnected())
+        if (!connection || !connection->ensureOpen())
             return 0;
         query->setStatement(statement);
         query->setPrepared(true);
@@ -47,7 +47,7 @@ int RunQuery(Recordset *query, const QString &statement, int mode)
             if (connection) {
                 for (const DbErrorItem &e : connection->errors()) {
                     if (e.nativeCode == 0) {
-                        connection->close();
+                        connection->closeLostLink();
                         break;
                     }
                 }
@@ -83,9 +83,14 @@ bool WriteInTransaction(Connection *connection, const std::function<void()> &wri
             return true;
     } catch (...) {
     }
-    if (connection && connection->inTransaction())
+    // The caller tells a conflict from other failures by the errors of the write, which the
+    // rollback and the probe would otherwise replace.
+    const QList<DbErrorItem> failure = connection->errors();
+    if (connection->inTransaction())
         connection->rollback();
     CheckConnection();
+    if (!failure.isEmpty())
+        connection->setErrors(failure);
     return false;
 }
 

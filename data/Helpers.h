@@ -23,7 +23,8 @@ ZQDATA_EXPORT Connection *moduleConnection();
 /// Runs `statement` on `query`. Mode 0 opens and goes to the first row, mode 1 executes a
 /// statement without rows, any other mode only prepares. Returns 1 on success, 0 on any
 /// failure (never throws). After a failure it walks the connection's error list and closes
-/// the connection at the first error whose native code is 0 (a lost link).
+/// the connection at the first error whose native code is 0 (a lost link); the next command
+/// then connects again (`Connection::ensureOpen`).
 ZQDATA_EXPORT int RunQuery(Recordset *query, const QString &statement, int mode);
 
 /// The probe: runs the table-free " SELECT 1 " on a temporary query of the module
@@ -52,7 +53,9 @@ ZQDATA_EXPORT QString TextBeforeSeparator(const QString &text, const QString &se
 
 /// Runs `write` in a transaction on `connection` and commits. When `write` throws or the
 /// commit fails, rolls back, runs the connection probe (a lost link is then closed) and
-/// returns false; `write` must leave its recordsets to the caller's cancel.
+/// returns false; `write` must leave its recordsets to the caller's cancel. After a false,
+/// `connection->errors()` hold the failure of the write; `isRowConflict()` of them tells a
+/// row changed on another workstation.
 ZQDATA_EXPORT bool WriteInTransaction(Connection *connection, const std::function<void()> &write);
 
 /// Mode 0: closes every `Recordset` child of `window` (recursively) and attaches it to the

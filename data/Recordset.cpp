@@ -47,6 +47,17 @@ QVariant boundValue(const QVariant &value)
     }
 }
 
+// Whether an edited value differs from the value read: numbers by value (an engine may read
+// an integer column back as a double), everything else by its bound form, exactly.
+bool sameValue(const QVariant &read, const QVariant &edited)
+{
+    const QVariant a = boundValue(read), b = boundValue(edited);
+    const bool an = a.isNull(), bn = b.isNull();
+    if (an || bn)
+        return an == bn;
+    return RecordsetStore::compareValues(a, b) == 0;
+}
+
 QVariant storedValue(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
@@ -107,7 +118,7 @@ void Recordset::clearParameters()
 QSqlQuery Recordset::runStatement(bool forRows)
 {
     Connection *c = m_connection.data();
-    if (!c || !c->isConnected()) {
+    if (!c || !c->ensureOpen()) {
         throw failure(c, tr("The query has no open connection."), 0);
     }
     if (m_statement.trimmed().isEmpty())
@@ -175,7 +186,8 @@ void Recordset::open()
 void Recordset::execute()
 {
     close();
-    runStatement(false);
+    m_rowsAffected = -1;
+    m_rowsAffected = runStatement(false).numRowsAffected();
 }
 
 void Recordset::close()
@@ -408,7 +420,7 @@ QString Recordset::baseTable() const
 WriteTarget Recordset::writeTarget() const
 {
     Connection *c = m_connection.data();
-    if (!c || !c->isConnected())
+    if (!c || !c->ensureOpen())
         throw failure(c, tr("The query has no open connection."), 0);
     const QString table = baseTable();
     if (table.isEmpty())
@@ -448,16 +460,27 @@ QString Recordset::whereClause(const WriteTarget &target, const QVector<QVariant
                                QVariantList &binds) const
 {
     QStringList parts;
-    for (int i : target.keys) {
-        const QVariant v = original.at(i);
-        if (!v.isValid() || v.isNull()) {
-            parts << m_store->names.at(i) + QStringLiteral(" IS NULL");
-        } else {
-            parts << m_store->names.at(i) + QStringLiteral(" = ?");
-            binds << boundValue(v);
-        }
-    }
+    for (int i : target.keys)
+        parts << condition(i, original.at(i), binds);
     return parts.join(QStringLiteral(" AND "));
+}
+
+// "Column = value read", NULL-safe. A date-time read back as a date-time is matched to the
+// second, whatever form another program stored it in (SQLite keeps text: a bare date, a
+// 'T', fractions), so that such a row is not taken for one changed meanwhile.
+QString Recordset::condition(int column, const QVariant &read, QVariantList &binds) const
+{
+    const QString &name = m_store->names.at(column);
+    if (!read.isValid() || read.isNull())
+        return name + QStringLiteral(" IS NULL");
+    if (read.metaType().id() == QMetaType::QDateTime) {
+        const bool sqlite = m_connection->engine() == Engine::SQLite;
+        binds << boundValue(read);
+        return sqlite ? QStringLiteral("datetime(%1) = ?").arg(name)
+                      : QStringLiteral("date_trunc('second', %1) = CAST(? AS timestamp)").arg(name);
+    }
+    binds << boundValue(read);
+    return name + QStringLiteral(" = ?");
 }
 
 int Recordset::runWrite(const QString &sql, const QVariantList &binds)
@@ -508,21 +531,29 @@ void Recordset::post()
         return;
     }
 
+    // Only the columns whose value really changed are written, and each is written only if
+    // it still holds the value read: two workstations editing different fields of a row
+    // both keep their change, and the same field is never overwritten unseen.
+    const QVector<QVariant> original = m_store->row(m_row);
     QStringList sets;
+    QVector<int> changed;
     for (int i : target.columns) {
-        if (!m_store->modified.at(i))
+        if (!m_store->modified.at(i) || sameValue(original.at(i), buffer.at(i)))
             continue;
         sets << names.at(i) + QStringLiteral(" = ?");
         binds << boundValue(buffer.at(i));
+        changed << i;
     }
     if (!sets.isEmpty()) {
-        const QVector<QVariant> original = m_store->row(m_row);
-        const QString where = whereClause(target, original, binds);
+        QStringList where{whereClause(target, original, binds)};
+        for (int i : std::as_const(changed))
+            if (!target.keys.contains(i))
+                where << condition(i, original.at(i), binds);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                .arg(target.table, sets.join(QStringLiteral(", ")), where);
+                                .arg(target.table, sets.join(QStringLiteral(", ")),
+                                     where.join(QStringLiteral(" AND ")));
         if (runWrite(sql, binds) == 0)
-            throw failure(m_connection.data(),
-                          tr("The row was changed or deleted by someone else meanwhile."));
+            throw conflict();
     }
     m_store->replaceRow(m_row, buffer);
     m_state = State::Browse;
@@ -532,6 +563,12 @@ void Recordset::post()
     emit dataChanged();
 }
 
+DbError Recordset::conflict() const
+{
+    return failure(m_connection.data(), tr("The record was changed or deleted on another workstation."),
+                   kRowConflictCode);
+}
+
 void Recordset::deleteCurrent()
 {
     if (m_state == State::Insert || m_state == State::Edit)
@@ -539,15 +576,52 @@ void Recordset::deleteCurrent()
     if (m_state == State::Closed || m_row < 0)
         throw DbError(tr("The query has no current row."));
     const WriteTarget target = writeTarget();
+    // The row is deleted only as it was read: a row changed meanwhile is the other
+    // workstation's to keep until this one has seen it.
     QVariantList binds;
-    const QString where = whereClause(target, m_store->row(m_row), binds);
-    if (runWrite(QStringLiteral("DELETE FROM %1 WHERE %2").arg(target.table, where), binds) == 0)
-        throw failure(m_connection.data(),
-                      tr("The row was changed or deleted by someone else meanwhile."));
+    const QVector<QVariant> original = m_store->row(m_row);
+    QStringList where{whereClause(target, original, binds)};
+    for (int i : target.columns)
+        if (!target.keys.contains(i) && m_store->kinds.at(i) != FieldKind::Blob)
+            where << condition(i, original.at(i), binds);
+    if (runWrite(QStringLiteral("DELETE FROM %1 WHERE %2")
+                     .arg(target.table, where.join(QStringLiteral(" AND "))),
+                 binds)
+        == 0)
+        throw conflict();
     const int removed = m_row;
     m_store->removeRow(removed);
     emit rowRemoved(removed);
     setRow(removed);
+}
+
+void Recordset::takeValuesFrom(const Recordset &shown)
+{
+    if (m_state != State::Browse)
+        cancel();
+    if (m_row < 0 || shown.m_row < 0 || shown.m_state == State::Closed)
+        throw DbError(tr("The query has no current row."));
+    QVector<QVariant> row = m_store->row(m_row);
+    for (int i = 0; i < fieldCount(); ++i) {
+        const int j = shown.fieldIndex(m_store->names.at(i));
+        if (j >= 0)
+            row[i] = shown.m_store->value(shown.m_row, j);
+    }
+    m_store->replaceRow(m_row, row);
+}
+
+bool Recordset::matchesShown(const Recordset &shown) const
+{
+    if (m_row < 0 || shown.m_row < 0 || shown.m_state == State::Closed)
+        return false;
+    for (int i = 0; i < fieldCount(); ++i) {
+        const int j = shown.fieldIndex(m_store->names.at(i));
+        if (j < 0 || m_store->kinds.at(i) == FieldKind::Blob)
+            continue;
+        if (!sameValue(shown.m_store->value(shown.m_row, j), m_store->value(m_row, i)))
+            return false;
+    }
+    return true;
 }
 
 void Recordset::setSort(const QString &sort)

@@ -16,6 +16,7 @@
 namespace zq::data {
 
 class Connection;
+class DbError;
 class RecordsetStore;
 struct WriteTarget;
 
@@ -25,7 +26,10 @@ struct WriteTarget;
 /// over that copy. For a one-table statement ("SELECT ... FROM Table ..."), the current row
 /// can be appended, edited and deleted: `post()` and `deleteCurrent()` write to that base
 /// table, finding the row by the table's primary key, or, without one, by the original
-/// values of its non-blob columns. Field names are matched case-insensitively. Blob
+/// values of its non-blob columns. An update writes only the columns whose value changed
+/// and only while they still hold the values read; a delete only while the row's non-blob
+/// columns do. Otherwise nothing is written and a `DbError` whose `isConflict()` is true
+/// reports the row changed or deleted on another connection. Field names are matched case-insensitively. Blob
 /// columns read as `QByteArray`; date-time columns read as local `QDateTime` on both
 /// engines. Failures throw `DbError` and leave the recordset as it was before the call
 /// (a failed `open()` leaves it closed).
@@ -56,6 +60,8 @@ public:
     void open();
     /// Runs the statement as one without rows (no cursor is opened).
     void execute();
+    /// The rows the last `execute()` changed (-1 when the engine does not tell).
+    int rowsAffected() const { return m_rowsAffected; }
     void close();
     bool isOpen() const { return m_state != State::Closed; }
     State state() const { return m_state; }
@@ -107,6 +113,15 @@ public:
     /// Deletes the current row from the base table and from the fetched rows.
     void deleteCurrent();
 
+    /// Makes the current row read as `shown`'s current row in the fields both have (any
+    /// case), before `edit()` or `deleteCurrent()`. A window that fetches a row again just
+    /// before writing it thereby guards the write with the values the user saw, not with
+    /// those of the moment of saving. Throws `DbError` when either has no current row.
+    void takeValuesFrom(const Recordset &shown);
+    /// True when `shown`'s current row holds, in every non-blob field both have, the value
+    /// of this one's current row (the row unchanged since it was shown).
+    bool matchesShown(const Recordset &shown) const;
+
     /// Client-side order of the fetched rows: "Field" or "Field DESC" (several separated by
     /// commas); "" restores the fetched order. Keeps the current record current.
     void setSort(const QString &sort);
@@ -134,6 +149,8 @@ private:
     WriteTarget writeTarget() const;
     QString whereClause(const WriteTarget &target, const QVector<QVariant> &original,
                         QVariantList &binds) const;
+    QString condition(int column, const QVariant &read, QVariantList &binds) const;
+    DbError conflict() const;
     int runWrite(const QString &sql, const QVariantList &binds);
     QPointer<Connection> m_connection;
     QString m_statement;
@@ -143,6 +160,7 @@ private:
     int m_row = -1;
     bool m_bof = true;
     bool m_eof = true;
+    int m_rowsAffected = -1;
     std::unique_ptr<RecordsetStore> m_store;
 };
 

@@ -58,10 +58,36 @@ TEST(LostLink, BackendKilledClosesTheModuleConnection)
 
     EXPECT_EQ(RunQuery(&q, "SELECT * FROM UserData", 0), 0);
     EXPECT_FALSE(db.connection().isConnected());
+    EXPECT_TRUE(db.connection().isLinkLost());
+    // The next command connects again, without the host.
+    EXPECT_EQ(RunQuery(&q, "SELECT pg_backend_pid() AS pid", 0), 1);
+    EXPECT_NE(q.text("pid"), pid);
+    EXPECT_FALSE(db.connection().isLinkLost());
+    // A connection the host closed stays closed.
+    db.connection().close();
     EXPECT_EQ(RunQuery(&q, "SELECT * FROM UserData", 0), 0);
-    // The host can hand the connection in again.
     EXPECT_TRUE(db.connection().open());
     EXPECT_EQ(RunQuery(&q, "SELECT * FROM UserData", 0), 1);
+}
+
+TEST(LostLink, NoStatementOfALostTransactionRunsOnItsOwn)
+{
+    ZQ_OPEN_TEST_DB(db, Engine::PostgreSQL);
+    Connection &c = db.connection();
+    Recordset q;
+    q.setConnection(&c);
+    ASSERT_EQ(RunQuery(&q, "SELECT pg_backend_pid() AS pid", 0), 1);
+    const QString pid = q.text("pid");
+    auto other = db.openAnother();
+    ASSERT_TRUE(c.begin());
+    ASSERT_EQ(RunQuery(&q, "INSERT INTO UserData (UserID) VALUES ('first')", 1), 1);
+    ASSERT_TRUE(other->execute("SELECT pg_terminate_backend(" + pid + ")"));
+    EXPECT_EQ(RunQuery(&q, "INSERT INTO UserData (UserID) VALUES ('second')", 1), 0);
+    // Reconnecting here would commit the rest of the transaction piece by piece.
+    EXPECT_EQ(RunQuery(&q, "INSERT INTO UserData (UserID) VALUES ('third')", 1), 0);
+    EXPECT_FALSE(c.commit());
+    EXPECT_EQ(RunQuery(&q, "SELECT COUNT(*) AS n FROM UserData", 0), 1);
+    EXPECT_EQ(q.text("n"), "0");
 }
 
 TEST(LostLink, ServerStoppedClosesTheModuleConnection)
@@ -100,7 +126,19 @@ TEST(LostLink, ServerStoppedClosesTheModuleConnection)
     EXPECT_EQ(RunQuery(&q, "SELECT * FROM UserData", 0), 0);
     EXPECT_FALSE(c.isConnected());
     EXPECT_EQ(CheckConnection(), 0);
-    EXPECT_FALSE(c.open()); // the server is gone for good
+    EXPECT_FALSE(c.open()); // the server is gone
     EXPECT_EQ(c.errors().value(0).nativeCode, 0);
+
+    // Once the server is back, the next command reconnects.
+    ASSERT_TRUE(runAsPostgres(bin + "/pg_ctl",
+                              {"-D", data, "-l", dir.path() + "/log", "-w", "-o",
+                               QString("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off")
+                                   .arg(port)
+                                   .arg(dir.path()),
+                               "start"}));
+    EXPECT_EQ(CheckConnection(), 1);
+    EXPECT_TRUE(c.isConnected());
     setModuleConnection(nullptr);
+    c.close();
+    runAsPostgres(bin + "/pg_ctl", {"-D", data, "-m", "fast", "-w", "stop"});
 }
