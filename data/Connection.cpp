@@ -142,7 +142,7 @@ bool Connection::open()
         return false;
     }
     m_errors.clear();
-    m_linkLost = false;
+    m_closedByHost = false;
     if (m_engine == Engine::PostgreSQL) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("SET standard_conforming_strings = on"));
@@ -160,7 +160,7 @@ void Connection::close()
     const bool wasOpen = db.isOpen();
     db.close();
     m_inTransaction = false;
-    m_linkLost = false;
+    m_closedByHost = true;
     if (wasOpen)
         emit connectedChanged(false);
 }
@@ -174,7 +174,6 @@ void Connection::closeLostLink()
     db.close();
     // A transaction the link took with it stays marked until its owner rolls back, so that
     // no statement of it reconnects and runs on its own outside the transaction.
-    m_linkLost = true;
     if (wasOpen)
         emit connectedChanged(false);
 }
@@ -183,13 +182,13 @@ bool Connection::ensureOpen()
 {
     if (isConnected())
         return true;
-    if (!m_linkLost || m_inTransaction)
+    // Also a link the driver found gone while a statement ran on the handle directly.
+    if (!isLinkLost() || m_inTransaction)
         return false;
     const QList<DbErrorItem> before = m_errors;
     if (open())
         return true;
-    // Still unreachable: the link stays lost, and the next command tries again.
-    m_linkLost = true;
+    // Still unreachable: the next command tries again.
     if (m_errors.isEmpty())
         m_errors = before;
     return false;
@@ -249,8 +248,13 @@ bool Connection::commit()
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
         return false;
     }
-    if (!db.commit()) {
-        setErrorsFrom(db.lastError());
+    // SQLite's own COMMIT keeps the result code (a full disk, a lock) that the driver's
+    // commit() drops from its error.
+    QSqlQuery sqliteCommit(db);
+    const bool committed = m_engine == Engine::SQLite ? sqliteCommit.exec(QStringLiteral("COMMIT"))
+                                                      : db.commit();
+    if (!committed) {
+        setErrorsFrom(m_engine == Engine::SQLite ? sqliteCommit.lastError() : db.lastError());
         // A failed COMMIT ends the transaction on both engines; roll back what is left.
         db.rollback();
         m_inTransaction = false;
@@ -298,6 +302,14 @@ bool Connection::execute(const QString &sql)
 void Connection::setErrorsFrom(const QSqlError &error)
 {
     m_errors = translate(error);
+    // A failed write or transaction step tells of a lost link as a query does: the link is
+    // closed, and the next command connects again.
+    for (const DbErrorItem &e : std::as_const(m_errors)) {
+        if (e.nativeCode == 0 && !database().isOpen()) {
+            closeLostLink();
+            break;
+        }
+    }
 }
 
 QList<DbErrorItem> Connection::translate(const QSqlError &error) const

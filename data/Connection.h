@@ -83,8 +83,9 @@ public:
     /// command that needs the database (`ensureOpen()`) connects again, except while a
     /// transaction that the lost link ended is still to be rolled back by its owner.
     void closeLostLink();
-    /// True after `closeLostLink()` until the connection is open again.
-    bool isLinkLost() const { return m_linkLost; }
+    /// True when the connection was open and is no longer, without `close()`: the link was
+    /// lost (`closeLostLink()`, or the driver found it gone) and is not open again yet.
+    bool isLinkLost() const { return !m_closedByHost && !isConnected(); }
     /// True when connected; reconnects first after a lost link (see `closeLostLink()`).
     /// A connection closed by `close()` stays closed.
     bool ensureOpen();
@@ -113,7 +114,8 @@ public:
     void clearErrors() { m_errors.clear(); }
     /// Replaces the error list (for failures found by the data layer itself).
     void setErrors(const QList<DbErrorItem> &errors) { m_errors = errors; }
-    /// Replaces the error list by the translation of `error` (and closes nothing).
+    /// Replaces the error list by the translation of `error`; a link the driver found gone
+    /// is closed as by `closeLostLink()`.
     void setErrorsFrom(const class QSqlError &error);
     /// The error list `error` translates to, by the rule of `DbErrorItem::nativeCode`.
     QList<DbErrorItem> translate(const class QSqlError &error) const;
@@ -135,7 +137,7 @@ private:
     Engine m_engine = Engine::SQLite;
     bool m_inTransaction = false;
     int m_rowsAffected = -1;
-    bool m_linkLost = false;
+    bool m_closedByHost = true; // also before the first open()
     QList<DbErrorItem> m_errors;
 };
 

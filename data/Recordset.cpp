@@ -532,8 +532,9 @@ void Recordset::post()
     }
 
     // Only the columns whose value really changed are written, and each is written only if
-    // it still holds the value read: two workstations editing different fields of a row
-    // both keep their change, and the same field is never overwritten unseen.
+    // it still holds the value read (or already the new one): two workstations editing
+    // different fields of a row both keep their change, and the same field is never
+    // overwritten unseen.
     const QVector<QVariant> original = m_store->row(m_row);
     QStringList sets;
     QVector<int> changed;
@@ -545,12 +546,17 @@ void Recordset::post()
         changed << i;
     }
     if (!sets.isEmpty()) {
+        // A column another workstation set to the very value written here lost nothing.
         QStringList where{whereClause(target, original, binds)};
-        for (int i : std::as_const(changed))
-            if (!target.keys.contains(i))
-                where << condition(i, original.at(i), binds);
+        for (int i : std::as_const(changed)) {
+            if (target.keys.contains(i))
+                continue;
+            const QString read = condition(i, original.at(i), binds);
+            where << QStringLiteral("(%1 OR %2)").arg(read, condition(i, buffer.at(i), binds));
+        }
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                .arg(target.table, sets.join(QStringLiteral(", ")),
+                                .arg(target.table,
+                                     sets.join(QStringLiteral(", ")),
                                      where.join(QStringLiteral(" AND ")));
         if (runWrite(sql, binds) == 0)
             throw conflict();
@@ -565,7 +571,8 @@ void Recordset::post()
 
 DbError Recordset::conflict() const
 {
-    return failure(m_connection.data(), tr("The record was changed or deleted on another workstation."),
+    return failure(m_connection.data(),
+                   tr("The record was changed or deleted on another workstation."),
                    kRowConflictCode);
 }
 
@@ -607,6 +614,20 @@ void Recordset::takeValuesFrom(const Recordset &shown)
         if (j >= 0)
             row[i] = shown.m_store->value(shown.m_row, j);
     }
+    m_store->replaceRow(m_row, row);
+}
+
+void Recordset::setReadValue(const QString &field, const QVariant &value)
+{
+    const int i = fieldIndex(field);
+    if (i < 0)
+        throw DbError(tr("The query has no field %1.").arg(field));
+    if (m_state != State::Browse)
+        cancel();
+    if (m_row < 0)
+        throw DbError(tr("The query has no current row."));
+    QVector<QVariant> row = m_store->row(m_row);
+    row[i] = storedValue(value);
     m_store->replaceRow(m_row, row);
 }
 

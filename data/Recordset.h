@@ -27,12 +27,13 @@ struct WriteTarget;
 /// can be appended, edited and deleted: `post()` and `deleteCurrent()` write to that base
 /// table, finding the row by the table's primary key, or, without one, by the original
 /// values of its non-blob columns. An update writes only the columns whose value changed
-/// and only while they still hold the values read; a delete only while the row's non-blob
+/// and only while they still hold the values read (or already the new ones); a delete only
+/// while the row's non-blob
 /// columns do. Otherwise nothing is written and a `DbError` whose `isConflict()` is true
-/// reports the row changed or deleted on another connection. Field names are matched case-insensitively. Blob
-/// columns read as `QByteArray`; date-time columns read as local `QDateTime` on both
-/// engines. Failures throw `DbError` and leave the recordset as it was before the call
-/// (a failed `open()` leaves it closed).
+/// reports the row changed or deleted on another connection. Field names are matched
+/// case-insensitively. Blob columns read as `QByteArray`; date-time columns read as local
+/// `QDateTime` on both engines. Failures throw `DbError` and leave the recordset as it was before
+/// the call (a failed `open()` leaves it closed).
 class ZQDATA_EXPORT Recordset : public QObject
 {
     Q_OBJECT
@@ -118,6 +119,9 @@ public:
     /// before writing it thereby guards the write with the values the user saw, not with
     /// those of the moment of saving. Throws `DbError` when either has no current row.
     void takeValuesFrom(const Recordset &shown);
+    /// Makes the current row read `value` in `field` (a value the window showed from another
+    /// query), as `takeValuesFrom` does for a whole row.
+    void setReadValue(const QString &field, const QVariant &value);
     /// True when `shown`'s current row holds, in every non-blob field both have, the value
     /// of this one's current row (the row unchanged since it was shown).
     bool matchesShown(const Recordset &shown) const;

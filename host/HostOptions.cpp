@@ -50,10 +50,16 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         QStringLiteral("click"),
         QStringLiteral("Click a button of the active window, by its "
                        "object name (btnEdit, btnLabel, ...; hidden ones "
-                       "too), or pick item N of a drop-down with the mouse "
-                       "(cmbPicV:N); for scripts."),
+                       "too), or a menu item of the main window (mnuReconnect), "
+                       "or pick item N of a drop-down with the mouse (cmbPicV:N); "
+                       "NAME=TEXT types TEXT into that text field; for scripts."),
         QStringLiteral("NAME"));
-    p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot});
+    const QCommandLineOption waitFor(
+        QStringLiteral("wait-for"),
+        QStringLiteral("Before the clicks, create FILE.wait once the windows are open and "
+                       "wait until FILE exists; for scripts of two workstations."),
+        QStringLiteral("FILE"));
+    p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot, waitFor});
     if (!p.parse(arguments)) {
         error = p.errorText();
         return false;
@@ -106,5 +112,7 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         options.reportDir = QDir(p.value(reportDir)).absolutePath() + QLatin1Char('/');
     }
     options.screenshot = p.value(shot);
+    if (p.isSet(waitFor))
+        options.waitFor = QDir(p.value(waitFor)).absolutePath();
     return true;
 }

@@ -14,6 +14,7 @@ struct HostOptions
     QStringList click;  // buttons of the active window to click, by object name
     QString reportDir;
     QString screenshot;
+    QString waitFor; // the clicks wait until this file exists (scripts of two hosts)
 };
 
 /// Reads the command line; on a usage error prints it and returns false.

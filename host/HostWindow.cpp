@@ -1,5 +1,6 @@
 #include "HostWindow.h"
 
+#include "Connection.h"
 #include "ServiceAbi.h"
 #include "SuiteLoader.h"
 
@@ -8,12 +9,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTabWidget>
+#include <QThread>
 
 #include <dlfcn.h>
 
@@ -49,6 +54,10 @@ HostWindow::HostWindow(const SuiteLoader &suite, QWidget *parent)
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    QAction *reconnect = file->addAction(QStringLiteral("&Reconnect"));
+    reconnect->setObjectName(QStringLiteral("mnuReconnect"));
+    connect(reconnect, &QAction::triggered, this, &HostWindow::reconnectDatabase);
+    file->addSeparator();
     QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("mnuQuit"));
     quit->setShortcut(QKeySequence::Quit);
@@ -147,6 +156,17 @@ bool HostWindow::clickInActiveWindow(const QString &name)
     const qsizetype colon = name.indexOf(QLatin1Char(':'));
     if (colon > 0 && sub)
         return pickInWindow(sub, name.left(colon), name.mid(colon + 1).toInt());
+    const qsizetype eq = name.indexOf(QLatin1Char('='));
+    if (eq > 0) {
+        auto *edit = sub ? sub->findChild<QLineEdit *>(name.left(eq)) : nullptr;
+        if (!edit || !edit->isEnabled())
+            return false;
+        edit->setFocus();
+        edit->selectAll();
+        edit->insert(name.mid(eq + 1)); // as typed: the window's edit handlers run
+        QCoreApplication::processEvents();
+        return true;
+    }
     auto *button = sub ? sub->findChild<QAbstractButton *>(name) : nullptr;
     // A tab page is "clicked" by showing it; a message box's buttons are found by their text.
     if (!button && sub) {
@@ -163,8 +183,14 @@ bool HostWindow::clickInActiveWindow(const QString &name)
             if (qobject_cast<QMessageBox *>(sub) && b->text().remove('&') == name)
                 button = b;
     }
-    if (!button)
-        return false;
+    if (!button) {
+        auto *action = findChild<QAction *>(name);
+        if (!action || !action->isEnabled())
+            return false;
+        action->trigger();
+        QCoreApplication::processEvents();
+        return true;
+    }
     // A tool bar keeps its hidden buttons disabled; scripts reach the windows behind the
     // module's hidden buttons (card labels, batch setting) through their signal. A visible
     // button is clicked only when the user could click it.
@@ -177,6 +203,41 @@ bool HostWindow::clickInActiveWindow(const QString &name)
     }
     QCoreApplication::processEvents();
     return true;
+}
+
+bool HostWindow::waitForFile(const QString &file)
+{
+    QFile mark(file + QStringLiteral(".wait"));
+    if (!mark.open(QIODevice::WriteOnly))
+        return false;
+    mark.close();
+    const QDeadlineTimer deadline(120000);
+    while (!QFile::exists(file)) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+QString HostWindow::messageText(QWidget *modal)
+{
+    auto *box = qobject_cast<QMessageBox *>(modal);
+    return box ? box->text() : QString();
+}
+
+bool HostWindow::reconnectDatabase()
+{
+    auto *connection = static_cast<zq::data::Connection *>(m_suite.connection());
+    using SetConnection = int32_t (*)(void *);
+    auto setConnection = reinterpret_cast<SetConnection>(m_suite.pluginEntry("SetADOConnection"));
+    // The module reads the table list and runs its probe again on the new link.
+    const bool ok = connection && connection->reconnect() && setConnection
+                    && setConnection(connection) == 1;
+    if (auto box = reinterpret_cast<ShowMessageBoxFn>(dlsym(m_suite.library(1), "ShowMessageBox")))
+        box(ok ? "Reconnected" : "ReconnectFail", "SystemMessage", ok ? 64 : 16);
+    return ok;
 }
 
 bool HostWindow::closeDocuments()

@@ -20,8 +20,19 @@ public:
     bool openKind(const QString &kind);
     /// Closes every document window; true when none is left open by the module.
     bool closeDocuments();
-    /// Clicks the button `name` of the active document window; false when there is none.
+    /// Clicks the button `name` of the active document window, or else triggers the main
+    /// window's menu item `name`; "NAME=TEXT" types TEXT into the text field NAME. False
+    /// when there is no such control.
     bool clickInActiveWindow(const QString &name);
+    /// Creates `file` + ".wait", then lets events run until `file` exists (at most two
+    /// minutes); false on the time-out.
+    static bool waitForFile(const QString &file);
+    /// The text a script reads of a message box in front ("" for other windows).
+    static QString messageText(QWidget *modal);
+    /// File > Reconnect: opens the site database again and hands it to the module, so that
+    /// work goes on after the server was away without restarting the host. Tells the user
+    /// the outcome; true when the database answers again.
+    bool reconnectDatabase();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

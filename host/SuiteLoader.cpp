@@ -28,6 +28,7 @@ bool SuiteLoader::load(const QString &libraryFolder, const ZQSuiteContext &conte
 
 bool SuiteLoader::loadSuite(const QString &libraryFolder, const ZQSuiteContext &context)
 {
+    m_connection = context.connection;
     // dlopen searches the calling binary's run path only for a name without a slash.
     for (int i = 0; i < 5; ++i) {
         const QByteArray path = (libraryFolder + QString::fromLatin1(kSuite[i])).toLocal8Bit();

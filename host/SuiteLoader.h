@@ -29,8 +29,11 @@ public:
     void *library(int index) const { return m_libraries[index]; }
     /// An export of the plug-in.
     void *pluginEntry(const char *name) const;
+    /// The host's connection handed to the suite (`ZQSuiteContext::connection`).
+    void *connection() const { return m_connection; }
 
 private:
+    void *m_connection = nullptr;
     void *m_libraries[5] = {};
     void *m_plugin = nullptr;
     QString m_error;

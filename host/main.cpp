@@ -5,6 +5,7 @@
 #include "HostOptions.h"
 #include "HostWindow.h"
 #include "Schema.h"
+#include "SiteCheck.h"
 #include "SuiteLoader.h"
 
 #include <QApplication>
@@ -69,6 +70,13 @@ int main(int argc, char **argv)
             std::fprintf(asked ? stdout : stderr, "%s\n", qPrintable(error));
             return asked ? 0 : 2;
         }
+    }
+    {
+        // A site that cannot work is told before a display is needed, too.
+        QCoreApplication checking(argc, argv);
+        const QString problem = siteProblem(options);
+        if (!problem.isEmpty())
+            return fail(problem);
     }
     if (!hasDisplay())
         return fail(QStringLiteral("there is no display to show the windows on (DISPLAY is not "
@@ -142,6 +150,8 @@ int main(int argc, char **argv)
     for (const QString &kind : std::as_const(options.open))
         if (window.openKind(kind))
             ++opened;
+    if (!options.waitFor.isEmpty() && !HostWindow::waitForFile(options.waitFor))
+        return fail(QStringLiteral("waited in vain for ") + options.waitFor);
     // Clicked from inside the event loop: a button that opens a modal window (the card
     // labels) runs that window's loop, and the picture below is taken from there.
     // Each click its own event, 300 ms apart, so that a click can reach a window the click
@@ -159,6 +169,11 @@ int main(int argc, char **argv)
         QTimer::singleShot(clickGap * int(options.click.size()) + 1200, &window, [&] {
             QCoreApplication::processEvents();
             QWidget *modal = QApplication::activeModalWidget();
+            const QString message = HostWindow::messageText(modal);
+            if (!message.isEmpty()) {
+                std::printf("zqhost: message: %s\n", qPrintable(message));
+                std::fflush(stdout);
+            }
             if ((modal ? modal->grab() : window.grab()).save(file))
                 result = 0;
             else

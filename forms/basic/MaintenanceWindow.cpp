@@ -6,6 +6,7 @@
 #include "Recordset.h"
 #include "RecordsetModel.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QAction>
 #include <QApplication>
@@ -356,13 +357,15 @@ bool MaintenanceWindow::writeRow(Recordset &rs,
 
 void MaintenanceWindow::writeFailed(bool listShowedWrite, const QString &listKey)
 {
+    // Told first: reading the list again replaces the errors of the write. A row changed on
+    // another workstation keeps the input for the user to compare after Refresh.
+    tellWriteFailure(adoDB->connection());
     // A posted row whose transaction then failed is in the fetched rows but not in the
     // database: read the list again, without touching the input on the Data page.
     m_busy = true;
     if (listShowedWrite && reloadList() && !listKey.isEmpty())
         zq::data::LocateRecord(adoDB, m_spec.keyColumn, listKey);
     m_busy = false;
-    svc::PlaySoundError();
 }
 
 bool MaintenanceWindow::insertRecord()
@@ -514,7 +517,13 @@ void MaintenanceWindow::btnDeleteClick()
                 svc::SelectFormLanguage(this, kSection);
                 if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), kCaption, StyleQuestion)
                     == Yes) {
-                    adoDB->deleteCurrent();
+                    try {
+                        adoDB->deleteCurrent();
+                    } catch (const zq::data::DbError &) {
+                        tellWriteFailure(adoDB->connection());
+                        adqTmp->close();
+                        return;
+                    }
                     audit(QStringLiteral("D "), key);
                     enterMode(ViewMode);
                     showRecord();

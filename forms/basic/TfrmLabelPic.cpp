@@ -6,6 +6,7 @@
 #include "PictureCodec.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -279,8 +280,9 @@ void TfrmLabelPic::btnDeleteClick()
     try {
         adoDB->deleteCurrent();
     } catch (...) {
-        // Nothing was deleted; the list still shows the row.
-        svc::PlaySoundError();
+        // Nothing was deleted (changed on another workstation, or not written at all); the
+        // list still shows the row.
+        tellWriteFailure(adoDB->connection());
         return;
     }
     enterMode(ViewMode);

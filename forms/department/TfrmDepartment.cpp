@@ -5,6 +5,7 @@
 #include "Recordset.h"
 #include "Services.h"
 #include "TfrmDepartmentView.h"
+#include "WriteFailure.h"
 
 #include <QAction>
 #include <QApplication>
@@ -277,9 +278,14 @@ bool TfrmDepartment::updateRecord()
             return false;
         }
         if (check == KeyCheck::Free) {
+            // Deleted on another workstation since it was shown: nothing is written and the
+            // input stays.
             adoChk->close();
-            return true;
+            tellConflict();
+            return false;
         }
+        // The row as it was shown guards the update, not as it was just read again.
+        adoChk->takeValuesFrom(*adoDB);
         const bool written = writeRow(*adoChk, false, [this](Recordset &rs) { setRow(rs); });
         adoChk->close();
         if (!written)
@@ -337,19 +343,31 @@ void TfrmDepartment::btnDeleteClick()
             svc::SelectLanguage();
             if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), kCaption, 36) == 6) {
                 setBusy(true);
-                if (zq::data::RunQuery(adqTmp,
-                                       QStringLiteral(" DELETE FROM DepartmentData WHERE DepartmentNo = ")
-                                           + q + QStringLiteral(" "),
-                                       1)
-                    == 1) {
+                // Deleted only as it was shown: a department changed or deleted on another
+                // workstation meanwhile stays, and the user is told.
+                bool deleted = false;
+                if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + q + QStringLiteral(" "), 0)
+                    != 1)
+                    tellWriteFailure(adoDB->connection());
+                else if (adoChk->isEmpty())
+                    tellConflict();
+                else {
+                    try {
+                        adoChk->takeValuesFrom(*adoDB);
+                        adoChk->deleteCurrent();
+                        deleted = true;
+                    } catch (const zq::data::DbError &) {
+                        tellWriteFailure(adoDB->connection());
+                    }
+                }
+                adoChk->close();
+                if (deleted) {
                     audit(QStringLiteral("D "), number);
                     if (hasRightsTables())
                         zq::data::RunQuery(adqTmp,
                                            QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ")
                                                + q + QStringLiteral(" "),
                                            1);
-                } else {
-                    svc::PlaySoundError();
                 }
                 adqUserData->close();
                 adqUserRightDept->close();

@@ -5,6 +5,7 @@
 #include "Helpers.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -208,7 +209,10 @@ bool TfrmDepartmentView::dropNode(QTreeWidgetItem *dragged, QTreeWidgetItem *tar
     const QString targetNo = target->data(0, NumberRole).toString();
     if (draggedNo == targetNo)
         return false;
-    if (!moveInDatabase(draggedNo, targetNo, targetLevel))
+    const QString shownParent = dragged->parent()->data(0, LevelRole).toInt() == 0
+                                    ? QString()
+                                    : dragged->parent()->data(0, NumberRole).toString();
+    if (!moveInDatabase(draggedNo, targetNo, targetLevel, shownParent))
         return false;
     dragged->parent()->removeChild(dragged);
     target->addChild(dragged);
@@ -220,13 +224,15 @@ bool TfrmDepartmentView::dropNode(QTreeWidgetItem *dragged, QTreeWidgetItem *tar
     return true;
 }
 
-bool TfrmDepartmentView::moveInDatabase(const QString &dragged, const QString &target,
-                                        int targetLevel)
+bool TfrmDepartmentView::moveInDatabase(const QString &dragged,
+                                        const QString &target,
+                                        int targetLevel,
+                                        const QString &shownParent)
 {
     if (dragged == target)
         return false;
+    Connection *c = zq::data::moduleConnection();
     try {
-        Connection *c = zq::data::moduleConnection();
         if (targetLevel != 0 && isAncestorOrSelf(c, dragged, target))
             return false;
         const QString sql = targetLevel == 0
@@ -237,14 +243,26 @@ bool TfrmDepartmentView::moveInDatabase(const QString &dragged, const QString &t
                                       + Connection::quoted(target)
                                       + QStringLiteral(" WHERE DepartmentNo = ")
                                       + Connection::quoted(dragged);
+        const QString asShown = shownParent.isEmpty()
+                                    ? QStringLiteral(" AND ( UnderNo = '' OR UnderNo IS NULL ) ")
+                                    : QStringLiteral(" AND UnderNo = ")
+                                          + Connection::quoted(shownParent) + QStringLiteral(" ");
         adqTmp->close();
         adqTmp->setConnection(c);
-        adqTmp->setStatement(sql);
+        adqTmp->setStatement(sql + asShown);
         adqTmp->execute();
+        const int moved = adqTmp->rowsAffected();
         adqTmp->close();
+        if (moved == 0) {
+            // Moved or deleted on another workstation since the tree was shown.
+            tellConflict();
+            return false;
+        }
         m_changed = true;
         return true;
     } catch (...) {
+        adqTmp->close();
+        tellWriteFailure(c);
         return false;
     }
 }

@@ -63,7 +63,12 @@ protected:
 
 private:
     void addChildren(QTreeWidgetItem *parent, int level, const QString &statement);
-    bool moveInDatabase(const QString &dragged, const QString &target, int targetLevel);
+    /// `shownParent` is the parent the tree showed (empty for a top-level department); a
+    /// department whose parent changed on another workstation meanwhile is not moved.
+    bool moveInDatabase(const QString &dragged,
+                        const QString &target,
+                        int targetLevel,
+                        const QString &shownParent);
     zq::data::Recordset *adqTmp;
     bool m_movesAllowed;
     bool m_changed = false;

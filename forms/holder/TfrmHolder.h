@@ -190,6 +190,8 @@ private:
     QString m_displayed;
     QString m_displayedKey; // HolderNo of the displayed holder as stored (blanks and all)
     QByteArray m_photo;
+    /// The Photo value as it was read when the holder was shown (guards its update).
+    QVariant m_photoShown;
     QStringList m_departmentNumbers, m_filterNumbers, m_titleNumbers, m_typeNumbers;
     QStringList m_depositItems;
     holder::DepositList m_deposits;

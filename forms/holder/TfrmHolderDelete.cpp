@@ -6,6 +6,7 @@
 #include "HolderStatements.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QApplication>
 #include <QTabWidget>
@@ -67,6 +68,18 @@ void TfrmHolder::btnDeleteClick()
         const QString number = stored.trimmed();
         Connection *c = adq1DB->connection();
         const QString cards = cardCondition(stored);
+        // A holder changed or deleted on another workstation since he was shown keeps his
+        // cards on the devices: nothing is done, and the user is told.
+        adq2DB->close();
+        if (zq::data::RunQuery(adq2DB, st::exactSearch(stored, true), 0) != 1) {
+            tellWriteFailure(c);
+            return;
+        }
+        if (adq2DB->isEmpty() || !adq2DB->matchesShown(*adq1DB)) {
+            adq2DB->close();
+            tellConflict();
+            return;
+        }
         zq::data::RunQuery(adqCardData,
                            QStringLiteral(" SELECT * FROM CardData WHERE ") + cards
                                + QStringLiteral(" "),
@@ -133,21 +146,23 @@ void TfrmHolder::btnDeleteClick()
                     + QStringLiteral(" AND ") + cards);
             run(QStringLiteral(" UPDATE CardData SET HolderNo = NULL , CardFlag = 0 WHERE ") + cards
                 + QStringLiteral(" "));
-            run(QStringLiteral(" DELETE FROM HolderData WHERE HolderNo = ") + Connection::quoted(stored)
-                + QStringLiteral(" "));
-            // Nothing deleted (the row is gone or its key changed meanwhile): the cards stay
-            // as they were and no deletion is recorded.
-            if (c->rowsAffected() == 0)
-                throw zq::data::DbError(QStringLiteral("The holder row was not found."));
+            // The holder row goes only as it was shown: one changed or deleted on another
+            // workstation meanwhile is a conflict, and the cards stay as they were.
+            adq2DB->takeValuesFrom(*adq1DB);
+            adq2DB->deleteCurrent();
         });
+        if (!committed) {
+            QApplication::restoreOverrideCursor();
+            tellWriteFailure(c); // read before the listing's statement replaces the errors
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
         m_ui.tbEdit->setEnabled(true);
         m_ui.pcData->setEnabled(true);
         adq2DB->close();
         runListing(adq1DB->statement());
         if (committed)
-            svc::AddProgramRunEdit(QStringLiteral("BasicDataHolderI"), QStringLiteral("D ") + number);
-        else
-            svc::PlaySoundError();
+            svc::AddProgramRunEdit(QStringLiteral("BasicDataHolderI"),
+                                   QStringLiteral("D ") + number);
         QApplication::restoreOverrideCursor();
         enterMode(ViewMode);
         showHolder();

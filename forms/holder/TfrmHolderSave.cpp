@@ -6,6 +6,7 @@
 #include "HolderStatements.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -121,6 +122,12 @@ void TfrmHolder::reloadAfterSave()
 bool TfrmHolder::storeHolder(bool ready, bool inserting, const QString &number)
 {
     m_lock = true;
+    if (ready && !inserting) {
+        // The holder as the window showed him guards the update, not as just read again:
+        // a field another workstation changed since is not overwritten unseen.
+        adq2DB->takeValuesFrom(*adq1DB);
+        adq2DB->setReadValue(QStringLiteral("Photo"), m_photoShown);
+    }
     const bool committed = ready
                            && zq::data::WriteInTransaction(adq1DB->connection(), [this, inserting] {
                                   if (inserting)
@@ -135,7 +142,10 @@ bool TfrmHolder::storeHolder(bool ready, bool inserting, const QString &number)
         // Nothing was stored: the input stays on the Data page, and the audit trail holds
         // only what was committed.
         m_lock = false;
-        svc::PlaySoundError();
+        if (!ready && !inserting && adq2DB->isOpen() && number == m_displayed)
+            tellConflict(); // deleted on another workstation since it was shown
+        else
+            tellWriteFailure(adq1DB->connection());
         return false;
     }
     svc::AddProgramRunEdit(kRightKey,

@@ -35,6 +35,7 @@ using zq::data::Recordset;
 void TfrmHolder::clearPhoto()
 {
     m_photo.clear();
+    m_photoShown = QVariant();
     imgPhoto->clear();
 }
 
@@ -47,6 +48,7 @@ void TfrmHolder::showPhoto()
             QStringLiteral(" SELECT HolderNo,Photo FROM HolderData WHERE HolderNo = ")
             + Connection::quoted(adq1DB->text(QStringLiteral("HolderNo"))) + QStringLiteral(" "));
         adqphoto->open();
+        m_photoShown = adqphoto->isEmpty() ? QVariant() : adqphoto->value(QStringLiteral("Photo"));
         if (!adqphoto->isEmpty()) {
             const QByteArray stored = adqphoto->bytes(QStringLiteral("Photo"));
             if (!stored.isEmpty()) {

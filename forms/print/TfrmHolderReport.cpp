@@ -4,6 +4,7 @@
 #include "PrintStatements.h"
 #include "Recordset.h"
 #include "Services.h"
+#include "WriteFailure.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -158,6 +159,15 @@ void TfrmHolderReport::btnViewClick()
         department.clear();
     }
     try {
+        // The report engine reports a failing statement to no one: a link that is gone is
+        // found (and, where the server answers again, reopened) here, and told.
+        if (zq::data::RunQuery(
+                adqDepartment, QStringLiteral(" SELECT HolderNo FROM HolderData WHERE 1 = 2 "), 0)
+            != 1) {
+            tellWriteFailure(adqDepartment->connection());
+            return;
+        }
+        adqDepartment->close();
         const QString statement = print::holderReport(department, m_supervisor, user);
         svc::SelectReportLanguage();
         svc::ShowReport(QStringLiteral("HolderData.frf"), statement);

@@ -96,7 +96,8 @@ bool HolderExport::open()
 {
     m_rows.reset();
     m_count = 0;
-    if (!m_connection || !m_connection->isConnected()) {
+    // After a lost link the export connects again rather than failing for good.
+    if (!m_connection || !m_connection->ensureOpen()) {
         m_error = QStringLiteral("not connected");
         return false;
     }

@@ -271,7 +271,8 @@ QString HolderImport::databaseError() const
 
 bool HolderImport::start()
 {
-    if (!isConnected())
+    // After a lost link an import connects again rather than failing for good.
+    if (!m_connection || !m_connection->ensureOpen())
         return false;
     auto sql = std::make_unique<Statements>(m_connection->database());
     sql->scratch.setConnection(m_connection);

@@ -131,7 +131,12 @@ TEST(LostLink, ServerStoppedClosesTheModuleConnection)
 
     // Once the server is back, the next command reconnects.
     ASSERT_TRUE(runAsPostgres(bin + "/pg_ctl",
-                              {"-D", data, "-l", dir.path() + "/log", "-w", "-o",
+                              {"-D",
+                               data,
+                               "-l",
+                               dir.path() + "/log",
+                               "-w",
+                               "-o",
                                QString("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off")
                                    .arg(port)
                                    .arg(dir.path()),

@@ -13,7 +13,8 @@ using namespace zq::data;
 using zq::test::TestDatabase;
 
 class WorkstationsTest : public testing::TestWithParam<Engine>
-{};
+{
+};
 
 namespace {
 
@@ -49,7 +50,8 @@ void setAll(Recordset &rs, const QString &name, const QString &description)
 TEST_P(WorkstationsTest, EditsOfDifferentFieldsBothStay)
 {
     ZQ_OPEN_TEST_DB(db, GetParam());
-    db.exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'old', 'd')"});
+    db.exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'old', "
+             "'d')"});
     auto other = db.openAnother();
     auto mine = openTitle(db.connection(), "T1");
     auto theirs = openTitle(*other, "T1");
@@ -61,6 +63,26 @@ TEST_P(WorkstationsTest, EditsOfDifferentFieldsBothStay)
 
     EXPECT_EQ(valueOf(*other, "SELECT TitleName FROM OccupationTitle"), "renamed");
     EXPECT_EQ(valueOf(*other, "SELECT Description FROM OccupationTitle"), "described");
+}
+
+TEST_P(WorkstationsTest, TheSameValueWrittenMeanwhileIsNoConflict)
+{
+    ZQ_OPEN_TEST_DB(db, GetParam());
+    db.exec({"INSERT INTO HolderData (HolderNo, HolderName, CheckMark) VALUES ('H1', 'n', NULL)"});
+    auto other = db.openAnother();
+    ASSERT_TRUE(other->execute("UPDATE HolderData SET CheckMark = 1, HolderName = 'theirs'"));
+    Recordset mine;
+    mine.setConnection(&db.connection());
+    mine.setStatement("Select * From HolderData");
+    mine.open(); // read before: as the other workstation's commit had not happened
+    mine.setReadValue("CheckMark", QVariant());
+    mine.setReadValue("HolderName", "n");
+    mine.edit();
+    mine.setField("CheckMark", 1);
+    mine.setField("Email", "e");
+    EXPECT_NO_THROW(mine.post());
+    EXPECT_EQ(valueOf(*other, "SELECT Email FROM HolderData"), "e");
+    EXPECT_EQ(valueOf(*other, "SELECT HolderName FROM HolderData"), "theirs");
 }
 
 TEST_P(WorkstationsTest, SameFieldChangedMeanwhileIsAConflict)
@@ -117,14 +139,16 @@ TEST_P(WorkstationsTest, SameFieldChangedMeanwhileIsAConflict)
 TEST_P(WorkstationsTest, DeleteOfARowChangedOrDeletedMeanwhileIsAConflict)
 {
     ZQ_OPEN_TEST_DB(db, GetParam());
-    db.exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'n', NULL)",
-             "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T2', 'n', 'd')"});
+    db.exec(
+        {"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'n', NULL)",
+         "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T2', 'n', 'd')"});
     auto other = db.openAnother();
     Recordset mine;
     mine.setConnection(&db.connection());
     mine.setStatement("Select * From OccupationTitle Order By TitleNo");
     mine.open();
-    ASSERT_TRUE(other->execute("UPDATE OccupationTitle SET Description = 'new' WHERE TitleNo = 'T1'"));
+    ASSERT_TRUE(
+        other->execute("UPDATE OccupationTitle SET Description = 'new' WHERE TitleNo = 'T1'"));
     ASSERT_TRUE(other->execute("DELETE FROM OccupationTitle WHERE TitleNo = 'T2'"));
 
     for (int row : {0, 1}) {
@@ -137,7 +161,8 @@ TEST_P(WorkstationsTest, DeleteOfARowChangedOrDeletedMeanwhileIsAConflict)
         }
     }
     EXPECT_EQ(mine.recordCount(), 2);
-    EXPECT_EQ(valueOf(*other, "SELECT Description FROM OccupationTitle WHERE TitleNo = 'T1'"), "new");
+    EXPECT_EQ(valueOf(*other, "SELECT Description FROM OccupationTitle WHERE TitleNo = 'T1'"),
+              "new");
     // An edit of the row deleted meanwhile is a conflict too, not a silent no-op.
     mine.moveTo(1);
     mine.edit();
@@ -156,7 +181,8 @@ TEST_P(WorkstationsTest, DatesStoredByOtherProgramsAreNoConflict)
     ZQ_OPEN_TEST_DB(db, GetParam());
     const bool sqlite = GetParam() == Engine::SQLite;
     // Forms other programs write: a bare date and a 'T' (SQLite keeps the text), fractions.
-    const QStringList stored = sqlite ? QStringList{"'2024-03-01'", "'2024-03-01T08:00:00'",
+    const QStringList stored = sqlite ? QStringList{"'2024-03-01'",
+                                                    "'2024-03-01T08:00:00'",
                                                     "'2024-03-01 08:00:00.250'"}
                                       : QStringList{"'2024-03-01 08:00:00.250'"};
     for (const QString &value : stored) {
@@ -182,8 +208,9 @@ TEST_P(WorkstationsTest, DatesStoredByOtherProgramsAreNoConflict)
 TEST_P(WorkstationsTest, ConflictInATransactionReachesTheCallerAndNothingIsWritten)
 {
     ZQ_OPEN_TEST_DB(db, GetParam());
-    db.exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'n', 'd')",
-             "CREATE TABLE Audit (Entry varchar(20))"});
+    db.exec(
+        {"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'n', 'd')",
+         "CREATE TABLE Audit (Entry varchar(20))"});
     auto other = db.openAnother();
     auto mine = openTitle(db.connection(), "T1");
     ASSERT_TRUE(other->execute("UPDATE OccupationTitle SET TitleName = 'theirs'"));
@@ -203,6 +230,7 @@ TEST_P(WorkstationsTest, ConflictInATransactionReachesTheCallerAndNothingIsWritt
     EXPECT_EQ(valueOf(*other, "SELECT TitleName FROM OccupationTitle"), "theirs");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, WorkstationsTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         WorkstationsTest,
                          testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          zq::test::engineName);
