@@ -27,9 +27,16 @@ namespace {
 // Why the run can store no further line: the link is gone, or a commit failed.
 ImportFileResult stopped(const HolderImport &run)
 {
-    if (!run.isConnected())
-        return {ImportFileResult::Status::Lost, run.databaseError()};
-    return {ImportFileResult::Status::NotStored, run.errorText()};
+    // A cut PostgreSQL link leaves the driver's error empty; the reason must still be said.
+    if (!run.isConnected()) {
+        const QString why = run.databaseError();
+        return {ImportFileResult::Status::Lost,
+                why.isEmpty() ? QStringLiteral("the connection to the site database was lost")
+                              : why};
+    }
+    const QString why = run.errorText().isEmpty() ? run.databaseError() : run.errorText();
+    return {ImportFileResult::Status::NotStored,
+            why.isEmpty() ? QStringLiteral("the database did not store the lines") : why};
 }
 
 ImportFileResult ended(HolderImport &run, ImportFileResult result)

@@ -577,6 +577,8 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
             message(QStringLiteral("Error!! ") + result.error + stored, kError);
         break;
     case ImportFileResult::Status::Lost:
+        message(svc::GetMessageString(QStringLiteral("LinkLost")) + stored, kError);
+        break;
     case ImportFileResult::Status::NotStored:
         message(QStringLiteral("Error!! ") + result.error + stored, kError);
         break;

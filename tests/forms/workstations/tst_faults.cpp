@@ -218,6 +218,8 @@ TEST_P(PostgresFaultTest, AnImportCutHalfwayKeepsWholeCommittedBatchesOnly)
         });
     ASSERT_TRUE(cut);
     EXPECT_EQ(result.status, zq::transfer::ImportFileResult::Status::Lost);
+    // The driver's error is empty after a cut link; the reason is still said.
+    EXPECT_FALSE(result.error.isEmpty());
 
     const int stored = elsewhere("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE 'N%'")
                            .toInt();
