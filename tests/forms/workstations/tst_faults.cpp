@@ -314,38 +314,72 @@ TEST_P(SQLiteFaultTest, ASaveWhileAnotherHostHoldsTheLockFailsCleanly)
     EXPECT_EQ(d.auditEntries(), QStringList{"BasicDataHolderI|E H1"});
 }
 
+// A 512 KB file system holding a new site database, filled up to its last 16 KB; unmounted
+// when it goes. Only root can mount one.
+struct SmallDisk
+{
+    QTemporaryDir dir;
+    QString mount = dir.filePath("small");
+    bool mounted = false;
+
+    bool make()
+    {
+        QDir().mkpath(mount);
+        mounted = geteuid() == 0
+                  && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", mount})
+                         == 0;
+        return mounted;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            QProcess::execute("umount", {"-l", mount});
+    }
+    QString site() const { return mount + "/site.db"; }
+    void fill()
+    {
+        QFile filler(mount + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        filler.resize(filler.size() > 16 * 1024 ? filler.size() - 16 * 1024 : 0);
+    }
+};
+
+void createSmallSite(const QString &file)
+{
+    Connection site;
+    site.setSQLiteFile(file);
+    ASSERT_TRUE(site.open());
+    ASSERT_TRUE(zq::data::createSchema(site));
+    for (const char *sql : kSite)
+        ASSERT_TRUE(site.execute(sql)) << sql;
+    site.close();
+}
+
+QString integrityOf(Connection &site)
+{
+    zq::data::Recordset check;
+    check.setConnection(&site);
+    if (zq::data::RunQuery(&check, "PRAGMA integrity_check", 0) != 1)
+        return "no answer";
+    return check.text(check.fieldName(0));
+}
+
 // The site database on a file system that fills up during a photo save.
 TEST_P(SQLiteFaultTest, APhotoSaveOnAFullDiskFailsCleanlyAndTheDatabaseStaysIntact)
 {
     ZQ_FORM_DB();
-    QTemporaryDir dir;
-    const QString mount = dir.filePath("small");
-    QDir().mkpath(mount);
-    if (geteuid() != 0
-        || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", mount}) != 0)
+    SmallDisk disk;
+    if (!disk.make())
         GTEST_SKIP() << "no small file system can be mounted here";
-    struct Unmount
-    {
-        QString at;
-        ~Unmount() { QProcess::execute("umount", {"-l", at}); }
-    } unmount{mount};
-    {
-        Connection site;
-        site.setSQLiteFile(mount + "/site.db");
-        ASSERT_TRUE(site.open());
-        ASSERT_TRUE(zq::data::createSchema(site));
-        for (const char *sql : kSite)
-            ASSERT_TRUE(site.execute(sql)) << sql;
-        site.close();
-    }
+    QTemporaryDir &dir = disk.dir;
+    const QString mount = disk.mount;
+    createSmallSite(disk.site());
     // What is left of the file system is less than the photo needs.
-    QFile filler(mount + "/filler");
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
-    filler.resize(filler.size() > 16 * 1024 ? filler.size() - 16 * 1024 : 0);
+    disk.fill();
 
     QImage noise(360, 360, QImage::Format_RGB32);
     auto *random = QRandomGenerator::global();
@@ -375,14 +409,61 @@ TEST_P(SQLiteFaultTest, APhotoSaveOnAFullDiskFailsCleanlyAndTheDatabaseStaysInta
     w->close();
     QCoreApplication::processEvents();
 
+    EXPECT_EQ(integrityOf(site), "ok");
     zq::data::Recordset check;
     check.setConnection(&site);
-    ASSERT_EQ(zq::data::RunQuery(&check, "PRAGMA integrity_check", 0), 1);
-    EXPECT_EQ(check.text(check.fieldName(0)), "ok");
     ASSERT_EQ(zq::data::RunQuery(&check, "SELECT COUNT(*) FROM HolderData WHERE Photo IS NULL", 0),
               1);
     EXPECT_EQ(check.text(check.fieldName(0)), "1");
     SetADOConnection(&db());
+    site.close();
+}
+
+// An import that fills the disk: it stops with a reason, what it committed before stays whole,
+// and the database is intact.
+TEST_P(SQLiteFaultTest, AnImportOnAFullDiskStopsWithAReasonAndTheDatabaseStaysIntact)
+{
+    ZQ_FORM_DB();
+    SmallDisk disk;
+    if (!disk.make())
+        GTEST_SKIP() << "no small file system can be mounted here";
+    createSmallSite(disk.site());
+    disk.fill();
+    QTemporaryDir files;
+    const QString path = files.filePath("holders.txt");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray text;
+        for (int i = 1; i <= 20000; ++i)
+            text += QString("N%1,Name of holder number %1\r\n").arg(i, 6, 10, QChar('0')).toLatin1();
+        file.write(text);
+    }
+
+    Connection site;
+    site.setSQLiteFile(disk.site());
+    ASSERT_TRUE(site.open());
+    zq::transfer::ImportOptions options;
+    options.columnOrder = "12";
+    zq::transfer::HolderImport run(&site, options);
+    ASSERT_TRUE(run.start());
+    const auto result = zq::transfer::importFile(
+        run, path, zq::transfer::ImportFileKind::Text, [](qint64, qint64) { return true; });
+    EXPECT_NE(result.status, zq::transfer::ImportFileResult::Status::Complete);
+    EXPECT_FALSE(result.error.isEmpty());
+
+    EXPECT_EQ(integrityOf(site), "ok");
+    zq::data::Recordset check;
+    check.setConnection(&site);
+    ASSERT_EQ(zq::data::RunQuery(&check,
+                                 "SELECT COUNT(*) AS n, MAX(HolderNo) AS last FROM HolderData "
+                                 "WHERE HolderNo LIKE 'N%'",
+                                 0),
+              1);
+    const int stored = check.text("n").toInt();
+    EXPECT_LT(stored, 20000);
+    if (stored > 0) // a prefix of the file
+        EXPECT_EQ(check.text("last"), QString("N%1").arg(stored, 6, 10, QChar('0')));
     site.close();
 }
 
