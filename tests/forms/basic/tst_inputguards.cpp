@@ -1,6 +1,7 @@
 // Numbers and codes refuse control characters, typed or pasted: a line break in a number
 // would break every file and list that carries it.
 #include "FormTest.h"
+#include "Gestures.h"
 
 #include "InputGuards.h"
 #include "TfrmOccupationTitle.h"
@@ -52,8 +53,8 @@ TEST_P(InputGuardWindowTest, ATitleNumberCannotTakeALineBreak)
     ZQ_FORM_DB();
     auto *w = open<TfrmOccupationTitle>(WindowKind::OccupationTitle);
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edTitleNo->setFocus();
+    zq::test::clickButton(w, "btnAdd");
+    zq::test::click(w->edTitleNo);
     QTRY_VERIFY(w->edTitleNo->hasFocus());
     paste("T\r\n9");
     EXPECT_EQ(w->edTitleNo->text(), "");

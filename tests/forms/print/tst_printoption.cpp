@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 
 using namespace zq::forms;
@@ -117,7 +118,7 @@ TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueUsesTheFilterAndADamagedValu
         d.calls.clear();
         QPointer<TfrmPrintOption> w = printWindow();
         ASSERT_TRUE(w);
-        w->btnPrintLabelClick();
+        QTest::mouseClick(w->btnPrintLabel, Qt::LeftButton);
         EXPECT_EQ(d.count("ShowReport"), 0) << value.toStdString();
         EXPECT_EQ(d.messages(), QStringList{"BatchListUnreadable"});
         EXPECT_TRUE(w) << "the window stays for another choice";

@@ -3,6 +3,7 @@
 // value written to ZQMain.ini.
 #include "BatchList.h"
 #include "FormTest.h"
+#include "Gestures.h"
 #include "LabelSite.h"
 #include "Recordset.h"
 #include "TfrmBatchShow.h"
@@ -118,7 +119,8 @@ TEST_P(BatchShowTest, ANumberWithALineBreakIsNotWrittenAndTheWindowSaysSo)
     ASSERT_TRUE(w);
     zq::forms::batch::writeBatchList(d.programPath + "ZQMain.ini", "( 'H1','')");
     pickDepartment(w, 3); // Lab
-    w->trvDepartmentDblClick();
+    zq::test::doubleClick(w->trvDepartment->viewport(),
+                          w->trvDepartment->visualItemRect(w->trvDepartment->currentItem()).center());
     d.calls.clear();
     QTest::mouseClick(w->btnOk, Qt::LeftButton);
     EXPECT_EQ(d.messages(), QStringList{"BatchListNotWritten"});
