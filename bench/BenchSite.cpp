@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <map>
 
 namespace zq::bench {
 
@@ -263,6 +264,27 @@ std::unique_ptr<Connection> SiteCopy::openAnother() const
         c->setPostgres(m_location);
     c->open();
     return c;
+}
+
+namespace {
+std::map<Engine, std::unique_ptr<SiteCopy>> &sharedSites()
+{
+    static std::map<Engine, std::unique_ptr<SiteCopy>> sites;
+    return sites;
+}
+} // namespace
+
+SiteCopy &sharedSite(Engine engine)
+{
+    std::unique_ptr<SiteCopy> &site = sharedSites()[engine];
+    if (!site)
+        site = std::make_unique<SiteCopy>(engine);
+    return *site;
+}
+
+void releaseSharedSites()
+{
+    sharedSites().clear();
 }
 
 } // namespace zq::bench

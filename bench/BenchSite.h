@@ -84,6 +84,12 @@ private:
     double m_ended = 0;
 };
 
+/// The copy of the site shared by the benchmarks of one program and engine, made on first use.
+/// The copies are closed by runBenchmarks() while Qt's database registry still exists.
+SiteCopy &sharedSite(Engine engine);
+/// Closes the shared copies (runBenchmarks() does it at the end of the run).
+void releaseSharedSites();
+
 /// The PostgreSQL connection string of the server's database `dbname`.
 QString postgresDatabase(const QString &dbname);
 

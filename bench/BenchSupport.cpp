@@ -1,4 +1,5 @@
 #include "BenchSupport.h"
+#include "BenchSite.h"
 
 #include <QApplication>
 #include <QFile>
@@ -163,6 +164,8 @@ int runBenchmarks(int argc, char **argv, int (*special)(int, char **))
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    // A connection closed after QApplication and the driver registry are gone crashes.
+    releaseSharedSites();
     return 0;
 }
 

@@ -29,17 +29,14 @@ const char *const kListing
 
 SiteCopy *site(benchmark::State &state, Engine engine)
 {
-    static std::map<Engine, std::unique_ptr<SiteCopy>> sites;
     if (!zq::bench::engineAvailable(state, engine))
         return nullptr;
-    std::unique_ptr<SiteCopy> &s = sites[engine];
-    if (!s)
-        s = std::make_unique<SiteCopy>(engine);
-    if (!s->isValid()) {
-        state.SkipWithError(qPrintable(s->error()));
+    SiteCopy &s = zq::bench::sharedSite(engine);
+    if (!s.isValid()) {
+        state.SkipWithError(qPrintable(s.error()));
         return nullptr;
     }
-    return s.get();
+    return &s;
 }
 
 int bareRows(zq::data::Connection &c)

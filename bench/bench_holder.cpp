@@ -117,19 +117,16 @@ zq::bench::SiteCopy *g_site = nullptr;
 
 Connection *useSite(benchmark::State &state, Engine engine)
 {
-    static std::map<Engine, std::unique_ptr<zq::bench::SiteCopy>> sites;
     if (!zq::bench::engineAvailable(state, engine))
         return nullptr;
-    std::unique_ptr<zq::bench::SiteCopy> &s = sites[engine];
-    if (!s)
-        s = std::make_unique<zq::bench::SiteCopy>(engine);
-    if (!s->isValid()) {
-        state.SkipWithError(qPrintable(s->error()));
+    zq::bench::SiteCopy &s = zq::bench::sharedSite(engine);
+    if (!s.isValid()) {
+        state.SkipWithError(qPrintable(s.error()));
         return nullptr;
     }
-    g_site = s.get();
-    bindModule(&s->connection());
-    return &s->connection();
+    g_site = &s;
+    bindModule(&s.connection());
+    return &s.connection();
 }
 
 // The baseline: the statement through the driver alone, every value of every row read.

@@ -244,11 +244,7 @@ void ImportWorkbook(benchmark::State &state, Engine engine)
 // One copy of the site per engine for the exports, which only read.
 SiteCopy &readSite(Engine engine)
 {
-    static std::map<Engine, std::unique_ptr<SiteCopy>> sites;
-    std::unique_ptr<SiteCopy> &site = sites[engine];
-    if (!site)
-        site = std::make_unique<SiteCopy>(engine);
-    return *site;
+    return zq::bench::sharedSite(engine);
 }
 
 QString exportSql()
