@@ -26,6 +26,11 @@ const char *engineName(Engine engine);
 /// False, and the benchmark skipped with the reason, when `engine` has no server this run.
 bool engineAvailable(benchmark::State &state, Engine engine);
 
+/// The generated site of `holders` holders, made now unless this run has it already (see
+/// SiteCopy): the SQLite file or the PostgreSQL template database's name; "" and `error` when
+/// it cannot be made.
+QString siteTemplate(Engine engine, int holders, QString &error);
+
 /// A private copy of the generated site that goes with the object: an SQLite file in a
 /// temporary folder, or a PostgreSQL database made from the site's template database.
 ///
