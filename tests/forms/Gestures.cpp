@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QHeaderView>
 #include <QTableView>
+#include <QTreeWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -88,7 +90,9 @@ void pickItem(QComboBox *combo, int index)
 
 static QPoint cellCentre(QTableView *grid, int row)
 {
-    return grid->visualRect(grid->model()->index(row, 0)).center();
+    const QModelIndex cell = grid->model()->index(row, 0);
+    grid->scrollTo(cell);
+    return grid->visualRect(cell).center();
 }
 
 void clickRow(QTableView *grid, int row)
@@ -99,6 +103,30 @@ void clickRow(QTableView *grid, int row)
 void doubleClickRow(QTableView *grid, int row)
 {
     doubleClick(grid->viewport(), cellCentre(grid, row));
+}
+
+void clickHeader(QTableView *grid, int column)
+{
+    QHeaderView *header = grid->horizontalHeader();
+    click(header->viewport(),
+          QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                 header->height() / 2));
+}
+
+static QPoint itemCentre(QTreeWidget *tree, QTreeWidgetItem *item)
+{
+    tree->scrollToItem(item);
+    return tree->visualItemRect(item).center();
+}
+
+void clickItem(QTreeWidget *tree, QTreeWidgetItem *item)
+{
+    click(tree->viewport(), itemCentre(tree, item));
+}
+
+void doubleClickItem(QTreeWidget *tree, QTreeWidgetItem *item)
+{
+    doubleClick(tree->viewport(), itemCentre(tree, item));
 }
 
 void clickMenuItem(QWidget *window, QAction *item)

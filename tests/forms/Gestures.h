@@ -7,6 +7,8 @@ class QAction;
 class QComboBox;
 class QLineEdit;
 class QTableView;
+class QTreeWidget;
+class QTreeWidgetItem;
 class QWidget;
 
 namespace zq::test {
@@ -29,9 +31,15 @@ void pressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 /// Clicks the combo box (focus and its drop-down), moves onto the item `index` of the
 /// drop-down and clicks it.
 void pickItem(QComboBox *combo, int index);
-/// Clicks a cell of `row` in the grid's viewport, or double-clicks it.
+/// Clicks a cell of `row` in the grid's viewport, or double-clicks it, scrolled into view
+/// first as a user scrolls to it.
 void clickRow(QTableView *grid, int row);
 void doubleClickRow(QTableView *grid, int row);
+/// Clicks the title of `column` in the grid's header.
+void clickHeader(QTableView *grid, int column);
+/// Clicks the text of `item` in the tree's viewport, or double-clicks it.
+void clickItem(QTreeWidget *tree, QTreeWidgetItem *item);
+void doubleClickItem(QTreeWidget *tree, QTreeWidgetItem *item);
 /// Opens the menu holding `item` from its menu bar title and clicks the item.
 void clickMenuItem(QWidget *window, QAction *item);
 

@@ -46,9 +46,10 @@ protected:
         EXPECT_TRUE(w);
         if (!w)
             return {};
-        (vertical ? w->rabV : w->rabH)->setChecked(true);
+        QTest::mouseClick(vertical ? w->rabV : w->rabH, Qt::LeftButton, {}, QPoint(6, 6));
+        EXPECT_TRUE((vertical ? w->rabV : w->rabH)->isChecked());
         const int before = d.count("ShowReport");
-        w->btnPrintLabelClick();
+        QTest::mouseClick(w->btnPrintLabel, Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_FALSE(w) << "the window closes after printing";
         if (d.count("ShowReport") == before)
@@ -149,11 +150,11 @@ TEST_P(PrintOptionTest, EmptyListingPrintsNothingAndTheWindowStays)
     h->listing()->close();
     QPointer<TfrmPrintOption> w = printWindow();
     ASSERT_TRUE(w);
-    w->btnPrintLabelClick();
+    QTest::mouseClick(w->btnPrintLabel, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(w);
     EXPECT_EQ(d.count("ShowReport"), 0);
-    w->btnExit->click();
+    QTest::mouseClick(w->btnExit, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(w);
 }
@@ -168,11 +169,11 @@ TEST_P(PrintOptionTest, CardLabelButtonOpensTheWindowModally)
         auto *w = qobject_cast<TfrmPrintOption *>(QApplication::activeModalWidget());
         seen = w && w->rabV->isChecked() && w->isModal();
         if (w)
-            w->btnPrintLabel->click();
+            QTest::mouseClick(w->btnPrintLabel, Qt::LeftButton);
         else if (QWidget *other = QApplication::activeModalWidget())
             other->close();
     });
-    h->btnLabelClick();
+    h->btnLabelClick(); // the holder window keeps its label button hidden
     EXPECT_TRUE(seen);
     ASSERT_EQ(d.count("ShowReport"), 1);
     EXPECT_EQ(columnOf(db(), d.callsNamed("ShowReport")[0].args[1]), QStringList{"H1"});
