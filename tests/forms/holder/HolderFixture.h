@@ -108,6 +108,13 @@ protected:
         QApplication::setActiveWindow(combo->window());
         QCoreApplication::processEvents();
     }
+    /// Clicks the check box when its tick is not `on` yet.
+    static void tick(QAbstractButton *box, bool on)
+    {
+        if (box->isChecked() != on)
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+        ASSERT_EQ(box->isChecked(), on) << qPrintable(box->objectName());
+    }
     static QStringList comboItems(QComboBox *c)
     {
         QStringList items;

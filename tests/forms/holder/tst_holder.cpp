@@ -5,6 +5,7 @@
 #include "Connection.h"
 #include "Exports.h"
 #include "FileDialogs.h"
+#include "Gestures.h"
 #include "Helpers.h"
 #include "PictureBox.h"
 #include "Recordset.h"
@@ -16,7 +17,10 @@
 #include <QLabel>
 #include <QSqlQuery>
 #include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 
 using namespace zq::forms;
@@ -55,8 +59,7 @@ TEST_P(HolderTest, AnOperatorSeesHisDepartmentsOnly)
     EXPECT_EQ(w->departmentFilter(), "D2");
     EXPECT_TRUE(w->listing()->hasField("SequenceNo"));
     // All of his departments: no SequenceNo in that listing.
-    w->cmbDept->setCurrentIndex(0);
-    w->cmbDeptCloseUp();
+    pick(w->cmbDept, w->cmbDept->itemText(0));
     EXPECT_EQ(w->listing()->recordCount(), 3);
     EXPECT_FALSE(w->listing()->hasField("SequenceNo"));
     // The LIKE search keeps to his departments too: Ann Berg of D1 is not listed.
@@ -74,8 +77,7 @@ TEST_P(HolderTest, WithoutDepartmentRightsEveryoneSeesAll)
     auto *w = openHolders("op");
     ASSERT_TRUE(w);
     EXPECT_EQ(w->cmbDept->count(), 4);
-    w->cmbDept->setCurrentIndex(0);
-    w->cmbDeptCloseUp();
+    pick(w->cmbDept, w->cmbDept->itemText(0));
     EXPECT_EQ(w->listing()->recordCount(), 4);
     EXPECT_TRUE(w->listing()->hasField("SequenceNo"));
 }
@@ -125,7 +127,7 @@ TEST_P(HolderTest, TheDisplayTextFollowsNumberAndNameUntilTypedInto)
     fillSite();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    w->btnAddClick();
+    click(w, "btnAdd");
     QTest::keyClicks(w->edNo, "H0009");
     QTest::keyClicks(w->edName, "Alexandra Smith");
     EXPECT_EQ(w->edShowText->text(), "H0009 Alexandra ");
@@ -164,13 +166,23 @@ TEST_P(HolderTest, ThePunchToggleSpringsBackInViewMode)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     ASSERT_TRUE(w->btnPunchCard->isChecked());
-    w->btnPunchCard->setChecked(false); // as a click toggles it
+    // The toggle is on the Data page; in View mode the user brings it up by its tab.
+    QTabBar *tabs = w->chrome().pcData->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {},
+                      tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData)).center());
+    ASSERT_TRUE(w->btnPunchCard->isVisible());
+    // The page is disabled in View mode, so the click changes nothing.
+    QTest::mouseClick(w->btnPunchCard, Qt::LeftButton);
+    EXPECT_TRUE(w->btnPunchCard->isChecked());
+    EXPECT_EQ(w->punchFlag(), 1);
+    // Toggled some other way all the same, the handler springs it back.
+    w->btnPunchCard->setChecked(false);
     w->btnPunchCardClick();
     EXPECT_TRUE(w->btnPunchCard->isChecked());
     EXPECT_EQ(w->punchFlag(), 1);
     EXPECT_EQ(d.sounds().last(), "Error");
-    w->btnEditClick();
-    w->btnPunchCard->click();
+    click(w, "btnEdit");
+    QTest::mouseClick(w->btnPunchCard, Qt::LeftButton);
     EXPECT_EQ(w->punchFlag(), 0);
     EXPECT_TRUE(w->isModified());
 }
@@ -190,9 +202,9 @@ TEST_P(HolderTest, APhotoThatIsNotJpegShowsNothingAndIsNotSavedBack)
     ASSERT_TRUE(w);
     EXPECT_FALSE(w->imgPhoto->hasPicture());
     EXPECT_TRUE(w->currentPhoto().isEmpty());
-    w->btnEditClick();
-    w->edDescription->setText("changed");
-    w->btnOkClick();
+    click(w, "btnEdit");
+    typeInto(w->edDescription, "changed");
+    click(w, "btnOk");
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND Photo IS NULL"), 1);
 }
 
@@ -202,19 +214,19 @@ TEST_P(HolderTest, InsertAndUpdateAreAuditedAndPositioned)
     fillSite();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    w->btnAddClick();
-    w->edNo->setText("H1");
-    w->edName->setText("Twin");
-    w->btnOkClick();
+    click(w, "btnAdd");
+    typeInto(w->edNo, "H1");
+    typeInto(w->edName, "Twin");
+    click(w, "btnOk");
     ASSERT_EQ(d.messages().size(), 1);
     EXPECT_EQ(d.messages().first(), "HolderNoDouble  H1 : Ann Berg  ");
     EXPECT_EQ(w->mode(), TfrmHolder::AddMode);
 
-    w->edNo->setText(" H9 ");
-    w->edName->setText("Nina");
-    w->cmbDepartment->setCurrentIndex(2); // D3
-    w->cbxExpireDate->setChecked(true);
-    w->btnOkClick();
+    typeInto(w->edNo, " H9 ");
+    typeInto(w->edName, "Nina");
+    pick(w->cmbDepartment, w->cmbDepartment->itemText(2)); // D3
+    tick(w->cbxExpireDate, true);
+    click(w, "btnOk");
     EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
     EXPECT_EQ(d.auditEntries(), QStringList{"BasicDataHolderI|A H9"});
     EXPECT_EQ(w->departmentFilter(), "D3");
@@ -224,17 +236,17 @@ TEST_P(HolderTest, InsertAndUpdateAreAuditedAndPositioned)
     EXPECT_FALSE(scalar("SELECT ExpiredDate FROM HolderData WHERE HolderNo = 'H9'").isEmpty());
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H9' AND Deposit02 IS NULL"), 1);
 
-    w->btnEditClick();
-    w->edName->setText("Nina B");
-    w->btnOkClick();
+    click(w, "btnEdit");
+    typeInto(w->edName, "Nina B");
+    click(w, "btnOk");
     EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H9'"), "Nina B");
     EXPECT_EQ(d.auditEntries().last(), "BasicDataHolderI|E H9");
 
     // Leaving a changed holder asks; No drops the change.
-    w->edName->setText("dropped");
+    typeInto(w->edName, "dropped");
     d.messageBoxAnswers = {7};
-    w->btnFirstClick();
+    click(w, "btnFirst");
     EXPECT_EQ(d.messages().last(), "SaveEdit");
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H9'"), "Nina B");
 }
@@ -272,9 +284,9 @@ TEST_P(HolderDeleteTest, AHolderWithoutCardsNeedsOneQuestion)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     w->searchFor("H4", "");
-    w->btnEditClick();
+    click(w, "btnEdit");
     d.messageBoxAnswers = {Yes};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_EQ(d.messages(), QStringList{"DeleteRecord"});
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H4'"), 0);
     EXPECT_TRUE(deviceCalls().isEmpty());
@@ -290,7 +302,7 @@ TEST_P(HolderDeleteTest, NoToTheCardQuestionReleasesTheCards)
     ASSERT_TRUE(w);
     ASSERT_EQ(w->edNo->text(), "H1");
     d.messageBoxAnswers = {Yes, 7};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_EQ(d.messages(), (QStringList{"DeleteRecord", "DeleteCardDataRecord"}));
     EXPECT_TRUE(deviceCalls().isEmpty());
     EXPECT_EQ(count("SELECT COUNT(*) FROM CardData WHERE HolderNo IS NULL AND CardFlag = 0"), 2);
@@ -304,7 +316,7 @@ TEST_P(HolderDeleteTest, YesDeletesTheCardsFromEveryEnabledDeviceInOrder)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     d.messageBoxAnswers = {Yes, Yes};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_EQ(deviceCalls(), (QStringList{"1/1001", "3/1001", "1/1002", "3/1002"}));
     EXPECT_EQ(count("SELECT COUNT(*) FROM CardData"), 1); // H2's card stays
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1'"), 0);
@@ -318,7 +330,7 @@ TEST_P(HolderDeleteTest, WithoutEnabledDevicesTheCardRowsStillGo)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     d.messageBoxAnswers = {Yes, Yes};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_TRUE(deviceCalls().isEmpty());
     EXPECT_EQ(count("SELECT COUNT(*) FROM CardData WHERE CardNo IN (1001, 1002)"), 0);
 }
@@ -333,7 +345,7 @@ TEST_P(HolderDeleteTest, ATrailingBlankNumberIsMatchedTrimmed)
     ASSERT_TRUE(w);
     ASSERT_TRUE(zq::data::LocateRecord(w->listing(), "HolderNo", "H5  "));
     d.messageBoxAnswers = {Yes, 7};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_EQ(count("SELECT COUNT(*) FROM CardData WHERE CardNo = 2001 AND HolderNo IS NULL"), 1);
 }
 
@@ -354,7 +366,7 @@ TEST_P(HolderDeleteTest, AFailedDeleteKeepsTheHolderWithAllHisCards)
               "LANGUAGE plpgsql",
               "CREATE TRIGGER keep BEFORE DELETE ON HolderData FOR EACH ROW EXECUTE FUNCTION keep()"});
     d.messageBoxAnswers = {Yes, Yes};
-    w->btnDeleteClick();
+    click(w, "btnDelete");
     EXPECT_EQ(deviceCalls().size(), 4);
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1'"), 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM CardData WHERE HolderNo = 'H1' AND CardFlag = 1"), 2);
@@ -368,14 +380,13 @@ TEST_P(HolderTest, SaveRulesForBlanksCombosDatesAndTheFilter)
     fillSite();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    w->cmbDept->setCurrentIndex(0); // all holders
-    w->cmbDeptCloseUp();
+    pick(w->cmbDept, w->cmbDept->itemText(0)); // all holders
     ASSERT_TRUE(zq::data::LocateRecord(w->listing(), "HolderNo", "H3"));
-    w->btnEditClick();
-    w->edShowText->setText("  shown  ");
+    click(w, "btnEdit");
+    typeInto(w->edShowText, "  shown  ");
     w->cmbTitle->setCurrentIndex(-1);
-    w->cbxExpireDate->setChecked(false);
-    w->btnOkClick();
+    tick(w->cbxExpireDate, false);
+    click(w, "btnOk");
     // Without a title the holder drops out of the joined listing until the next opening.
     EXPECT_EQ(scalar("SELECT ShowText FROM HolderData WHERE HolderNo = 'H3'"), "shown");
     EXPECT_EQ(scalar("SELECT TitleNo FROM HolderData WHERE HolderNo = 'H3'"), "");
@@ -384,19 +395,19 @@ TEST_P(HolderTest, SaveRulesForBlanksCombosDatesAndTheFilter)
     EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
 
     // Add mode: Edit and Refresh ask exactly when number and name are filled.
-    w->btnCancelClick();
-    w->btnAddClick();
-    w->edNo->setText("H7");
-    w->btnRefreshClick();
+    click(w, "btnCancel");
+    click(w, "btnAdd");
+    typeInto(w->edNo, "H7");
+    click(w, "btnRefresh");
     EXPECT_FALSE(d.messages().contains("SaveEdit"));
-    w->btnAddClick();
-    w->edNo->setText("H7");
-    w->edName->setText("Seven");
+    click(w, "btnAdd");
+    typeInto(w->edNo, "H7");
+    typeInto(w->edName, "Seven");
     d.messageBoxAnswers = {7};
-    w->btnEditClick();
+    click(w, "btnEdit");
     EXPECT_EQ(d.messages().count("SaveEdit"), 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H7'"), 0);
-    w->btnCancelClick();
+    click(w, "btnCancel");
     EXPECT_EQ(d.messages().count("SaveEdit"), 1);
 }
 
@@ -416,14 +427,16 @@ TEST_P(HolderTest, TheMailLinkOpensOnlyInViewModeAndPunchCardsForAll)
         opened << url;
         return true;
     });
-    w->edEmailClick();
-    w->btnEditClick();
-    w->edEmailClick();
+    QTest::mouseClick(w->edEmail, Qt::LeftButton);
+    click(w, "btnEdit");
+    QTest::mouseClick(w->edEmail, Qt::LeftButton);
     zq::platform::setOpenUrlHandler({});
     EXPECT_EQ(opened, QStringList{"mailto:ann@example.com?Subject=&body="});
 
-    w->SpeedButton1Click();
+    w->SpeedButton1Click(); // a hidden button: no click reaches it
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE PunchCard = 1"), 4);
-    w->tbEditDblClick();
+    // A double-click on the tool bar's empty end, past its last button.
+    QToolBar *bar = w->chrome().tbEdit;
+    zq::test::doubleClick(bar, QPoint(bar->width() - 3, bar->height() / 2));
     EXPECT_EQ(d.messages().last(), "20170813");
 }
