@@ -234,6 +234,18 @@ bool holdsDepartmentRight(zq::data::Connection *connection,
     return q.value(0).toInt() > 0;
 }
 
+bool isSupervisor(zq::data::Connection *connection, const QString &userId)
+{
+    if (!connection || !connection->isConnected())
+        return false;
+    QSqlQuery q(connection->database());
+    if (!q.exec(QStringLiteral("SELECT Supervisor FROM UserData WHERE UserID = ")
+                + zq::data::Connection::quoted(userId))
+        || !q.next())
+        return false;
+    return q.value(0).toInt() == 1;
+}
+
 bool writeWorkbook(HolderExport &holders,
                    const QString &path,
                    const ExportProgress &progress,

@@ -35,6 +35,10 @@ bool holdsDepartmentRight(zq::data::Connection *connection,
                           const QString &userId,
                           const QString &departmentNo);
 
+/// Whether `userId` is a supervisor (`UserData.Supervisor` = 1), whom no rights rows limit;
+/// false when the user has no row or the database cannot tell.
+bool isSupervisor(zq::data::Connection *connection, const QString &userId);
+
 /// The export statement for `request`, selecting `selectList`; without `ordered` it has no
 /// ORDER BY (for counting).
 QString exportStatement(const ExportRequest &request,

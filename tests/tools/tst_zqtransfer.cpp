@@ -118,6 +118,11 @@ protected:
              "INSERT INTO OccupationTitle (TitleNo, TitleName) VALUES ('T1', 'Clerk')",
              "INSERT INTO OccupationType (TypeNo, TypeName) VALUES ('Y1', 'Staff')",
              "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', 'D1')",
+             // The lead may do everything, in his department D1.
+             "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('lead', 'L', 0)",
+             "INSERT INTO UserProgramRight (UserID, RightKey, RightValue) "
+             "VALUES ('lead', 'BasicDataHolderB', 127)",
+             "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('lead', 'D1')",
              "INSERT INTO HolderData (HolderNo, HolderName, Birthday, DepartmentNo, TitleNo, "
              "TypeNo, PunchCard, SequenceNo) VALUES ('H1', 'First', '2001-02-03 00:00:00', "
              "'D1', 'T1', 'Y1', 1, 1)",
@@ -207,7 +212,7 @@ TEST_P(ToolTest, NothingDoneEndsWithStatusTwoAndOneLineSayingWhy)
          "refusal report"},
         {"no export right", {"export", path("out.txt"), "--user", "clerk"}, "no right to export"},
         {"department not held",
-         {"export", path("out.txt"), "--user", "admin", "--department", "D2"},
+         {"export", path("out.txt"), "--user", "lead", "--department", "D2"},
          "department D2"},
         {"legacy workbook written", {"export", path("out.xls"), "--user", "admin"}, ".xls"},
     };
@@ -337,10 +342,20 @@ TEST_P(ToolTest, AnExportTakesTheUsersDepartmentsAndReadsBack)
     ZQ_TOOL_DB();
     const QString out = path("out.txt");
     writeFile(out, "stale");
-    ToolRun run = tool("export", out, {"--user", "admin", "--columns", "12A", "--delimiter", ";"});
+    // The lead is no supervisor: his rights rows limit him to D1.
+    ToolRun run = tool("export", out, {"--user", "lead", "--columns", "12A", "--delimiter", ";"});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.counts().value("exported").toInt(), 2) << "admin holds a right on D1 only";
+    EXPECT_EQ(run.counts().value("exported").toInt(), 2) << "lead holds a right on D1 only";
     EXPECT_EQ(readFile(out), "H1;First;Sales;\r\nH2;Second;Sales;\r\n");
+
+    // A supervisor, as in the window: every holder, whatever his rights rows say (he has
+    // one, on D1).
+    run = tool("export", out, {"--user", "admin", "--columns", "12A", "--delimiter", ";"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(readFile(out), "H1;First;Sales;\r\nH2;Second;Sales;\r\nH3;Lab man;Lab;\r\n");
+    run = tool("export", out, {"--user", "admin", "--department", "D2"});
+    EXPECT_EQ(run.status, 0) << "a supervisor needs no rights row on the department";
+    EXPECT_EQ(run.counts().value("exported").toInt(), 1);
 
     run = tool("export", out, {"--user", "admin", "--department", "D1", "--punch-card-only"});
     EXPECT_EQ(run.status, 0);
@@ -353,7 +368,7 @@ TEST_P(ToolTest, AnExportTakesTheUsersDepartmentsAndReadsBack)
     m_db->exec({"DELETE FROM HolderData"});
     run = tool("import", book, {"--user", "admin"});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.counts().value("new").toInt(), 2) << "a workbook is told by its content";
+    EXPECT_EQ(run.counts().value("new").toInt(), 3) << "a workbook is told by its content";
     EXPECT_EQ(scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'H1'").left(10),
               "2001-02-03");
 

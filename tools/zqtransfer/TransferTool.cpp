@@ -290,7 +290,9 @@ int TransferTool::runExport()
     request.departmentNo = m_options.department;
     request.punchCardOnly = m_options.punchCardOnly;
     request.userId = m_options.user;
-    if (!request.allDepartments
+    // As in the window: a supervisor exports every holder once, of any department.
+    request.supervisor = zq::transfer::isSupervisor(m_connection, m_options.user);
+    if (!request.allDepartments && !request.supervisor
         && !zq::transfer::holdsDepartmentRight(m_connection, m_options.user, m_options.department))
         return fail(QStringLiteral("user %1 holds no right on department %2")
                         .arg(m_options.user, m_options.department));
