@@ -1,8 +1,11 @@
 // The holder window on the generated site (100,000 holders unless ZQ_BENCH_HOLDERS says
 // otherwise), on SQLite and on PostgreSQL, each measurement next to the statements the
 // window sends run bare through a forward-only QSqlQuery to the last row in the same run
-// (reading every value): `ratio` is window / bare. The bare run and the window alternate
-// inside every iteration so that both see the same caches.
+// (reading every value): `ratio` is window / bare over all iterations (`ratio_min`,
+// `ratio_max` of single iterations) and `cpu_ratio` the same for CPU time, this process's and
+// the PostgreSQL session's. The bare run and the window alternate inside every iteration so
+// that both see the same caches. `painted` is the share of the window's iterations in which
+// the grid painted before the time was taken: what the user waits for is on the screen.
 //
 // The peak memory of the all-holders listing is measured in a fresh process (this program
 // started again with --peak): VmHWM once the window shows its first department, and again
@@ -35,6 +38,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <dlfcn.h>
 #include <functional>
 #include <map>
@@ -145,14 +149,6 @@ int bareRows(Connection *c, const QString &sql)
     return rows;
 }
 
-double bareSeconds(Connection *c, const QStringList &statements)
-{
-    const auto start = Clock::now();
-    for (const QString &sql : statements)
-        bareRows(c, sql);
-    return secondsSince(start);
-}
-
 TfrmHolder *openWindow(const char *user)
 {
     g_user = user;
@@ -176,13 +172,121 @@ void listDepartmentIndex(TfrmHolder *w, int index)
     QCoreApplication::processEvents();
 }
 
-void report(benchmark::State &state, double bare, double window, int rows)
+// CPU seconds at the scheduler's grain: this process (all its threads), and on PostgreSQL the
+// server session of `c`, where the statements of both the bare run and the window execute.
+// The tick counts of /proc/PID/stat are too coarse for runs of a few milliseconds.
+class SessionCpu
 {
-    const double n = double(state.iterations());
-    state.counters["bare_ms"] = bare / n * 1000.0;
-    state.counters["ratio"] = window / bare;
-    state.counters["rows"] = rows;
-}
+public:
+    explicit SessionCpu(Connection *c)
+    {
+        if (c->engine() != zq::data::Engine::PostgreSQL)
+            return;
+        QSqlQuery q(c->database());
+        if (q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next())
+            m_schedstat = QStringLiteral("/proc/%1/schedstat").arg(q.value(0).toLongLong());
+    }
+
+    double now() const
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        double seconds = double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+        if (!m_schedstat.isEmpty()) {
+            QFile f(m_schedstat);
+            if (f.open(QIODevice::ReadOnly))
+                seconds += f.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
+        return seconds;
+    }
+
+private:
+    QString m_schedstat;
+};
+
+// Counts the paints of holder grids: the window's time is taken only once its grid showed
+// the rows.
+class GridPaints : public QObject
+{
+public:
+    GridPaints() { qApp->installEventFilter(this); }
+    ~GridPaints() override { qApp->removeEventFilter(this); }
+    int take() { return std::exchange(m_count, 0); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            auto *w = qobject_cast<QWidget *>(watched);
+            auto *grid = w ? qobject_cast<QTableView *>(w->parentWidget()) : nullptr;
+            if (grid && grid->viewport() == w && grid->window()->inherits("zq::forms::TfrmHolder"))
+                ++m_count;
+        }
+        return false;
+    }
+
+private:
+    int m_count = 0;
+};
+
+// The bare statements and the window's work of one benchmark, iteration by iteration.
+class Pairs
+{
+public:
+    explicit Pairs(Connection *c)
+        : m_cpu(c)
+    {}
+
+    // Runs `statements` bare; its seconds.
+    double bare(Connection *c, const QStringList &statements)
+    {
+        const double cpu = m_cpu.now();
+        const auto start = Clock::now();
+        for (const QString &sql : statements)
+            bareRows(c, sql);
+        m_bareSeconds = secondsSince(start);
+        m_bareCpu = m_cpu.now() - cpu;
+        return m_bareSeconds;
+    }
+
+    // Runs the window's `work` timed, after the bare run of the iteration; its seconds.
+    double window(benchmark::State &state, const std::function<void()> &work)
+    {
+        m_paints.take();
+        const double cpu = m_cpu.now();
+        const auto start = Clock::now();
+        work();
+        const double t = secondsSince(start);
+        const double used = m_cpu.now() - cpu;
+        state.SetIterationTime(t);
+        m_paired.add(m_bareSeconds, t);
+        m_paired.addCpu(m_bareCpu, used);
+        m_bare += m_bareSeconds;
+        m_window += t;
+        if (m_paints.take() > 0)
+            ++m_painted;
+        ++m_count;
+        return t;
+    }
+
+    void report(benchmark::State &state, int rows) const
+    {
+        m_paired.report(state);
+        state.counters["bare_ms"] = m_count ? m_bare / m_count * 1000.0 : 0.0;
+        state.counters["rows"] = rows;
+        state.counters["painted"] = m_count ? double(m_painted) / m_count : 0.0;
+    }
+
+    double bareTotal() const { return m_bare; }
+
+private:
+    SessionCpu m_cpu;
+    GridPaints m_paints;
+    zq::bench::Paired m_paired;
+    double m_bareSeconds = 0, m_bareCpu = 0;
+    double m_bare = 0, m_window = 0;
+    int m_painted = 0, m_count = 0;
+};
 
 // The window's creation fills in missing birthdays and start dates; on a site without any
 // these statements still read the whole table. `fill_ms` is their bare cost, part of the
@@ -200,6 +304,13 @@ double fillSeconds(Connection *c)
     return secondsSince(start);
 }
 
+// A window opened and closed once before the measurement: the first window of a process
+// also loads fonts and styles, which the host has done long before it opens this one.
+void warmUp(const char *user)
+{
+    closeWindow(openWindow(user));
+}
+
 // Create + show up to the first department's listing painted in the grid.
 void HolderWindowOpen(benchmark::State &state, Engine engine, const char *user)
 {
@@ -208,20 +319,19 @@ void HolderWindowOpen(benchmark::State &state, Engine engine, const char *user)
         return;
     const bool supervisor = user == zq::bench::kSupervisorUser;
     const QString first = st::filterListing(zq::bench::departmentNo(0), supervisor, user);
-    double bare = 0, window = 0, fill = 0;
+    warmUp(user);
+    Pairs pairs(c);
+    double fill = 0;
     int rows = 0;
     for (auto _ : state) {
         fill += fillSeconds(c);
-        bare += bareSeconds(c, {first});
-        const auto start = Clock::now();
-        TfrmHolder *w = openWindow(user);
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
+        pairs.bare(c, {first});
+        TfrmHolder *w = nullptr;
+        pairs.window(state, [&] { w = openWindow(user); });
         rows = w ? w->listing()->recordCount() : -1;
         closeWindow(w);
     }
-    report(state, bare, window, rows);
+    pairs.report(state, rows);
     state.counters["fill_ms"] = fill / double(state.iterations()) * 1000.0;
 }
 
@@ -233,19 +343,15 @@ void AllHoldersListing(benchmark::State &state, Engine engine)
         return;
     const QString all = st::filterListing(QString(), true, zq::bench::kSupervisorUser);
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    double bare = 0, window = 0;
+    Pairs pairs(c);
     int rows = 0;
     for (auto _ : state) {
-        bare += bareSeconds(c, {all});
-        const auto start = Clock::now();
-        listDepartmentIndex(w, 0);
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
+        pairs.bare(c, {all});
+        pairs.window(state, [w] { listDepartmentIndex(w, 0); });
         rows = w->listing()->recordCount();
         listDepartmentIndex(w, 1);
     }
-    report(state, bare, window, rows);
+    pairs.report(state, rows);
     closeWindow(w);
 
     QProcess child;
@@ -272,59 +378,61 @@ void RecordsetListing(benchmark::State &state, Engine engine, bool all)
         return;
     const QString sql = st::filterListing(
         all ? QString() : zq::bench::departmentNo(0), true, g_user);
-    double bare = 0, layer = 0;
+    Pairs pairs(c);
     int rows = 0;
     for (auto _ : state) {
-        bare += bareSeconds(c, {sql});
-        const auto start = Clock::now();
-        {
+        pairs.bare(c, {sql});
+        pairs.window(state, [&] {
             zq::data::Recordset rs;
             rs.setConnection(c);
             rs.setStatement(sql);
             rs.open();
             rows = rs.recordCount();
-        }
-        const double t = secondsSince(start);
-        layer += t;
-        state.SetIterationTime(t);
+        });
     }
-    report(state, bare, layer, rows);
+    pairs.report(state, rows);
+    state.counters.erase("painted");
 }
 
-// The number search that hits: the window lists the holder's department and moves to it.
-// The statements it sends are the exact lookup and the department listing, and a photo
-// lookup by key after each move (left out of the bare run: a key lookup costs a few
-// microseconds).
+// The photo look-up of the holder shown on the Data page.
+QString photoLookup(const QString &no)
+{
+    return QStringLiteral(" SELECT HolderNo,Photo FROM HolderData WHERE HolderNo = ")
+           + Connection::quoted(no) + QStringLiteral(" ");
+}
+
+// The number search that hits: the window lists the holder's department, moves to the
+// holder and shows him. The statements it needs are the exact lookup, the department
+// listing and the holder's photo by key.
 void ExactSearchHit(benchmark::State &state, Engine engine)
 {
     Connection *c = useSite(state, engine);
     if (!c)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
+    Pairs pairs(c);
     int k = 0;
-    double bare = 0, window = 0;
     int rows = 0;
     for (auto _ : state) {
         const int holder = (54321 + 7919 * k++) % zq::bench::siteHolders();
         const QString no = zq::bench::holderNo(holder);
         const QString listing = st::filterListing(
             zq::bench::departmentNo(holder % zq::bench::kDepartments), true, g_user);
-        bare += bareSeconds(c, {st::exactSearch(no, true), listing});
-        const auto start = Clock::now();
-        w->searchFor(no, QString());
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
+        pairs.bare(c, {st::exactSearch(no, true), listing, photoLookup(no)});
+        pairs.window(state, [&] {
+            w->searchFor(no, QString());
+            QCoreApplication::processEvents();
+        });
         rows = w->listing()->recordCount();
-        if (w->listing()->text(QStringLiteral("HolderNo")) != no)
+        if (w->listing()->text(QStringLiteral("HolderNo")) != no || w->edNo->text() != no)
             state.SkipWithError("the search did not reach the holder");
     }
-    report(state, bare, window, rows);
+    pairs.report(state, rows);
     closeWindow(w);
 }
 
-// A name fragment without an exact hit: the LIKE listing over every holder (1,111 rows).
+// A name fragment without an exact hit: the LIKE listing over every holder (1,111 rows),
+// and the photo of the first.
 void LikeSearch(benchmark::State &state, Engine engine)
 {
     Connection *c = useSite(state, engine);
@@ -332,21 +440,25 @@ void LikeSearch(benchmark::State &state, Engine engine)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     const QString fragment = QStringLiteral("name 99");
-    const QStringList statements{st::exactSearch(fragment, false),
-                                 st::likeListing(fragment, false, false)};
-    double bare = 0, window = 0;
+    const bool postgres = engine == Engine::PostgreSQL;
+    QStringList statements{st::exactSearch(fragment, false),
+                           st::likeListing(fragment, false, postgres)};
+    {
+        QSqlQuery first(c->database());
+        first.exec(statements.last());
+        statements << photoLookup(first.next() ? first.value(0).toString() : QString());
+    }
+    Pairs pairs(c);
     int rows = 0;
     for (auto _ : state) {
-        bare += bareSeconds(c, statements);
-        const auto start = Clock::now();
-        w->searchFor(QString(), fragment);
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        window += t;
-        state.SetIterationTime(t);
+        pairs.bare(c, statements);
+        pairs.window(state, [&] {
+            w->searchFor(QString(), fragment);
+            QCoreApplication::processEvents();
+        });
         rows = w->listing()->recordCount();
     }
-    report(state, bare, window, rows);
+    pairs.report(state, rows);
     closeWindow(w);
 }
 
@@ -410,8 +522,9 @@ private:
 class WriteTimer
 {
 public:
-    explicit WriteTimer(TfrmHolder *w)
+    WriteTimer(TfrmHolder *w, Connection *c)
         : m_clock(w->listing())
+        , m_pairs(c)
     {}
 
     // The action's preparation has run: a reload it caused is not the action's.
@@ -422,26 +535,25 @@ public:
              const QString &bareSql,
              const std::function<void()> &action)
     {
-        m_bare += bareSeconds(c, {bareSql});
-        const auto start = Clock::now();
-        action();
-        QCoreApplication::processEvents();
-        const double t = secondsSince(start);
-        m_window += t;
-        state.SetIterationTime(t);
+        m_pairs.bare(c, {bareSql});
+        m_pairs.window(state, [&] {
+            action();
+            QCoreApplication::processEvents();
+        });
         m_reload += m_clock.take();
     }
 
     void report(benchmark::State &state, int rows) const
     {
-        ::report(state, m_bare, m_window, rows);
+        m_pairs.report(state, rows);
         state.counters["reload_ms"] = m_reload / double(state.iterations()) * 1000.0;
-        state.counters["reload_ratio"] = m_reload / m_bare;
+        state.counters["reload_ratio"] = m_reload / m_pairs.bareTotal();
     }
 
 private:
     ReloadClock m_clock;
-    double m_bare = 0, m_window = 0, m_reload = 0;
+    Pairs m_pairs;
+    double m_reload = 0;
 };
 
 // Fills the Data page of an added holder: department `department` (-1 for none), the first
@@ -468,7 +580,7 @@ void SaveInsert(benchmark::State &state, Engine engine, int department)
     if (!c)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    WriteTimer timer(w);
+    WriteTimer timer(w, c);
     const QString reloadSql = st::reloadListing(
         department < 0 ? QString() : zq::bench::departmentNo(department));
     int k = 0;
@@ -497,7 +609,7 @@ void SaveUpdate(benchmark::State &state, Engine engine, bool moved)
     if (!c)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    WriteTimer timer(w);
+    WriteTimer timer(w, c);
     const QString department = zq::bench::departmentNo(1);
     const QString reloadSql = st::reloadListing(department);
     int k = 0;
@@ -531,7 +643,7 @@ void DeleteHolder(benchmark::State &state, Engine engine)
     if (!c)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
-    WriteTimer timer(w);
+    WriteTimer timer(w, c);
     const QString department = zq::bench::departmentNo(3);
     const QString listing = st::filterListing(department, true, g_user);
     listDepartmentIndex(w, 4);
