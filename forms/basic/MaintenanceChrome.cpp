@@ -1,6 +1,9 @@
 #include "MaintenanceChrome.h"
 
 #include <QApplication>
+#include <QHash>
+#include <QIcon>
+#include <QPointer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +46,22 @@ const ButtonLook kLooks[] = {
     {"btnLabelPic", "Label Picture", QStyle::SP_DirOpenIcon},
     {"btnTreeView", "Tree", QStyle::SP_DirIcon},
 };
+
+// The style's icons, read once per style: each icon is a set of image files, which every
+// window would otherwise decode again for its tool bar.
+QIcon standardIcon(QStyle *style, QStyle::StandardPixmap pixmap)
+{
+    static QPointer<QStyle> cachedStyle;
+    static QHash<int, QIcon> icons;
+    if (cachedStyle != style) {
+        icons.clear();
+        cachedStyle = style;
+    }
+    auto it = icons.find(int(pixmap));
+    if (it == icons.end())
+        it = icons.insert(int(pixmap), style->standardIcon(pixmap));
+    return *it;
+}
 
 const ButtonLook *lookOf(const QString &name)
 {
@@ -147,7 +166,7 @@ void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
         b->setText(look ? QString::fromLatin1(look->caption) : name.mid(3));
         b->setToolTip(b->text());
         if (look)
-            b->setIcon(window->style()->standardIcon(look->icon));
+            b->setIcon(standardIcon(window->style(), look->icon));
         // Square buttons; the wide ones (a caption of several words) grow with their text.
         if (compact)
             b->setFixedSize(34, 34);

@@ -177,6 +177,9 @@ void TfrmHolder::formCreate()
     const int width = (790 - 40) / 8;
     for (int i = 0; i < int(kGrid.size()); ++i)
         m_ui.dgView->setColumnWidth(i, width);
+    // The window opens on the listing: with the View page current from the start, showing
+    // the window lays out and polishes only that page, not the Data page first.
+    m_ui.pcData->setCurrentWidget(m_ui.tsView);
     applyRights();
 }
 
@@ -322,9 +325,10 @@ void TfrmHolder::cmbDeptCloseUp()
 
 void TfrmHolder::listFilter(const QString &key)
 {
+    // The listing runs to its end without giving events a turn, so no click can come in
+    // meanwhile: disabling the page and the tool bar around it would only repaint the whole
+    // window for a state nobody sees.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_ui.pcData->setEnabled(false);
-    m_ui.tbEdit->setEnabled(false);
     try {
         m_filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
         const bool all = m_supervisor || !m_rightsFlag;
@@ -340,8 +344,6 @@ void TfrmHolder::listFilter(const QString &key)
         showHolder();
     } catch (...) {
     }
-    m_ui.pcData->setEnabled(true);
-    m_ui.tbEdit->setEnabled(true);
     QApplication::restoreOverrideCursor();
 }
 
