@@ -88,8 +88,12 @@ int countPages(const QString &path)
     return int(QString::fromLatin1(file.readAll()).count(page));
 }
 
-// The bare job: the list's eight texts of each row drawn at their columns' places on A4
-// pages of the template's row height, a new page when one is full. Returns the pages.
+// The bare job: the list's eight texts of each row drawn at their columns' places, and the
+// department's line where it changes and at the top of each page, with the template's font,
+// page, margins and row height. The rows go on the room the report leaves them between its
+// header, column headings and footer, a new page when the next line does not fit, so that
+// both put the same rows on each page and pages per second compare the same work. Returns
+// the pages.
 int bareList(zq::data::Connection &c, const QString &path)
 {
     QFile file(path);
@@ -106,6 +110,11 @@ int bareList(zq::data::Connection &c, const QString &path)
     const double mm = writer.width()
                       / writer.pageLayout().paintRect(QPageLayout::Millimeter).width();
     const double rowHeight = 4.6 * mm;
+    const double groupHeight = 1.5 * rowHeight;
+    // Below the page header (9 mm and 2 mm of space) and the column headings; above the
+    // page footer (6 mm and 2 mm).
+    const double top = (9 + 2 + 4.6 + 1.5) * mm;
+    const double bottom = writer.height() - (6 + 2) * mm;
     const double ascent = QFontMetricsF(font, &writer).ascent();
     const double widths[] = {19, 30, 22, 20, 20, 39, 20, 20};
     const char *fields[] = {"HolderNo",
@@ -122,25 +131,42 @@ int bareList(zq::data::Connection &c, const QString &path)
     int columns[8];
     for (int i = 0; i < 8; ++i)
         columns[i] = q.record().indexOf(QLatin1String(fields[i]));
-    const int perPage = int(writer.height() / rowHeight);
-    int line = 0;
-    int pages = 1;
+    const int departmentName = q.record().indexOf(QLatin1String("DepartmentName"));
+    const int departmentNo = q.record().indexOf(QLatin1String("DepartmentNo"));
+    int pages = 0;
+    double y = bottom;
+    QString department;
+    QString groupLine;
+    auto drawGroupLine = [&] {
+        painter.drawText(QPointF(0, y + ascent), groupLine);
+        y += groupHeight;
+    };
     while (q.next()) {
-        if (line == perPage) {
-            writer.newPage();
+        const QString name = q.value(departmentName).toString();
+        const bool changed = pages == 0 || name != department;
+        if (changed) {
+            department = name;
+            groupLine = QStringLiteral("Department: %1   (%2)")
+                            .arg(name, q.value(departmentNo).toString());
+        }
+        if (pages == 0 || y + (changed ? groupHeight : 0) + rowHeight > bottom) {
+            if (pages > 0)
+                writer.newPage();
             ++pages;
-            line = 0;
+            y = top;
+            drawGroupLine();
+        } else if (changed) {
+            drawGroupLine();
         }
         double x = 0;
-        const double y = line * rowHeight + ascent;
         for (int i = 0; i < 8; ++i) {
             QString text = q.value(columns[i]).toString();
             if (i >= 6)
                 text.truncate(10);
-            painter.drawText(QPointF(x, y), text);
+            painter.drawText(QPointF(x, y + ascent), text);
             x += widths[i] * mm;
         }
-        ++line;
+        y += rowHeight;
     }
     painter.end();
     return pages;
@@ -194,11 +220,22 @@ void HolderListToPdf(benchmark::State &state, Engine engine)
         peak = std::max(peak, peakMegabytes());
     }
     paired.report(state);
+    // ZQ_BENCH_REPORT_KEEP names a folder that keeps the last report and anchor, to look at.
+    const QString keep = qEnvironmentVariable("ZQ_BENCH_REPORT_KEEP");
+    if (!keep.isEmpty() && QDir().mkpath(keep)) {
+        const QString name = QString::fromLatin1(zq::bench::engineName(engine));
+        QFile::remove(keep + QStringLiteral("/report-%1.pdf").arg(name));
+        QFile::copy(out.filePath(QStringLiteral("HolderData-1.pdf")),
+                    keep + QStringLiteral("/report-%1.pdf").arg(name));
+        QFile::remove(keep + QStringLiteral("/anchor-%1.pdf").arg(name));
+        QFile::copy(bare, keep + QStringLiteral("/anchor-%1.pdf").arg(name));
+    }
     const double n = double(state.iterations());
     const double rate = seconds > 0 ? pages * n / seconds : 0;
     const double bareRate = bareSeconds > 0 ? barePages * n / bareSeconds : 0;
     state.counters["pages"] = pages;
     state.counters["pages/s"] = rate;
+    state.counters["anchor_pages"] = barePages;
     state.counters["anchor_pages/s"] = bareRate;
     state.counters["speed_ratio"] = bareRate > 0 ? rate / bareRate : 0;
     // Pages per CPU second against the anchor's: the steadier figure on a shared machine.
