@@ -1,6 +1,7 @@
 #include "ReportEngine.h"
 
 #include "PictureCodec.h"
+#include "ReportTextPainter.h"
 
 #include <QFontMetricsF>
 #include <QHash>
@@ -73,19 +74,26 @@ QImage cover(const QImage &image, const QSize &target)
 class Canvas
 {
 public:
-    Canvas(QPainter *painter, QPagedPaintDevice &device, const ReportTemplate &layout)
+    enum FontRole { Body, Bold, Title };
+
+    Canvas(QPainter *painter,
+           QPagedPaintDevice &device,
+           const ReportTemplate &layout,
+           bool exactText = false)
         : m_painter(painter)
         , m_layout(layout)
+        , m_text(painter,
+                 &device,
+                 {font(layout.fontSize, false),
+                  font(layout.fontSize, true),
+                  font(layout.fontSize + 5, true)},
+                 exactText)
     {
         const QRectF paint = device.pageLayout().paintRect(QPageLayout::Millimeter);
         m_page = layout.pageLayout().fullRect(QPageLayout::Millimeter);
         m_scale = paint.width() > 0 ? device.width() / paint.width() : 1;
         m_offset = paint.topLeft();
         m_content = m_page.marginsRemoved(layout.margins);
-        m_body = font(layout.fontSize, false);
-        m_bold = font(layout.fontSize, true);
-        m_bodyMetrics.emplace(m_body, &device);
-        m_boldMetrics.emplace(m_bold, &device);
     }
 
     QPainter *painter() const { return m_painter; }
@@ -109,9 +117,7 @@ public:
         return result;
     }
 
-    const QFont &body() const { return m_body; }
-    const QFont &bold() const { return m_bold; }
-    const QFontMetricsF &metrics(bool bold) const { return bold ? *m_boldMetrics : *m_bodyMetrics; }
+    const QFontMetricsF &metrics(FontRole role) const { return m_text.metrics(role); }
 
     /// One line of text in `box`, cut short with an ellipsis when it is wider.
     void text(const QRectF &box,
@@ -120,37 +126,18 @@ public:
               Qt::Alignment align,
               const QColor &color = Qt::black)
     {
-        if (text.isEmpty())
-            return;
-        const QRectF area = toDevice(box);
-        if (m_fontBold != int(bold)) {
-            m_painter->setFont(bold ? m_bold : m_body);
-            m_fontBold = int(bold);
-        }
-        if (m_pen != color) {
-            m_painter->setPen(color);
-            m_pen = color;
-        }
-        const QFontMetricsF &fm = metrics(bold);
-        // A left-aligned text that surely fits goes straight to its baseline: the same
-        // place the aligned drawing finds, without laying the text out twice more.
-        if ((align & Qt::AlignHorizontal_Mask) == Qt::AlignLeft
-            && surelyFits(text, bold, area.width())) {
-            const double baseline = area.top() + (area.height() - fm.height()) / 2 + fm.ascent();
-            m_painter->drawText(QPointF(area.left(), baseline), text);
-            return;
-        }
-        m_painter->drawText(area,
-                            align | Qt::AlignVCenter | Qt::TextSingleLine,
-                            fm.elidedText(text, Qt::ElideRight, area.width()));
+        m_text.draw(toDevice(box), text, bold ? Bold : Body, align | Qt::AlignVCenter, color);
+    }
+
+    /// Text in `area` (device pixels) as ReportTextPainter::draw places it.
+    void text(
+        const QRectF &area, const QString &text, FontRole role, Qt::Alignment align, bool elide)
+    {
+        m_text.draw(area, text, role, align, Qt::black, elide);
     }
 
     /// The painter's font or pen was set elsewhere.
-    void forgetPainterState()
-    {
-        m_fontBold = -1;
-        m_pen = QColor();
-    }
+    void forgetPainterState() { m_text.forgetPainterState(); }
 
     void fill(const QRectF &box, const QColor &color) const
     {
@@ -160,7 +147,7 @@ public:
     void line(QPointF from, QPointF to, const QColor &color, double width)
     {
         m_painter->setPen(QPen(color, pixels(width)));
-        m_pen = QColor();
+        m_text.forgetPen();
         m_painter->drawLine(toDevice(QRectF(from, QSizeF())).topLeft(),
                             toDevice(QRectF(to, QSizeF())).topLeft());
     }
@@ -172,34 +159,7 @@ private:
     QRectF m_content;
     QPointF m_offset;
     double m_scale = 1;
-    QFont m_body;
-    QFont m_bold;
-    std::optional<QFontMetricsF> m_bodyMetrics;
-    std::optional<QFontMetricsF> m_boldMetrics;
-    int m_fontBold = -1;
-    QColor m_pen;
-    QHash<char16_t, double> m_advances[2];
-
-    // Whether `text` is narrower than `width` by the sum of its characters' advances, with
-    // room to spare for kerning and shaping; false means "measure it".
-    bool surelyFits(const QString &text, bool bold, double width)
-    {
-        QHash<char16_t, double> &advances = m_advances[bold];
-        const QFontMetricsF &fm = metrics(bold);
-        double sum = 0;
-        const double limit = width * 0.9;
-        for (const QChar c : text) {
-            if (c.isSurrogate() || c.unicode() < 0x20 || c.category() == QChar::Mark_NonSpacing)
-                return false;
-            auto found = advances.constFind(c.unicode());
-            if (found == advances.constEnd())
-                found = advances.insert(c.unicode(), fm.horizontalAdvance(c));
-            sum += *found;
-            if (sum > limit)
-                return false;
-        }
-        return true;
-    }
+    ReportTextPainter m_text;
 };
 
 // What every page shares: the header with its rule, the footer with the page number. Leaves
@@ -269,21 +229,20 @@ public:
 private:
     void paintHeader(const QRectF &c)
     {
-        QPainter &p = *m_canvas.painter();
-        p.setFont(m_canvas.font(m_layout.fontSize + 5, true));
-        p.setPen(Qt::black);
         const QRectF header = m_canvas.toDevice(
             QRectF(c.left(), c.top(), c.width(), kHeaderHeight));
         const QString title = m_headerLeft.render(nullptr, m_context);
-        p.drawText(header, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, title);
-        const double titleWidth = QFontMetricsF(p.font(), &m_device).horizontalAdvance(title);
-        const QRectF right = header.adjusted(titleWidth + m_canvas.pixels(4), 0, 0, 0);
-        m_canvas.painter()->setFont(m_canvas.body());
-        p.drawText(right,
-                   Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine,
-                   m_canvas.metrics(false).elidedText(
-                       m_headerRight.render(nullptr, m_context), Qt::ElideRight, right.width()));
-        m_canvas.forgetPainterState();
+        m_canvas.text(header, title, Canvas::Title, Qt::AlignLeft | Qt::AlignBottom, false);
+        if (title != m_title) {
+            m_title = title;
+            m_titleWidth = m_canvas.metrics(Canvas::Title).horizontalAdvance(title);
+        }
+        const QRectF right = header.adjusted(m_titleWidth + m_canvas.pixels(4), 0, 0, 0);
+        m_canvas.text(right,
+                      m_headerRight.render(nullptr, m_context),
+                      Canvas::Body,
+                      Qt::AlignRight | Qt::AlignBottom,
+                      true);
         const double rule = c.top() + kHeaderHeight + 0.8;
         m_canvas.line({c.left(), rule}, {c.right(), rule}, kRule, 0.35);
     }
@@ -295,6 +254,8 @@ private:
     int m_total;
     int m_page = 0;
     TextContext m_context;
+    QString m_title;
+    double m_titleWidth = 0;
     BoundText m_headerLeft, m_headerRight, m_footerLeft, m_footerRight;
 };
 
@@ -634,7 +595,8 @@ qint64 layOut(Canvas &canvas,
 ReportResult renderReport(QPagedPaintDevice &device,
                           const ReportTemplate &layout,
                           const RowSource &rows,
-                          const ReportTexts &texts)
+                          const ReportTexts &texts,
+                          TextPlacement placement)
 {
     ReportResult result;
     device.setPageLayout(layout.pageLayout());
@@ -664,7 +626,7 @@ ReportResult renderReport(QPagedPaintDevice &device,
     }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    Canvas canvas(&painter, device, layout);
+    Canvas canvas(&painter, device, layout, placement == TextPlacement::Reference);
     Pages pages(canvas, device, layout, texts, total);
     result.rows = layOut(canvas, pages, layout, *reading, texts);
     result.pages = pages.count();

@@ -28,6 +28,12 @@ struct ReportResult
     QString error;
 };
 
+/// How the texts of a report are placed. `Quick` draws a text whose width is known for sure
+/// straight at its baseline and the glyphs of a text that comes back as shaped once;
+/// `Reference` leaves every text that might not fit to QPainter's aligned drawing, the
+/// placement `Quick` must match.
+enum class TextPlacement { Quick, Reference };
+
 /// Paints the rows of `rows` onto `device` as `layout` lays them out, finishing each page
 /// before reading the rows of the next, so that memory does not grow with the report. With
 /// the page total on, the rows are read twice: once to count the pages, once to paint them.
@@ -35,6 +41,7 @@ struct ReportResult
 ReportResult renderReport(QPagedPaintDevice &device,
                           const ReportTemplate &layout,
                           const RowSource &rows,
-                          const ReportTexts &texts);
+                          const ReportTexts &texts,
+                          TextPlacement placement = TextPlacement::Quick);
 
 } // namespace zq::suite

@@ -1,0 +1,281 @@
+#include "ReportTextPainter.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
+
+namespace zq::suite {
+
+namespace {
+
+// Shaped texts kept per font, and texts remembered as seen once: a text is shaped for
+// keeping when it comes the second time, so that names and numbers met once cost no more.
+constexpr qsizetype kShapedTexts = 2048;
+// How far the estimate from advances and pair kerning may be trusted either side of the box
+// width; nearer than this the text is measured.
+constexpr double kEstimateMargin = 0.03;
+
+bool controlOrMark(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u < 0xa0) || c.isSurrogate()
+           || c.category() == QChar::Mark_NonSpacing;
+}
+
+// The widths compared as the aligned drawing compares them, in 1/64 pixel.
+bool fitsIn(double width, double room)
+{
+    return std::llround(width * 64) <= qint64(room * 64);
+}
+
+} // namespace
+
+ReportTextPainter::ReportTextPainter(QPainter *painter,
+                                     const QPaintDevice *device,
+                                     const QList<QFont> &fonts,
+                                     bool exactLayout)
+    : m_painter(painter)
+    , m_device(device)
+    , m_exact(exactLayout)
+{
+    m_fonts.reserve(fonts.size());
+    for (const QFont &font : fonts) {
+        const QFont onDevice(font, device);
+        Font f{font, QFontMetricsF(font, device), QRawFont::fromFont(onDevice)};
+        f.quickChars.resize(kQuickChars);
+        f.quickPairs.assign(kQuickPairs * kQuickPairs, std::nanf(""));
+        f.seen.assign(kSeenSlots, 0);
+        m_fonts.push_back(std::move(f));
+    }
+}
+
+void ReportTextPainter::forgetPainterState()
+{
+    m_font = -1;
+    m_pen = QColor();
+}
+
+void ReportTextPainter::use(int font, const QColor &color)
+{
+    if (m_font != font) {
+        m_painter->setFont(m_fonts[font].font);
+        m_font = font;
+    }
+    if (m_pen != color) {
+        m_painter->setPen(color);
+        m_pen = color;
+    }
+}
+
+const ReportTextPainter::Char &ReportTextPainter::character(Font &f, QChar c) const
+{
+    const char16_t u = c.unicode();
+    Char *known = u < kQuickChars ? &f.quickChars[u] : nullptr;
+    if (!known) {
+        auto found = f.chars.find(u);
+        if (found == f.chars.end())
+            found = f.chars.insert(u, Char());
+        known = &*found;
+    }
+    if (known->advance < 0) {
+        known->advance = f.metrics.horizontalAdvance(c);
+        known->primary = f.primary.supportsCharacter(c);
+    }
+    return *known;
+}
+
+double ReportTextPainter::kerning(Font &f, char16_t left, char16_t right) const
+{
+    float *quick = left < kQuickPairs && right < kQuickPairs
+                       ? &f.quickPairs[left * kQuickPairs + right]
+                       : nullptr;
+    if (quick && !std::isnan(*quick))
+        return *quick;
+    const quint32 key = (quint32(left) << 16) | right;
+    auto found = f.kerning.constFind(key);
+    if (found != f.kerning.constEnd())
+        return *found;
+    const QChar pair[] = {QChar(left), QChar(right)};
+    const double kern = f.metrics.horizontalAdvance(QString(pair, 2))
+                        - character(f, QChar(left)).advance - character(f, QChar(right)).advance;
+    if (quick)
+        *quick = float(kern);
+    else
+        f.kerning.insert(key, kern);
+    return kern;
+}
+
+ReportTextPainter::Look ReportTextPainter::look(Font &f, const QString &text) const
+{
+    Look result;
+    char16_t previous = 0;
+    bool primary = true;
+    for (const QChar c : text) {
+        if (controlOrMark(c))
+            return result;
+        const char16_t u = c.unicode();
+        const Char &known = character(f, c);
+        result.advances += known.advance;
+        if (primary) {
+            primary = known.primary;
+            if (primary && previous)
+                result.estimate += kerning(f, previous, u);
+        }
+        previous = u;
+    }
+    result.plain = true;
+    result.primary = primary;
+    result.estimate += result.advances;
+    return result;
+}
+
+// A text not shaped yet, shaped and kept when it comes the second time.
+const ReportTextPainter::Glyphs *ReportTextPainter::shapedAgain(Font &f,
+                                                                const QString &text,
+                                                                const Look &look)
+{
+    const size_t hash = qHash(text) | 1;
+    size_t &slot = f.seen[hash % kSeenSlots];
+    if (slot != hash) {
+        slot = hash;
+        return nullptr;
+    }
+    if (f.shaped.size() >= kShapedTexts)
+        f.shaped.clear();
+    QTextLayout layout(text, f.font, m_device);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e9);
+    layout.endLayout();
+    Glyphs shaped;
+    shaped.look = look;
+    shaped.runs = layout.glyphRuns();
+    shaped.width = line.horizontalAdvance();
+    shaped.ascent = line.ascent();
+    return &*f.shaped.insert(text, shaped);
+}
+
+void ReportTextPainter::atBaseline(const Glyphs *shaped,
+                                   const QString &text,
+                                   double x,
+                                   double baseline)
+{
+    if (shaped) {
+        for (const QGlyphRun &run : shaped->runs)
+            m_painter->drawGlyphRun(QPointF(x, baseline - shaped->ascent), run);
+        return;
+    }
+    m_painter->drawText(QPointF(x, baseline), text);
+}
+
+void ReportTextPainter::laidOut(
+    const QRectF &area, const QString &text, Font &f, Qt::Alignment align, bool elide)
+{
+    m_painter->drawText(area,
+                        align | Qt::TextSingleLine,
+                        elide ? f.metrics.elidedText(text, Qt::ElideRight, area.width()) : text);
+}
+
+void ReportTextPainter::draw(const QRectF &area,
+                             const QString &text,
+                             int font,
+                             Qt::Alignment align,
+                             const QColor &color,
+                             bool elide)
+{
+    if (text.isEmpty() || !m_painter)
+        return;
+    use(font, color);
+    Font &f = m_fonts[font];
+    const QFontMetricsF &fm = f.metrics;
+    const Qt::Alignment across = align & Qt::AlignHorizontal_Mask;
+    const Qt::Alignment upDown = align & Qt::AlignVertical_Mask;
+    const double room = area.width();
+    const Glyphs *shaped = nullptr;
+    if (!m_exact) {
+        const auto found = f.shaped.constFind(text);
+        if (found != f.shaped.constEnd())
+            shaped = &*found;
+    }
+    const Look seen = shaped ? shaped->look : look(f, text);
+    if (!seen.plain) {
+        laidOut(area, text, f, align, elide);
+        return;
+    }
+    if (!shaped && !m_exact)
+        shaped = shapedAgain(f, text, seen);
+    auto baseline = [&] {
+        if (upDown == Qt::AlignBottom)
+            return area.bottom() - fm.height() + fm.ascent();
+        if (upDown == Qt::AlignTop)
+            return area.top() + fm.ascent();
+        return area.top() + (area.height() - fm.height()) / 2 + fm.ascent();
+    };
+    // A cell text whose characters' advances leave a tenth of the box free surely fits: it
+    // goes straight to its baseline, the place the aligned drawing finds for it.
+    if (upDown == Qt::AlignVCenter && across == Qt::AlignLeft && elide
+        && seen.advances <= room * 0.9) {
+        if (m_exact)
+            m_painter->drawText(QPointF(area.left(), baseline()), text);
+        else
+            atBaseline(shaped, text, area.left(), baseline());
+        return;
+    }
+    // Drawn in the first font alone, the aligned drawing takes its line height from that
+    // font's metrics, so its place follows from the width; a text in a fallback font, or a
+    // box lower than a line (clipped), is left to it.
+    if (m_exact || !seen.primary || area.height() < fm.height()) {
+        laidOut(area, text, f, align, elide);
+        return;
+    }
+    bool fits;
+    double width = shaped ? shaped->width : -1;
+    if (shaped) {
+        // The line's advance leaves out trailing blanks, which the cutting counts.
+        if (text.back().isSpace())
+            width = fm.horizontalAdvance(text);
+        fits = fitsIn(width, room);
+    } else if (seen.estimate <= room * (1 - kEstimateMargin))
+        fits = true;
+    else if (seen.estimate >= room * (1 + kEstimateMargin))
+        fits = false;
+    else {
+        width = fm.horizontalAdvance(text);
+        fits = fitsIn(width, room);
+    }
+    if (fits) {
+        if (across == Qt::AlignLeft) {
+            atBaseline(shaped, text, area.left(), baseline());
+            return;
+        }
+        // The aligned drawing places a text by its advance without trailing blanks.
+        if (text.back().isSpace()) {
+            laidOut(area, text, f, align, elide);
+            return;
+        }
+        if (width < 0)
+            width = fm.horizontalAdvance(text);
+        const double x = across == Qt::AlignRight ? area.left() + room - width
+                                                  : area.left() + (room - width) / 2;
+        atBaseline(shaped, text, x, baseline());
+        return;
+    }
+    // Cut short: the cut text is drawn at the left edge when it surely fits in the first
+    // font; a single character is never cut, and other cases are left to the aligned drawing.
+    if (!elide || across != Qt::AlignLeft || text.size() < 2) {
+        laidOut(area, text, f, align, elide);
+        return;
+    }
+    const QString cut = fm.elidedText(text, Qt::ElideRight, room);
+    const Look cutLook = look(f, cut);
+    if (cut.isEmpty() || !cutLook.plain || !cutLook.primary
+        || cutLook.estimate > room * (1 - kEstimateMargin)) {
+        m_painter->drawText(area, align | Qt::TextSingleLine, cut);
+        return;
+    }
+    m_painter->drawText(QPointF(area.left(), baseline()), cut);
+}
+
+} // namespace zq::suite
