@@ -91,6 +91,53 @@ bool WorkbookWriter::setCell(const QString &address, const QString &text)
 
 bool WorkbookWriter::setCell(int row, int column, const QString &text)
 {
+    // The library escapes control characters but writes a text that reads like an escape,
+    // a NUL (which ends its C string) and U+FFFF as they are: the reader would change the
+    // first, lose the rest of the second and fail on the third.
+    return write(row, column, escapedText(text).toUtf8());
+}
+
+namespace {
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Whether escapedText() would change the text of these bytes: a control character but tab
+// and line feed, U+FFFE or U+FFFF (EF BF BE, EF BF BF), or an underscore that starts what
+// reads like an escape ("_xHHHH_").
+bool needsEscape(QByteArrayView utf8)
+{
+    const char *p = utf8.data();
+    const qsizetype n = utf8.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const uchar c = uchar(p[i]);
+        if (c >= 0x20 && c != '_' && c != 0xEF)
+            continue;
+        if (c < 0x20 && c != '\t' && c != '\n')
+            return true;
+        if (c == '_' && i + 6 < n && p[i + 1] == 'x' && isHexDigit(p[i + 2]) && isHexDigit(p[i + 3])
+            && isHexDigit(p[i + 4]) && isHexDigit(p[i + 5]) && p[i + 6] == '_')
+            return true;
+        if (c == 0xEF && i + 2 < n && uchar(p[i + 1]) == 0xBF
+            && (uchar(p[i + 2]) == 0xBE || uchar(p[i + 2]) == 0xBF))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool WorkbookWriter::setCellUtf8(int row, int column, QByteArrayView utf8)
+{
+    if (needsEscape(utf8))
+        return setCell(row, column, QString::fromUtf8(utf8));
+    return write(row, column, utf8);
+}
+
+bool WorkbookWriter::write(int row, int column, QByteArrayView utf8)
+{
     if (!m_state || !m_state->selected) {
         m_error = QStringLiteral("no worksheet selected");
         return false;
@@ -101,15 +148,11 @@ bool WorkbookWriter::setCell(int row, int column, const QString &text)
                       .arg(m_state->lastRow + 1);
         return false;
     }
-    // The library escapes control characters but writes a text that reads like an escape,
-    // a NUL (which ends its C string) and U+FFFF as they are: the reader would change the
-    // first, lose the rest of the second and fail on the third.
-    const QByteArray utf8 = escapedText(text).toUtf8();
     const lxw_error result = utf8.isEmpty() ? LXW_NO_ERROR
                                             : worksheet_write_string(m_state->selected,
                                                                      lxw_row_t(row),
                                                                      lxw_col_t(column),
-                                                                     utf8.constData(),
+                                                                     utf8.data(),
                                                                      nullptr);
     if (result != LXW_NO_ERROR) {
         m_error = QString::fromUtf8(lxw_strerror(result));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -29,6 +30,9 @@ public:
     bool setCell(const QString &address, const QString &text);
     /// 0-based row and column.
     bool setCell(int row, int column, const QString &text);
+    /// The same for a text in well-formed UTF-8 followed by a NUL (`utf8.data()[size]`),
+    /// without a QString where the text needs no escape.
+    bool setCellUtf8(int row, int column, QByteArrayView utf8);
     /// Writes the workbook to `path` (replacing a file there) and closes it.
     bool saveAs(const QString &path);
     /// Drops an unsaved workbook.
@@ -37,6 +41,8 @@ public:
     QString errorText() const { return m_error; }
 
 private:
+    // `utf8` as it goes into the sheet, followed by a NUL.
+    bool write(int row, int column, QByteArrayView utf8);
     struct State;
     std::unique_ptr<State> m_state;
     QString m_error;

@@ -1,11 +1,13 @@
 #include "HolderExport.h"
 
 #include "Connection.h"
+#include "TextRows.h"
 #include "TransferFormat.h"
 #include "TransferText.h"
 #include "WorkbookWriter.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -76,6 +78,7 @@ struct HolderExport::Rows
         : query(db)
     {}
     QSqlQuery query;
+    std::unique_ptr<zq::data::TextRows> direct; // when the engine is read straight
     QList<int> columns; // per code of the order: its field in the select list
     QList<bool> dates;
 };
@@ -102,18 +105,33 @@ bool HolderExport::open()
         return false;
     }
     try {
-        QSqlQuery count(m_connection->database());
-        count.setForwardOnly(true);
-        if (!count.exec(exportStatement(m_request, QStringLiteral("COUNT(*)"), false))
-            || !count.next()) {
-            m_connection->setErrorsFrom(count.lastError());
-            m_error = count.lastError().text();
-            return false;
+        {
+            // Gone before the rows are read: on PostgreSQL a forward-only query holds the
+            // link until it is.
+            QSqlQuery count(m_connection->database());
+            count.setForwardOnly(true);
+            if (!count.exec(exportStatement(m_request, QStringLiteral("COUNT(*)"), false))
+                || !count.next()) {
+                m_connection->setErrorsFrom(count.lastError());
+                m_error = count.lastError().text();
+                return false;
+            }
+            m_count = count.value(0).toInt();
         }
-        m_count = count.value(0).toInt();
         auto rows = std::make_unique<Rows>(m_connection->database());
+        const QString statement = exportStatement(m_request, exportSelectList());
+        if (m_direct) {
+            rows->direct = std::make_unique<zq::data::TextRows>(m_connection);
+            if (!rows->direct->exec(statement)) {
+                if (!rows->direct->unavailable()) {
+                    m_error = rows->direct->errorText();
+                    return false;
+                }
+                rows->direct.reset();
+            }
+        }
         rows->query.setForwardOnly(true);
-        if (!rows->query.exec(exportStatement(m_request, exportSelectList()))) {
+        if (!rows->direct && !rows->query.exec(statement)) {
             m_connection->setErrorsFrom(rows->query.lastError());
             m_error = rows->query.lastError().text();
             return false;
@@ -154,11 +172,25 @@ QDate dateOf(const QVariant &v)
 
 } // namespace
 
+bool HolderExport::readsDirectly() const
+{
+    return m_rows && m_rows->direct;
+}
+
 bool HolderExport::forEachRow(const std::function<bool(int, const QStringList &)> &row)
 {
     if (!m_rows) {
         m_error = QStringLiteral("the export is not open");
         return false;
+    }
+    if (m_rows->direct) {
+        QStringList values;
+        return forEachDirect([&](int index, const QList<ExportValue> &file) {
+            values.clear();
+            for (const ExportValue &v : file)
+                values << (v.text ? *v.text : QString::fromUtf8(v.utf8));
+            return row(index, values);
+        });
     }
     QSqlQuery &q = m_rows->query;
     QStringList values;
@@ -184,6 +216,191 @@ bool HolderExport::forEachRow(const std::function<bool(int, const QStringList &)
     return true;
 }
 
+bool HolderExport::forEachValues(const std::function<bool(int, const QList<ExportValue> &)> &row)
+{
+    if (!m_rows) {
+        m_error = QStringLiteral("the export is not open");
+        return false;
+    }
+    if (m_rows->direct)
+        return forEachDirect(row);
+    QList<ExportValue> file;
+    return forEachRow([&](int index, const QStringList &values) {
+        file.resize(values.size());
+        for (qsizetype i = 0; i < values.size(); ++i)
+            file[i] = ExportValue{QByteArrayView(), &values.at(i)};
+        return row(index, file);
+    });
+}
+
+namespace {
+
+bool isBlankOrControlByte(uchar c)
+{
+    return c <= 0x20 || c == 0x7F;
+}
+
+// The bytes of plain UTF-8 text without blanks and control characters at both ends, as
+// valueText() trims its characters (U+0080 to U+009F are two bytes, C2 80 to C2 9F).
+QByteArrayView trimmedUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    for (;;) {
+        if (begin < end && isBlankOrControlByte(p[begin]))
+            ++begin;
+        else if (end - begin >= 2 && p[begin] == 0xC2 && p[begin + 1] >= 0x80
+                 && p[begin + 1] <= 0x9F)
+            begin += 2;
+        else
+            break;
+    }
+    for (;;) {
+        if (end > begin && isBlankOrControlByte(p[end - 1]))
+            --end;
+        else if (end - begin >= 2 && p[end - 2] == 0xC2 && p[end - 1] >= 0x80 && p[end - 1] <= 0x9F)
+            end -= 2;
+        else
+            break;
+    }
+    return bytes.sliced(begin, end - begin);
+}
+
+bool digitsAt(const char *p, int count)
+{
+    for (int k = 0; k < count; ++k)
+        if (p[k] < '0' || p[k] > '9')
+            return false;
+    return true;
+}
+
+int numberAt(const char *p, int count)
+{
+    int value = 0;
+    for (int k = 0; k < count; ++k)
+        value = value * 10 + (p[k] - '0');
+    return value;
+}
+
+// The day of a stored date-time in the engine's own text where that text has the form the
+// engine writes (SQLite: what the site stores, "yyyy-MM-dd..."; PostgreSQL: an ISO
+// timestamp). Nothing for any other text, which goes the driver's way.
+std::optional<QDate> plainDay(zq::data::Engine engine, QByteArrayView text)
+{
+    const char *p = text.data();
+    const qsizetype n = text.size();
+    if (n < 10 || !digitsAt(p, 4) || p[4] != '-' || !digitsAt(p + 5, 2) || p[7] != '-'
+        || !digitsAt(p + 8, 2))
+        return std::nullopt;
+    const QDate day(numberAt(p, 4), numberAt(p + 5, 2), numberAt(p + 8, 2));
+    if (engine == zq::data::Engine::SQLite)
+        // The driver gives the text; its first ten characters are read as an ISO date.
+        return day.isValid() ? day : zeroDate();
+    // The driver reads "yyyy-MM-dd HH:mm:ss[.f]" as a local date-time and keeps its day,
+    // even in a gap of daylight saving time.
+    if (n < 19 || p[10] != ' ' || !digitsAt(p + 11, 2) || p[13] != ':' || !digitsAt(p + 14, 2)
+        || p[16] != ':' || !digitsAt(p + 17, 2) || !day.isValid())
+        return std::nullopt;
+    if (n > 19 && (n == 20 || p[19] != '.' || !digitsAt(p + 20, int(n - 20))))
+        return std::nullopt;
+    if (numberAt(p + 11, 2) > 23 || numberAt(p + 14, 2) > 59 || numberAt(p + 17, 2) > 59)
+        return std::nullopt;
+    return day;
+}
+
+// `value` as a field of a line split at `sep`, by quotedField's rule.
+void appendQuoted(QByteArray &line, QByteArrayView value, char sep)
+{
+    bool quote = value.startsWith('"');
+    for (qsizetype i = 0; i < value.size() && !quote; ++i) {
+        const char c = value[i];
+        quote = c == sep || c == '\r' || c == '\n';
+    }
+    if (!quote) {
+        line += value;
+        return;
+    }
+    line += '"';
+    for (const char c : value) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+} // namespace
+
+bool HolderExport::forEachDirect(const std::function<bool(int, const QList<ExportValue> &)> &row)
+{
+    zq::data::TextRows &rows = *m_rows->direct;
+    const zq::data::Engine engine = m_connection->engine();
+    const qsizetype columns = m_rows->columns.size();
+    QList<ExportValue> file(columns);
+    QStringList texts(columns); // values that went the driver's way
+    QByteArray out;             // this row's value texts, each followed by a NUL
+    QList<qsizetype> offsets(columns);
+    QList<qsizetype> sizes(columns);
+    // A site has few distinct days; each is formatted once.
+    QHash<qint64, QByteArray> days;
+    QByteArray noDay;
+    bool noDayKnown = false;
+    const auto dayText = [&](const QDate &day) -> const QByteArray & {
+        if (!day.isValid()) {
+            if (!noDayKnown)
+                noDay = dateText(day, m_dateFormat).toUtf8();
+            noDayKnown = true;
+            return noDay;
+        }
+        auto at = days.find(day.toJulianDay());
+        if (at == days.end())
+            at = days.insert(day.toJulianDay(), dateText(day, m_dateFormat).toUtf8());
+        return *at;
+    };
+    int index = 0;
+    while (rows.next()) {
+        out.clear();
+        for (qsizetype i = 0; i < columns; ++i) {
+            const int at = m_rows->columns.at(i);
+            const bool date = m_rows->dates.at(i);
+            file[i].text = nullptr;
+            offsets[i] = out.size();
+            if (date) {
+                std::optional<QDate> day;
+                if (at < 0 || rows.isNull(at))
+                    day = zeroDate();
+                else if (engine == zq::data::Engine::PostgreSQL || rows.isText(at))
+                    day = plainDay(engine, rows.text(at));
+                if (!day)
+                    day = dateOf(rows.value(at));
+                out += dayText(*day);
+            } else if (at < 0 || rows.isNull(at)) {
+                // Empty, as a NULL or missing value reads.
+            } else if (rows.isText(at)) {
+                out += trimmedUtf8(rows.text(at));
+            } else {
+                const QVariant v = rows.value(at);
+                texts[i] = valueText(v.isNull() ? QString() : v.toString());
+                file[i].text = &texts.at(i);
+            }
+            sizes[i] = out.size() - offsets[i];
+            out += '\0';
+        }
+        for (qsizetype i = 0; i < columns; ++i)
+            file[i].utf8 = QByteArrayView(out.constData() + offsets.at(i), sizes.at(i));
+        if (!row(index++, file)) {
+            rows.finish();
+            return false;
+        }
+    }
+    if (rows.failed()) {
+        m_error = rows.errorText();
+        return false;
+    }
+    return true;
+}
+
 bool writeTextFile(HolderExport &holders,
                    const QString &path,
                    const ExportProgress &progress,
@@ -197,12 +414,35 @@ bool writeTextFile(HolderExport &holders,
     }
     bool written = true;
     bool stopped = false;
-    const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
-        written = file.writeLine(buildLine(values, separator));
+    const auto done = [&](int index) {
         if (written && progress && !progress(index + 1))
             stopped = true;
         return written && !stopped;
-    });
+    };
+    bool complete = false;
+    if (separator.unicode() >= 0x80) {
+        complete = holders.forEachRow([&](int index, const QStringList &values) {
+            written = file.writeLine(buildLine(values, separator));
+            return done(index);
+        });
+    } else {
+        // The line is put together from the values' bytes; quotedField's rule, applied to
+        // UTF-8, where an ASCII separator, quote or line end is always a character of its own.
+        const char sep = char(separator.unicode());
+        QByteArray line;
+        complete = holders.forEachValues([&](int index, const QList<ExportValue> &values) {
+            line.clear();
+            for (const ExportValue &v : values) {
+                if (v.text)
+                    line += quotedField(*v.text, separator).toUtf8();
+                else
+                    appendQuoted(line, v.utf8, sep);
+                line += sep;
+            }
+            written = file.writeUtf8Line(line);
+            return done(index);
+        });
+    }
     if (stopped)
         return false;
     if (!complete || !written) {
@@ -258,9 +498,11 @@ bool writeWorkbook(HolderExport &holders,
     }
     bool written = true;
     bool stopped = false;
-    const bool complete = holders.forEachRow([&](int index, const QStringList &values) {
-        for (int j = 0; j < values.size() && written; ++j)
-            written = book.setCell(index, int(j), values.at(j));
+    const bool complete = holders.forEachValues([&](int index, const QList<ExportValue> &values) {
+        for (int j = 0; j < values.size() && written; ++j) {
+            const ExportValue &v = values.at(j);
+            written = v.text ? book.setCell(index, j, *v.text) : book.setCellUtf8(index, j, v.utf8);
+        }
         if (written && progress && !progress(index + 1))
             stopped = true;
         return written && !stopped;

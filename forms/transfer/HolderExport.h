@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -47,7 +49,20 @@ QString exportStatement(const ExportRequest &request,
 /// The fields that the transfer columns write, for the select list.
 QString exportSelectList();
 
+/// One value of an exported holder as it goes into a file.
+struct ExportValue
+{
+    /// The value text as UTF-8, followed by a NUL; valid during the row's call.
+    QByteArrayView utf8;
+    /// Set instead where the value came through Qt's driver (a value the engine does not
+    /// hold as plain UTF-8 text): its characters, to which the writers apply their own rules.
+    const QString *text = nullptr;
+};
+
 /// The holders of one export as value texts in column order, read as a stream.
+///
+/// The rows are read straight from the engine's client library where it can (see
+/// `zq::data::TextRows`), through Qt's driver otherwise; both give the same texts.
 class HolderExport
 {
 public:
@@ -57,16 +72,26 @@ public:
                  const QString &dateFormat);
     ~HolderExport();
 
+    /// Reads through Qt's driver even where the engine could be read directly (before
+    /// `open()`; for comparing both ways).
+    void setDirectRead(bool direct) { m_direct = direct; }
     /// Counts and opens the rows; false when a statement fails (the error in `errorText`).
     bool open();
+    /// True when the open rows are read straight from the engine.
+    bool readsDirectly() const;
     int rowCount() const { return m_count; }
     /// Calls `row` for each holder in export order until it returns false. False when
     /// the rows stopped short (a failed fetch, or `row` refused one).
     bool forEachRow(const std::function<bool(int index, const QStringList &values)> &row);
+    /// The same rows as file values, without a QString per value where the engine gives
+    /// UTF-8 text.
+    bool forEachValues(const std::function<bool(int index, const QList<ExportValue> &values)> &row);
     QString errorText() const { return m_error; }
 
 private:
     struct Rows;
+    bool forEachDirect(const std::function<bool(int, const QList<ExportValue> &)> &row);
+    bool m_direct = true;
     zq::data::Connection *m_connection;
     ExportRequest m_request;
     QString m_order;

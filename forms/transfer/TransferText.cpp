@@ -28,7 +28,18 @@ bool TextLineWriter::writeLine(const QString &line)
     if (m_buffer.size() < kChunk)
         return true;
     const bool ok = m_file.write(m_buffer) == m_buffer.size();
-    m_buffer.clear();
+    m_buffer.resize(0); // keeps its room for the next chunk
+    return ok;
+}
+
+bool TextLineWriter::writeUtf8Line(QByteArrayView line)
+{
+    m_buffer += line;
+    m_buffer += "\r\n";
+    if (m_buffer.size() < kChunk)
+        return true;
+    const bool ok = m_file.write(m_buffer) == m_buffer.size();
+    m_buffer.resize(0); // keeps its room for the next chunk
     return ok;
 }
 

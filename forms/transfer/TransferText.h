@@ -17,6 +17,8 @@ public:
     explicit TextLineWriter(const QString &path);
     bool open();
     bool writeLine(const QString &line);
+    /// A line already in UTF-8.
+    bool writeUtf8Line(QByteArrayView line);
     /// Moves the written file into place; false (and nothing in place) when any write failed.
     bool commit();
     QString errorString() const { return m_file.errorString(); }
