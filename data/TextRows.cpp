@@ -187,7 +187,7 @@ struct TextRows::SQLite : TextRows::Engine
                     c.size = size;
                 }
             }
-            rows.m_row.append('\0');
+            rows.m_row.push_back('\0');
         }
         return 1;
     }
@@ -360,18 +360,18 @@ struct TextRows::Postgres : TextRows::Engine
             if (!c.null)
                 unescape(rows.m_row, p, stop);
             c.size = rows.m_row.size() - c.offset;
-            rows.m_row.append('\0');
+            rows.m_row.push_back('\0');
             p = stop + 1;
         }
         for (int i = 0; i < rows.m_cells.size(); ++i) {
             Cell &c = rows.m_cells[i];
             if (c.text && !c.null)
-                c.text = isPlainUtf8(QByteArrayView(rows.m_row.constData() + c.offset, c.size));
+                c.text = isPlainUtf8(QByteArrayView(rows.m_row.data() + c.offset, c.size));
         }
         return true;
     }
 
-    static void unescape(QByteArray &out, const char *p, const char *end)
+    static void unescape(std::string &out, const char *p, const char *end)
     {
         const char *slash = static_cast<const char *>(std::memchr(p, '\\', size_t(end - p)));
         if (!slash) {
@@ -382,45 +382,45 @@ struct TextRows::Postgres : TextRows::Engine
         p = slash;
         while (p < end) {
             if (*p != '\\' || p + 1 == end) {
-                out.append(*p++);
+                out.push_back(*p++);
                 continue;
             }
             const char c = p[1];
             p += 2;
             switch (c) {
             case 'b':
-                out.append('\b');
+                out.push_back('\b');
                 break;
             case 'f':
-                out.append('\f');
+                out.push_back('\f');
                 break;
             case 'n':
-                out.append('\n');
+                out.push_back('\n');
                 break;
             case 'r':
-                out.append('\r');
+                out.push_back('\r');
                 break;
             case 't':
-                out.append('\t');
+                out.push_back('\t');
                 break;
             case 'v':
-                out.append('\v');
+                out.push_back('\v');
                 break;
             default:
                 if (c >= '0' && c <= '7') {
                     int value = c - '0';
                     for (int k = 0; k < 2 && p < end && *p >= '0' && *p <= '7'; ++k)
                         value = value * 8 + (*p++ - '0');
-                    out.append(char(value));
+                    out.push_back(char(value));
                 } else if (c == 'x' && p < end && std::isxdigit(uchar(*p))) {
                     int value = 0;
                     for (int k = 0; k < 2 && p < end && std::isxdigit(uchar(*p)); ++k, ++p)
                         value = value * 16
                                 + (std::isdigit(uchar(*p)) ? *p - '0'
                                                            : (std::tolower(uchar(*p)) - 'a' + 10));
-                    out.append(char(value));
+                    out.push_back(char(value));
                 } else {
-                    out.append(c);
+                    out.push_back(c);
                 }
             }
         }

@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <string>
 
 namespace zq::data {
 
@@ -53,7 +54,7 @@ public:
     QByteArrayView text(int column) const
     {
         const Cell &c = m_cells.at(column);
-        return QByteArrayView(m_row.constData() + c.offset, c.size);
+        return QByteArrayView(m_row.data() + c.offset, c.size);
     }
     /// The value as Qt's driver hands it over.
     QVariant value(int column) const;
@@ -72,7 +73,7 @@ private:
     void fail(const QString &driverText);
     Connection *m_connection;
     std::unique_ptr<Engine> m_engine;
-    QByteArray m_row;
+    std::string m_row; // the row's values, each followed by a NUL
     QList<Cell> m_cells;
     QString m_error;
     bool m_unavailable = false;

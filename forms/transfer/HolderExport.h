@@ -92,6 +92,7 @@ private:
     struct Rows;
     bool forEachDirect(const std::function<bool(int, const QList<ExportValue> &)> &row);
     bool m_direct = true;
+    qint64 m_mapBefore = -1; // the SQLite connection's memory-map size before the export
     zq::data::Connection *m_connection;
     ExportRequest m_request;
     QString m_order;
