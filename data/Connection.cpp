@@ -69,6 +69,8 @@ Connection::~Connection()
 {
     {
         QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isValid() && db.isOpen())
+            emit closing();
         if (db.isValid())
             db.close();
     }
@@ -158,6 +160,8 @@ void Connection::close()
     if (!db.isValid())
         return;
     const bool wasOpen = db.isOpen();
+    if (wasOpen)
+        emit closing();
     db.close();
     m_inTransaction = false;
     m_closedByHost = true;
@@ -171,6 +175,8 @@ void Connection::closeLostLink()
     if (!db.isValid())
         return;
     const bool wasOpen = db.isOpen();
+    if (wasOpen)
+        emit closing();
     db.close();
     // A transaction the link took with it stays marked until its owner rolls back, so that
     // no statement of it reconnects and runs on its own outside the transaction.

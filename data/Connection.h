@@ -131,6 +131,9 @@ public:
 
 signals:
     void connectedChanged(bool connected);
+    /// Just before the database handle closes (by `close()`, `closeLostLink()` or the
+    /// destructor): statements prepared on the engine's own handle must go now.
+    void closing();
 
 private:
     QString m_name;

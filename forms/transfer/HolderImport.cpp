@@ -1,5 +1,6 @@
 #include "HolderImport.h"
 
+#include "BulkWriter.h"
 #include "Connection.h"
 #include "Helpers.h"
 #include "Recordset.h"
@@ -7,10 +8,14 @@
 #include "Services.h"
 #include "TransferFormat.h"
 
+#include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace zq::transfer {
 
@@ -24,6 +29,8 @@ constexpr qint64 kCommitEveryMs = 1000;
 // than the writing itself. SQLite runs in the process, where a statement per line is
 // cheaper than binding a long one.
 constexpr qsizetype kBatchRows = 1000;
+// The page cache of an SQLite import, in KiB.
+constexpr int kCacheKiB = 32768;
 
 // The three name look-ups: table, number column, name column.
 struct NameTable
@@ -171,15 +178,49 @@ struct HolderImport::Statements
     QSqlQuery batchInsert;
     QSqlQuery batchUpdate;
     bool batchPrepared[2] = {};
+    // The direct writers of new and of existing holders, prepared when first needed.
+    std::unique_ptr<zq::data::BulkWriter> writers[2];
+    bool writerTried[2] = {};
 };
 
+namespace {
+constexpr int kValues = 12; // kWritten.size()
+}
+
+// A judged holder: its values as UTF-8 one after another, each as Qt's driver would have
+// bound the text it stands for (a null text is NULL, an empty one '').
 struct HolderImport::Pending
 {
     qint64 line = 0;
     QString number;
-    QVariantList values;
     bool exists = false;
     qsizetype sequence = 0;
+    QByteArray text;
+    std::array<int, kValues> ends{};
+    quint32 nulls = 0; // bit i: value i is NULL
+
+    QByteArrayView value(int i) const
+    {
+        const int begin = i > 0 ? ends[size_t(i - 1)] : 0;
+        return QByteArrayView(text.constData() + begin, ends[size_t(i)] - begin);
+    }
+    bool isNull(int i) const { return nulls & (1u << i); }
+    QVariant variant(int i) const
+    {
+        if (isNull(i))
+            return QVariant();
+        const QByteArrayView v = value(i);
+        return v.isEmpty() ? QVariant(QStringLiteral("")) : QVariant(QString::fromUtf8(v));
+    }
+};
+
+// The fields of a line as views of it; a quoted field with doubled quotes is copied once,
+// undoubled, into `owned`.
+struct HolderImport::Fields
+{
+    static constexpr qsizetype Most = 15;
+    QVarLengthArray<QStringView, Most + 1> at;
+    QString owned[Most + 1];
 };
 
 namespace {
@@ -237,6 +278,97 @@ void appendElement(QString &array, const QVariant &value)
     array += QLatin1Char('"');
 }
 
+bool isBlankOrControl(char16_t c)
+{
+    if (c > 0x20 && c < 0x7F)
+        return false;
+    return c <= 0x20 || QChar::category(char32_t(c)) == QChar::Other_Control;
+}
+
+bool hasControl(QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u < 0x7F)
+            continue;
+        if (u < 0x20 || QChar::category(char32_t(u)) == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+// The value of a field as valueText() gives it: blanks and control characters trimmed.
+QStringView trimmedValue(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlankOrControl(text[begin].unicode()))
+        ++begin;
+    while (end > begin && isBlankOrControl(text[end - 1].unicode()))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+// The UTF-8 of `text` after `out`; a surrogate without its other half becomes U+FFFD, as
+// QString::toUtf8() makes it.
+void appendUtf8(QByteArray &out, QStringView text)
+{
+    const qsizetype at = out.size();
+    out.resize(at + text.size() * 3);
+    char *p = out.data() + at;
+    const char16_t *s = text.utf16();
+    const char16_t *end = s + text.size();
+    while (s < end) {
+        const char16_t c = *s++;
+        if (c < 0x80) {
+            *p++ = char(c);
+        } else if (c < 0x800) {
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && s < end && QChar::isLowSurrogate(*s)) {
+            const char32_t u = QChar::surrogateToUcs4(c, *s++);
+            *p++ = char(0xF0 | (u >> 18));
+            *p++ = char(0x80 | ((u >> 12) & 0x3F));
+            *p++ = char(0x80 | ((u >> 6) & 0x3F));
+            *p++ = char(0x80 | (u & 0x3F));
+        } else {
+            const char16_t v = QChar::isSurrogate(c) ? char16_t(0xFFFD) : c;
+            *p++ = char(0xE0 | (v >> 12));
+            *p++ = char(0x80 | ((v >> 6) & 0x3F));
+            *p++ = char(0x80 | (v & 0x3F));
+        }
+    }
+    out.resize(p - out.data());
+}
+
+// stampOf() into `out` (19 bytes) without a QString; false for a year of other than four
+// digits, which stampOf() writes in its own way.
+bool writeStamp(const QDate &day, char *out)
+{
+    int y = 0, m = 0, d = 0;
+    day.getDate(&y, &m, &d);
+    if (y < 0 || y > 9999)
+        return false;
+    const auto two = [](char *at, int v) {
+        at[0] = char('0' + v / 10);
+        at[1] = char('0' + v % 10);
+    };
+    two(out, y / 100);
+    two(out + 2, y % 100);
+    out[4] = '-';
+    two(out + 5, m);
+    out[7] = '-';
+    two(out + 8, d);
+    memcpy(out + 10, " 00:00:00", 9);
+    return true;
+}
+
+// A QString over `text` without a copy, for hash look-ups only.
+QString lookupKey(QStringView text)
+{
+    return QString::fromRawData(reinterpret_cast<const QChar *>(text.utf16()), text.size());
+}
+
 } // namespace
 
 HolderImport::HolderImport(Connection *connection, const ImportOptions &options)
@@ -247,6 +379,7 @@ HolderImport::HolderImport(Connection *connection, const ImportOptions &options)
         m_options.today = QDate::currentDate();
     if (m_options.dateFormat.isEmpty())
         m_options.dateFormat = transferDateFormat();
+    m_todayStamp = stampOf(m_options.today).toUtf8();
 }
 
 HolderImport::~HolderImport()
@@ -255,6 +388,10 @@ HolderImport::~HolderImport()
         flushPending();
         m_connection->commit();
     }
+    m_sql.reset();
+    if (m_cacheSize != 0 && isConnected())
+        QSqlQuery(m_connection->database())
+            .exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
 }
 
 bool HolderImport::isConnected() const
@@ -283,9 +420,10 @@ bool HolderImport::start()
         m_connection->setErrorsFrom(numbers.lastError());
         return false;
     }
-    m_snapshot.clear();
+    m_holders.clear();
     while (numbers.next())
-        m_snapshot.insert(numbers.value(0).toString());
+        m_holders.insert(numbers.value(0).toString(), -1);
+    m_tableSize = m_holders.size();
     numbers.finish();
     const QString columns = kWritten.join(QStringLiteral(", "));
     if (!sql->insert.prepare(QStringLiteral("INSERT INTO HolderData (HolderNo, %1, SequenceNo) "
@@ -316,6 +454,18 @@ bool HolderImport::start()
     }
     m_sql = std::move(sql);
     m_savepoints = m_connection->engine() == zq::data::Engine::PostgreSQL;
+    if (!m_savepoints && !m_options.dryRun) {
+        QSqlQuery cache(m_connection->database());
+        if (cache.exec(QStringLiteral("PRAGMA cache_size")) && cache.next())
+            m_cacheSize = cache.value(0).toInt();
+        cache.finish();
+        // The batch's pages stay in memory until its commit rather than being written twice
+        // (SQLite's default cache holds 2 MB).
+        if (m_cacheSize < 0 && m_cacheSize > -kCacheKiB)
+            cache.exec(QStringLiteral("PRAGMA cache_size = -%1").arg(kCacheKiB));
+        else
+            m_cacheSize = 0;
+    }
     // A dry run holds no transaction: each of its reads takes its shared lock only while it
     // runs, so other workstations go on writing while the file is judged.
     m_inBatch = !m_options.dryRun && m_connection->begin();
@@ -415,13 +565,14 @@ void HolderImport::grantDepartment(const QString &number)
     }
 }
 
-QString HolderImport::numberOf(int table, const QString &name)
+QString HolderImport::numberOf(int table, QStringView nameView)
 {
-    if (name.isEmpty())
+    if (nameView.isEmpty())
         return QStringLiteral("");
-    const auto known = m_numbers[table].constFind(name);
+    const auto known = m_numbers[table].constFind(lookupKey(nameView));
     if (known != m_numbers[table].constEnd())
         return *known;
+    const QString name = nameView.toString();
     const NameTable &t = kNameTables[table];
     const QString tableName = QLatin1String(t.table);
     QString number = name;
@@ -476,22 +627,29 @@ QString HolderImport::numberOf(int table, const QString &name)
     return number;
 }
 
-bool HolderImport::storeHolder(const QString &number, const QVariantList &values, bool exists)
+bool HolderImport::storeHolder(Pending &&row)
 {
     if (m_options.dryRun)
         return true;
+    row.sequence = m_tableSize + 1;
     if (!m_inBatch || !m_savepoints) {
         // SQLite, or no transaction to undo a batch in: each line on its own.
-        return writeHolder(Pending{m_line, number, values, exists, m_snapshot.size() + 1});
+        return m_savepoints ? writeHolder(row) : writeDirect(row);
     }
     // The batch before is written first: a line is counted only after this returns, so
     // its own batch must not be written (and perhaps refused) within its judging.
     if (!m_pending.empty()
-        && (m_pending.front().exists != exists || qsizetype(m_pending.size()) >= kBatchRows))
+        && (m_pending.front().exists != row.exists || qsizetype(m_pending.size()) >= kBatchRows))
         flushPending();
-    m_pending.push_back(Pending{m_line, number, values, exists, m_snapshot.size() + 1});
-    m_pendingNumbers.insert(number);
+    m_pending.push_back(std::move(row));
     return true;
+}
+
+void HolderImport::audit(bool update, const QString &number)
+{
+    zq::services::AddProgramRunEdit(auditKey(),
+                                    (update ? QStringLiteral("E ") : QStringLiteral("A "))
+                                        + number);
 }
 
 // One holder by its own statement, in its own savepoint with its audit entry.
@@ -501,8 +659,8 @@ bool HolderImport::writeHolder(const Pending &row)
     int i = 0;
     if (!row.exists)
         q.bindValue(i++, row.number);
-    for (const QVariant &v : row.values)
-        q.bindValue(i++, v);
+    for (int v = 0; v < kValues; ++v)
+        q.bindValue(i++, row.variant(v));
     q.bindValue(i, row.exists ? QVariant(row.number) : QVariant(row.sequence));
     if (!savepoint()) {
         m_lastError = m_sql->control.lastError().text();
@@ -510,17 +668,98 @@ bool HolderImport::writeHolder(const Pending &row)
     }
     const bool ok = q.exec();
     if (ok)
-        zq::services::AddProgramRunEdit(
-            auditKey(), (row.exists ? QStringLiteral("E ") : QStringLiteral("A ")) + row.number);
+        audit(row.exists, row.number);
     else
         m_lastError = q.lastError().text();
     return endSavepoint(ok);
+}
+
+// The writer of new (false) or existing holders through the engine's own library; nullptr
+// when the import goes through Qt's driver alone or the writer could not be prepared.
+static zq::data::BulkWriter *writerOf(zq::data::Connection *connection,
+                                      std::unique_ptr<zq::data::BulkWriter> (&writers)[2],
+                                      bool (&tried)[2],
+                                      bool update)
+{
+    if (!tried[update]) {
+        tried[update] = true;
+        QStringList columns = kWritten;
+        auto writer = update ? std::make_unique<zq::data::BulkWriter>(
+                                   connection, QStringLiteral("HolderData"), columns,
+                                   QStringLiteral("HolderNo"))
+                             : std::make_unique<zq::data::BulkWriter>(
+                                   connection, QStringLiteral("HolderData"),
+                                   QStringList{QStringLiteral("HolderNo")} + columns
+                                       + QStringList{QStringLiteral("SequenceNo")});
+        if (writer->prepare())
+            writers[update] = std::move(writer);
+    }
+    return writers[update] && writers[update]->isPrepared() ? writers[update].get() : nullptr;
+}
+
+void HolderImport::addRow(const Pending &row)
+{
+    zq::data::BulkWriter *w = m_sql->writers[row.exists].get();
+    w->addText(QStringView(row.number).toUtf8());
+    for (int v = 0; v < kValues; ++v) {
+        if (row.isNull(v))
+            w->addNull();
+        else
+            w->addText(row.value(v));
+    }
+    if (!row.exists)
+        w->addInteger(row.sequence);
+    w->endRow();
+}
+
+// One holder through the engine's own library (SQLite, where a failed statement undoes
+// itself and keeps the transaction). A refused one is written again through Qt's driver,
+// whose message then tells the refusal as it always has.
+bool HolderImport::writeDirect(const Pending &row)
+{
+    zq::data::BulkWriter *w = m_options.directWrites
+                                  ? writerOf(m_connection, m_sql->writers, m_sql->writerTried,
+                                             row.exists)
+                                  : nullptr;
+    if (!w)
+        return writeHolder(row);
+    addRow(row);
+    if (w->write()) {
+        audit(row.exists, row.number);
+        return true;
+    }
+    if (w->transactionEnded()) {
+        // The engine rolled the batch back itself: no write may run outside it now.
+        m_lastError = w->errorText() + QLatin1Char(' ')
+                      + QCoreApplication::translate("QSQLiteResult", "Unable to fetch row");
+        return false;
+    }
+    return writeHolder(row);
 }
 
 // The pending holders by one statement, with their audit entries, in one savepoint.
 bool HolderImport::writeBatch()
 {
     const bool update = m_pending.front().exists;
+    if (zq::data::BulkWriter *w = m_options.directWrites
+                                      ? writerOf(m_connection, m_sql->writers,
+                                                 m_sql->writerTried, update)
+                                      : nullptr) {
+        for (const Pending &row : m_pending)
+            addRow(row);
+        if (!savepoint()) {
+            w->clear();
+            m_lastError = m_sql->control.lastError().text();
+            return false;
+        }
+        const bool ok = w->write();
+        if (ok)
+            for (const Pending &row : m_pending)
+                audit(update, row.number);
+        else
+            m_lastError = w->errorText();
+        return endSavepoint(ok);
+    }
     QSqlQuery &q = update ? m_sql->batchUpdate : m_sql->batchInsert;
     if (!m_sql->batchPrepared[update]) {
         q = QSqlQuery(m_connection->database());
@@ -533,8 +772,8 @@ bool HolderImport::writeBatch()
     QStringList columns(kWritten.size() + 2, QStringLiteral("{"));
     for (const Pending &row : m_pending) {
         appendElement(columns[0], row.number);
-        for (qsizetype c = 0; c < row.values.size(); ++c)
-            appendElement(columns[c + 1], row.values.at(c));
+        for (int c = 0; c < kValues; ++c)
+            appendElement(columns[c + 1], row.variant(c));
         if (!update)
             appendElement(columns.last(), row.sequence);
     }
@@ -549,8 +788,7 @@ bool HolderImport::writeBatch()
     const bool ok = q.exec();
     if (ok)
         for (const Pending &row : m_pending)
-            zq::services::AddProgramRunEdit(
-                auditKey(), (update ? QStringLiteral("E ") : QStringLiteral("A ")) + row.number);
+            audit(update, row.number);
     else
         m_lastError = q.lastError().text();
     return endSavepoint(ok);
@@ -564,7 +802,6 @@ void HolderImport::flushPending()
         return;
     std::vector<Pending> rows;
     rows.swap(m_pending);
-    m_pendingNumbers.clear();
     if (rows.size() > 1) {
         m_pending.swap(rows);
         const bool written = writeBatch();
@@ -578,9 +815,12 @@ void HolderImport::flushPending()
         const Outcome was = row.exists ? Outcome::Updated : Outcome::Inserted;
         --m_counts[int(was)];
         ++m_counts[int(Outcome::Failed)];
-        if (!row.exists)
-            m_snapshot.remove(row.number);
-        m_lineOf.remove(row.number);
+        if (!row.exists) {
+            m_holders.remove(row.number);
+            --m_tableSize;
+        } else {
+            m_holders.insert(row.number, -1);
+        }
         const Refusal refusal{
             row.line, row.number, RefusalReason::Database, QString(), m_lastError};
         const auto at = std::upper_bound(
@@ -607,6 +847,73 @@ void HolderImport::refuseLine(qint64 lineNumber, RefusalReason reason, const QSt
     ++m_counts[int(Outcome::Failed)];
 }
 
+namespace {
+
+// The fields of `line` by the rule of splitFields(), each trimmed as fieldsFor() trims
+// them and padded with empty ones to `codes`; false when the line has more fields than
+// that (or than a column order can have).
+bool splitLine(QStringView line, QChar separator, qsizetype codes, QVarLengthArray<QStringView, 16> &at,
+               QString *owned, qsizetype most)
+{
+    at.clear();
+    if (codes > most)
+        return false;
+    const qsizetype n = line.size();
+    qsizetype from = 0;
+    const auto add = [&](QStringView field) {
+        at.append(trimmedValue(field));
+        return at.size() <= codes;
+    };
+    while (from < n) {
+        if (line[from] == u'"') {
+            qsizetype i = from + 1;
+            qsizetype next = -1;
+            bool doubled = false;
+            for (; i < n; ++i) {
+                if (line[i] != u'"')
+                    continue;
+                if (i + 1 < n && line[i + 1] == u'"') {
+                    doubled = true;
+                    ++i;
+                    continue;
+                }
+                if (i + 1 == n)
+                    next = n;
+                else if (line[i + 1] == separator)
+                    next = i + 2;
+                break;
+            }
+            if (next >= 0) {
+                QStringView inner = line.sliced(from + 1, i - from - 1);
+                if (doubled) {
+                    QString &copy = owned[at.size()];
+                    copy = inner.toString();
+                    copy.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+                    inner = copy;
+                }
+                if (!add(inner))
+                    return false;
+                from = next;
+                continue;
+            }
+        }
+        const qsizetype sep = line.indexOf(separator, from);
+        if (sep < 0) {
+            if (!add(line.sliced(from)))
+                return false;
+            break;
+        }
+        if (!add(line.sliced(from, sep - from)))
+            return false;
+        from = sep + 1;
+    }
+    while (at.size() < codes)
+        at.append(QStringView());
+    return true;
+}
+
+} // namespace
+
 HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineNumber)
 {
     m_line = lineNumber >= 0 ? lineNumber : m_line + 1;
@@ -614,6 +921,8 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
         return Outcome::Failed;
     Outcome outcome = Outcome::Ignored;
     QString holderNo;
+    Fields fields;
+    QStringView number;
     try {
         const qsizetype codes = m_options.columnOrder.size();
         const qsizetype numberAt = m_options.columnOrder.indexOf(u'1');
@@ -622,8 +931,7 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
                 return valueText(f).isEmpty();
             });
         };
-        const std::optional<QStringList> fields = fieldsFor(line, m_options.separator, codes);
-        if (!fields) {
+        if (!splitLine(line, m_options.separator, codes, fields.at, fields.owned, Fields::Most)) {
             const QStringList all = splitFields(line, m_options.separator);
             if (numberAt >= 0 && numberAt < all.size())
                 holderNo = valueText(all.at(numberAt));
@@ -633,14 +941,18 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
                                           RefusalReason::TooManyFields,
                                           QString(),
                                           QString::number(codes));
-        } else if (blank(*fields)) {
+        } else if (std::all_of(fields.at.cbegin(), fields.at.cend(), [](QStringView f) {
+                       return f.isEmpty();
+                   })) {
             outcome = Outcome::Ignored;
         } else {
             if (numberAt >= 0)
-                holderNo = fields->at(numberAt);
-            outcome = judgeAndStore(*fields, holderNo);
+                number = fields.at[numberAt];
+            outcome = judgeAndStore(fields, number);
         }
     } catch (...) {
+        if (holderNo.isEmpty())
+            holderNo = number.toString();
         outcome = refuse(holderNo, RefusalReason::Database, QString(), m_lastError);
     }
     ++m_counts[int(outcome)];
@@ -648,63 +960,82 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
     return outcome;
 }
 
-HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
-                                                  const QString &holderNo)
+HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringView holderNo)
 {
     enum { Name, Email, Def1, Def2, Description, Birthday, Start, Expired, Pin, Dept, Title, Type };
+    const auto refused = [&](RefusalReason reason, const QString &column, const QString &detail) {
+        return refuse(holderNo.toString(), reason, column, detail);
+    };
     if (holderNo.trimmed().isEmpty())
-        return refuse(holderNo, RefusalReason::EmptyNumber, QString(), QString());
+        return refused(RefusalReason::EmptyNumber, QString(), QString());
     const qsizetype codes = m_options.columnOrder.size();
     for (qsizetype k = 0; k < codes; ++k)
-        if (fields.at(k).contains(QChar(0)))
-            return refuse(holderNo, RefusalReason::Nul, columnName(m_columns.at(k)), QString());
+        if (fields.at[k].contains(QChar(0)))
+            return refused(RefusalReason::Nul, columnName(m_columns.at(k)), QString());
     // A line end or another control character in a number or a code would break every
     // file and list that carries it.
     for (qsizetype k = 0; k < codes; ++k) {
         const TransferColumn *column = m_columns.at(k);
         if (column && (column->code == u'1' || column->kind == ColumnKind::Name)
-            && hasControlCharacter(fields.at(k)))
-            return refuse(holderNo, RefusalReason::Control, columnName(column), QString());
+            && hasControl(fields.at[k]))
+            return refused(RefusalReason::Control, columnName(column), QString());
     }
+    const QString key = lookupKey(holderNo);
+    auto known = m_holders.constFind(key);
     // Whether an earlier line's holder was stored is known once its batch is written.
-    if (m_pendingNumbers.contains(holderNo))
+    if (known != m_holders.constEnd() && *known >= 0 && !m_pending.empty()
+        && *known >= m_pending.front().line) {
         flushPending();
-    const auto first = m_lineOf.constFind(holderNo);
-    if (first != m_lineOf.constEnd())
-        return refuse(holderNo, RefusalReason::Duplicate, QString(), QString::number(*first));
+        known = m_holders.constFind(key);
+    }
+    if (known != m_holders.constEnd() && *known >= 0)
+        return refused(RefusalReason::Duplicate, QString(), QString::number(*known));
+    const bool exists = known != m_holders.constEnd();
 
-    // Empty text, not NULL: columns the file leaves empty are stored as ''.
-    QVariantList values(kWritten.size(), QVariant(QStringLiteral("")));
-    const QVariant today = stampOf(m_options.today);
-    values[Birthday] = values[Start] = values[Expired] = today;
-    QString names[3];
+    // Empty text, not NULL: columns the file leaves empty are stored as ''. Dates are the
+    // day of the import unless the file gives one.
+    enum class Kind : quint8 { Empty, Today, Null, Text, Stamp, Number };
+    Kind kinds[kValues];
+    QStringView texts[kValues];
+    char stamps[kValues][19];
+    for (int v = 0; v < kValues; ++v)
+        kinds[v] = v == Birthday || v == Start || v == Expired ? Kind::Today : Kind::Empty;
+    QString otherStamps[kValues];
+    QStringView names[3];
     const QList<int> &widths = holderWidths();
-    if (!fits(widths.last(), holderNo))
-        return refuse(holderNo,
-                      RefusalReason::TooLong,
-                      QStringLiteral("HolderNo"),
-                      QString::number(widths.last()));
+    if (!fits(widths.last(), lookupKey(holderNo)))
+        return refused(RefusalReason::TooLong,
+                       QStringLiteral("HolderNo"),
+                       QString::number(widths.last()));
     for (qsizetype k = 0; k < codes; ++k) {
-        const QString &field = fields.at(k);
+        const QStringView field = fields.at[k];
         const TransferColumn *column = m_columns.at(k);
         if (field.isEmpty() || !column || column->code == u'1')
             continue;
         const qsizetype at = m_written.at(k);
         switch (column->kind) {
         case ColumnKind::Text:
-            if (!fits(widths.at(at), field))
-                return refuse(holderNo,
-                              RefusalReason::TooLong,
-                              column->caption,
-                              QString::number(widths.at(at)));
-            values[at] = field;
+            if (widths.at(at) != 0 && field.size() > widths.at(at))
+                return refused(RefusalReason::TooLong,
+                               column->caption,
+                               QString::number(widths.at(at)));
+            kinds[at] = Kind::Text;
+            texts[at] = field;
             break;
         case ColumnKind::Date: {
             const std::optional<QDate> day = readDate(field, m_options.dateFormat);
             if (!day)
-                return refuse(holderNo, RefusalReason::BadDate, column->caption, field);
+                return refused(RefusalReason::BadDate, column->caption, field.toString());
             // The zero date is what an empty date was written as.
-            values[at] = *day == zeroDate() ? QVariant() : QVariant(stampOf(*day));
+            if (*day == zeroDate()) {
+                kinds[at] = Kind::Null;
+            } else if (writeStamp(*day, stamps[at])) {
+                kinds[at] = Kind::Stamp;
+            } else {
+                otherStamps[at] = stampOf(*day);
+                kinds[at] = Kind::Text;
+                texts[at] = otherStamps[at];
+            }
             break;
         }
         case ColumnKind::Name:
@@ -712,26 +1043,56 @@ HolderImport::Outcome HolderImport::judgeAndStore(const QStringList &fields,
             break;
         }
     }
+    QString numbers[3];
     for (int n = 0; n < 3; ++n) {
-        const QString number = numberOf(n, names[n]);
-        if (!fits(widths.at(Dept + n), number))
-            return refuse(holderNo,
-                          RefusalReason::TooLong,
-                          QLatin1String(kNameTables[n].number),
-                          QString::number(widths.at(Dept + n)));
-        values[Dept + n] = number;
+        numbers[n] = numberOf(n, names[n]);
+        if (!fits(widths.at(Dept + n), numbers[n]))
+            return refused(RefusalReason::TooLong,
+                           QLatin1String(kNameTables[n].number),
+                           QString::number(widths.at(Dept + n)));
+        kinds[Dept + n] = Kind::Number;
     }
 
-    const bool exists = m_snapshot.contains(holderNo);
     Outcome outcome = Outcome::Kept;
+    const QString stored = holderNo.toString();
     if (!exists || m_options.cover) {
-        if (!storeHolder(holderNo, values, exists))
-            return refuse(holderNo, RefusalReason::Database, QString(), m_lastError);
+        Pending row;
+        row.line = m_line;
+        row.number = stored;
+        row.exists = exists;
+        row.text.reserve(256);
+        for (int v = 0; v < kValues; ++v) {
+            switch (kinds[v]) {
+            case Kind::Empty:
+                break;
+            case Kind::Today:
+                row.text.append(m_todayStamp);
+                break;
+            case Kind::Null:
+                row.nulls |= 1u << v;
+                break;
+            case Kind::Text:
+                appendUtf8(row.text, texts[v]);
+                break;
+            case Kind::Stamp:
+                row.text.append(stamps[v], 19);
+                break;
+            case Kind::Number:
+                if (numbers[v - Dept].isNull())
+                    row.nulls |= 1u << v;
+                else
+                    appendUtf8(row.text, numbers[v - Dept]);
+                break;
+            }
+            row.ends[size_t(v)] = int(row.text.size());
+        }
+        if (!storeHolder(std::move(row)))
+            return refused(RefusalReason::Database, QString(), m_lastError);
         outcome = exists ? Outcome::Updated : Outcome::Inserted;
         if (!exists)
-            m_snapshot.insert(holderNo);
+            ++m_tableSize;
     }
-    m_lineOf.insert(holderNo, m_line);
+    m_holders.insert(stored, m_line);
     return outcome;
 }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVariantList>
 
 #include <memory>
@@ -34,6 +35,10 @@ struct ImportOptions
     QString userId;
     /// How long a batch of lines may grow before it is committed (0: after every line).
     qint64 commitEveryMs = 1000;
+    /// Holders go to the database through the engine's own library (see
+    /// `zq::data::BulkWriter`); false: through Qt's driver alone, statement by statement,
+    /// as the writes that a refused batch is replayed with.
+    bool directWrites = true;
 };
 
 /// Why a line of an import file was not stored.
@@ -137,16 +142,20 @@ public:
 private:
     struct Statements;
     struct Pending;
-    bool storeHolder(const QString &number, const QVariantList &values, bool exists);
+    struct Fields;
+    bool storeHolder(Pending &&row);
     bool writeHolder(const Pending &row);
+    bool writeDirect(const Pending &row);
+    void addRow(const Pending &row);
     bool writeBatch();
     void flushPending();
-    QString numberOf(int table, const QString &name);
+    QString numberOf(int table, QStringView name);
     Outcome refuse(const QString &holderNo,
                    RefusalReason reason,
                    const QString &column,
                    const QString &detail);
-    Outcome judgeAndStore(const QStringList &fields, const QString &holderNo);
+    Outcome judgeAndStore(const Fields &fields, QStringView holderNo);
+    void audit(bool update, const QString &number);
     bool savepoint();
     bool endSavepoint(bool keep);
     void commitIfDue();
@@ -156,11 +165,13 @@ private:
     zq::data::Connection *m_connection;
     ImportOptions m_options;
     std::unique_ptr<Statements> m_sql;
-    QSet<QString> m_snapshot;
+    // Every holder number of the table, the snapshot's and the stored ones, with the line
+    // of the file it was first taken on (-1: none yet).
+    QHash<QString, qint64> m_holders;
+    qsizetype m_tableSize = 0;
     QList<const struct TransferColumn *> m_columns; // per position of the column order
     QList<qsizetype> m_written;                     // its place among the written columns
     QHash<QString, QString> m_numbers[3];
-    QHash<QString, qint64> m_lineOf; // the line each number of the file was first taken on
     QList<Refusal> m_refusals;
     QList<CreatedCode> m_created;
     QString m_lastError;
@@ -174,7 +185,8 @@ private:
     QString m_error;
     int m_counts[5] = {};
     std::vector<Pending> m_pending; // judged holders not yet written, in line order
-    QSet<QString> m_pendingNumbers;
+    QByteArray m_todayStamp;
+    int m_cacheSize = 0; // SQLite's page cache before the import, when it was widened
 };
 
 } // namespace zq::transfer

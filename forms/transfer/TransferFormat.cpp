@@ -209,10 +209,21 @@ QString dateText(const QDateTime &value, const QString &format)
 
 std::optional<QDate> readDate(const QString &text, const QString &format)
 {
-    const QString trimmed = valueText(text);
+    return readDate(QStringView(text), format);
+}
+
+std::optional<QDate> readDate(QStringView text, const QString &format)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlankOrControl(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlankOrControl(text.at(end - 1)))
+        --end;
+    const QStringView trimmed = text.sliced(begin, end - begin);
     const auto &tokens = cachedTokens(format);
     if (!tokens) {
-        const QDate day = QLocale::c().toDate(trimmed, format);
+        const QDate day = QLocale::c().toDate(trimmed.toString(), format);
         return day.isValid() ? std::optional<QDate>(day) : std::nullopt;
     }
     int parts[3] = {-1, -1, -1}; // day, month, year
@@ -220,7 +231,7 @@ std::optional<QDate> readDate(const QString &text, const QString &format)
     for (qsizetype k = 0; k < tokens->size(); ++k) {
         const DateToken &t = tokens->at(k);
         if (t.field.isNull()) {
-            if (QStringView(trimmed).mid(at, t.literal.size()) != t.literal)
+            if (trimmed.mid(at, t.literal.size()) != t.literal)
                 return std::nullopt;
             at += t.literal.size();
             continue;

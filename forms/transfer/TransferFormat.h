@@ -77,6 +77,7 @@ QString dateText(const QDateTime &value, const QString &format);
 QString dateText(const QDate &day, const QString &format);
 /// The day that `text` reads as in `format`; nothing when it is not a date.
 std::optional<QDate> readDate(const QString &text, const QString &format);
+std::optional<QDate> readDate(QStringView text, const QString &format);
 
 /// The separators a text file may be split at: comma, semicolon, colon and tab.
 QString transferSeparators();
