@@ -254,6 +254,14 @@ QString exportSql()
     return zq::transfer::exportStatement(request, zq::transfer::exportSelectList());
 }
 
+// psql itself: Debian's `psql` command is a Perl wrapper that picks the cluster's client,
+// and its start-up is no part of the export.
+QString psqlProgram()
+{
+    const QString bin = qEnvironmentVariable("ZQ_TEST_PG_BIN");
+    return !bin.isEmpty() && QFile::exists(bin + "/psql") ? bin + "/psql" : QStringLiteral("psql");
+}
+
 // The engine's own client writing the export statement as CSV.
 double shellExport(SiteCopy &site)
 {
@@ -262,7 +270,7 @@ double shellExport(SiteCopy &site)
     if (site.engine() == Engine::SQLite)
         zq::bench::runTool("sqlite3", {"-csv", site.location(), exportSql()}, out);
     else
-        zq::bench::runTool("psql",
+        zq::bench::runTool(psqlProgram(),
                            {site.location(),
                             "-q",
                             "-v",
