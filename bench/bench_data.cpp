@@ -61,10 +61,13 @@ void RecordsetListing(benchmark::State &state, Engine engine)
         return;
     zq::bench::Paired paired;
     for (auto _ : state) {
+        const zq::bench::CpuClock anchorClock(&s->connection());
         auto start = Clock::now();
         bareRows(s->connection());
         const double anchor = zq::bench::secondsSince(start);
+        const double anchorCpu = anchorClock.seconds();
         zq::bench::resetPeak();
+        const zq::bench::CpuClock clock(&s->connection());
         start = Clock::now();
         {
             zq::data::Recordset rs;
@@ -77,6 +80,7 @@ void RecordsetListing(benchmark::State &state, Engine engine)
         const double t = zq::bench::secondsSince(start);
         state.SetIterationTime(t);
         paired.add(anchor, t);
+        paired.addCpu(anchorCpu, clock.seconds());
     }
     paired.report(state);
 }
@@ -91,13 +95,17 @@ void RecordsetSortByName(benchmark::State &state, Engine engine)
     rs.setStatement(kListing);
     rs.open();
     bool descending = false;
+    double cpu = 0;
     for (auto _ : state) {
+        const zq::bench::CpuClock clock;
         const auto start = Clock::now();
         rs.setSort(descending ? "HolderName DESC" : "HolderName");
         state.SetIterationTime(zq::bench::secondsSince(start));
+        cpu += clock.seconds();
         descending = !descending;
     }
     state.counters["rows"] = rs.recordCount();
+    state.counters["cpu_ms"] = cpu / double(state.iterations()) * 1000.0;
 }
 
 } // namespace
