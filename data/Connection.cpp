@@ -4,6 +4,7 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -94,8 +95,25 @@ void Connection::setSQLiteFile(const QString &path)
     m_engine = Engine::SQLite;
 }
 
+namespace {
+// The driver reads every timestamp into a local QDateTime through the C library, which with
+// TZ unset looks at /etc/localtime again (a stat() and a path walk) for each value: half the
+// client's CPU time of a listing of every holder. Naming that same zone file once makes the
+// library read it once; a zone the user set is left as it is.
+void nameLocalZoneOnce()
+{
+    static const bool named = [] {
+        if (qEnvironmentVariableIsSet("TZ") || !QFile::exists(QStringLiteral("/etc/localtime")))
+            return false;
+        return qputenv("TZ", ":/etc/localtime");
+    }();
+    Q_UNUSED(named);
+}
+} // namespace
+
 void Connection::setPostgres(const QString &conninfo)
 {
+    nameLocalZoneOnce();
     close();
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
