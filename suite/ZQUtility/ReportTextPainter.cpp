@@ -15,7 +15,7 @@ namespace {
 constexpr qsizetype kShapedTexts = 2048;
 // How far the estimate from advances and pair kerning may be trusted either side of the box
 // width; nearer than this the text is measured.
-constexpr double kEstimateMargin = 0.03;
+constexpr double kEstimateMargin = 0.01;
 
 bool controlOrMark(QChar c)
 {
@@ -269,13 +269,31 @@ void ReportTextPainter::draw(const QRectF &area,
         return;
     }
     const QString cut = fm.elidedText(text, Qt::ElideRight, room);
-    const Look cutLook = look(f, cut);
-    if (cut.isEmpty() || !cutLook.plain || !cutLook.primary
-        || cutLook.estimate > room * (1 - kEstimateMargin)) {
+    if (cutSurelyFits(f, text, cut, room))
+        m_painter->drawText(QPointF(area.left(), baseline()), cut);
+    else
         m_painter->drawText(area, align | Qt::TextSingleLine, cut);
-        return;
-    }
-    m_painter->drawText(QPointF(area.left(), baseline()), cut);
+}
+
+// The cutting keeps the first characters of `text` whose advances there leave room for the
+// ellipsis. Drawn alone, the last one kerns with the ellipsis instead of its old neighbour:
+// where that kerning is no wider, the cut text fits as the cutting measured it.
+bool ReportTextPainter::cutSurelyFits(Font &f,
+                                      const QString &text,
+                                      const QString &cut,
+                                      double room) const
+{
+    const qsizetype kept = cut.size() - 1;
+    if (kept < 1 || kept >= text.size() || cut.back() != QChar(0x2026)
+        || QStringView(cut).left(kept) != QStringView(text).left(kept))
+        return false;
+    const Look cutLook = look(f, cut);
+    if (!cutLook.plain || !cutLook.primary)
+        return false;
+    const char16_t last = cut.at(kept - 1).unicode();
+    if (kerning(f, last, 0x2026) <= kerning(f, last, text.at(kept).unicode()))
+        return true;
+    return fitsIn(f.metrics.horizontalAdvance(cut), room);
 }
 
 } // namespace zq::suite
