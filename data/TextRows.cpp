@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QStringList>
 
 #include <cctype>
 #include <cstring>
@@ -75,6 +76,7 @@ struct TextRows::Engine
     virtual int next(TextRows &rows) = 0;
     virtual void finish() = 0;
     virtual QVariant value(const TextRows &rows, int column) const = 0;
+    virtual QString name(int column) const = 0;
 };
 
 namespace {
@@ -199,6 +201,13 @@ struct TextRows::SQLite : TextRows::Engine
         stmt = nullptr;
     }
 
+    // As Qt's SQLite driver names columns: without double quotes.
+    QString name(int i) const override
+    {
+        return stmt ? QString(static_cast<const QChar *>(sqlite3_column_name16(stmt, i)))
+                          .remove(u'"')
+                    : QString();
+    }
     // As Qt's SQLite driver hands values over.
     QVariant value(const TextRows &, int i) const override
     {
@@ -234,6 +243,7 @@ struct TextRows::Postgres : TextRows::Engine
 
     PGconn *conn;
     QList<Oid> types;
+    QStringList names;
     bool copying = false;
     bool inTransaction = false;
 
@@ -277,8 +287,11 @@ struct TextRows::Postgres : TextRows::Engine
             return false;
         }
         types.clear();
-        for (int i = 0; i < PQnfields(result); ++i)
+        names.clear();
+        for (int i = 0; i < PQnfields(result); ++i) {
             types << PQftype(result, i);
+            names << QString::fromUtf8(PQfname(result, i));
+        }
         PQclear(result);
         for (const Oid type : std::as_const(types)) {
             if (type != kText && type != kVarchar && type != kBpchar && type != kTimestamp) {
@@ -447,6 +460,7 @@ struct TextRows::Postgres : TextRows::Engine
             PQclear(result);
     }
 
+    QString name(int i) const override { return names.value(i); }
     // As Qt's PostgreSQL driver hands values over: text as it is, date-times read as ISO
     // date-times.
     QVariant value(const TextRows &rows, int i) const override
@@ -527,6 +541,11 @@ void TextRows::finish()
 QVariant TextRows::value(int column) const
 {
     return m_engine ? m_engine->value(*this, column) : QVariant();
+}
+
+QString TextRows::columnName(int column) const
+{
+    return m_engine && column >= 0 && column < columnCount() ? m_engine->name(column) : QString();
 }
 
 } // namespace zq::data

@@ -58,6 +58,9 @@ public:
     }
     /// The value as Qt's driver hands it over.
     QVariant value(int column) const;
+    /// The name of `column` as Qt's driver gives it in the statement's record; "" once the
+    /// rows are read to their end on SQLite.
+    QString columnName(int column) const;
 
 private:
     struct Cell

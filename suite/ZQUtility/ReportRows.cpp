@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "SqlText.h"
+#include "TextRows.h"
 
 #include <QHash>
 #include <QSqlError>
@@ -19,6 +20,10 @@ ReportRows::ReportRows(Connection &connection, const QString &statement)
         return;
     }
     m_error = zq::data::sqltext::singleStatementRefusal(statement);
+    if (!m_error.isEmpty())
+        return;
+    if (connection.engine() == zq::data::Engine::SQLite && openDirect(connection, statement))
+        return;
     if (!m_error.isEmpty())
         return;
     // Forward only: SQLite steps through its cursor, the PostgreSQL driver fetches row by row.
@@ -39,9 +44,41 @@ ReportRows::ReportRows(Connection &connection, const QString &statement)
     m_open = true;
 }
 
+ReportRows::~ReportRows() = default;
+
+// False with `m_error` empty when the statement is to be read through the driver instead.
+bool ReportRows::openDirect(Connection &connection, const QString &statement)
+{
+    auto direct = std::make_unique<zq::data::TextRows>(&connection);
+    if (!direct->exec(statement)) {
+        if (!direct->unavailable())
+            m_error = direct->errorText();
+        return false;
+    }
+    if (direct->columnCount() == 0) {
+        m_error = QStringLiteral("the statement returns no rows");
+        return false;
+    }
+    connection.clearErrors();
+    for (int column = 0; column < direct->columnCount(); ++column)
+        m_names.append(direct->columnName(column));
+    m_direct = std::move(direct);
+    m_open = true;
+    return true;
+}
+
 bool ReportRows::next()
 {
-    return m_open && m_query.next();
+    if (!m_open)
+        return false;
+    if (!m_direct)
+        return m_query.next();
+    if (m_direct->next())
+        return true;
+    if (m_direct->failed())
+        m_error = m_direct->errorText();
+    m_open = false;
+    return false;
 }
 
 int ReportRows::indexOf(const QString &name) const
@@ -57,7 +94,9 @@ int ReportRows::indexOf(const QString &name) const
 
 QVariant ReportRows::value(int column) const
 {
-    return column >= 0 && column < m_names.size() ? m_query.value(column) : QVariant();
+    if (column < 0 || column >= m_names.size() || !m_open)
+        return QVariant();
+    return m_direct ? m_direct->value(column) : m_query.value(column);
 }
 
 QByteArray ReportRows::bytes(int column) const

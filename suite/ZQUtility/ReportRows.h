@@ -13,7 +13,8 @@
 
 namespace zq::data {
 class Connection;
-}
+class TextRows;
+} // namespace zq::data
 
 namespace zq::suite {
 
@@ -25,6 +26,7 @@ public:
     /// Runs `statement` on `connection`; `error` says why when `isOpen()` is false afterwards.
     /// A failure is also left in the connection's error list, as every statement does.
     ReportRows(zq::data::Connection &connection, const QString &statement);
+    ~ReportRows();
 
     bool isOpen() const { return m_open; }
     QString error() const { return m_error; }
@@ -37,7 +39,12 @@ public:
     QByteArray bytes(int column) const;
 
 private:
+    bool openDirect(zq::data::Connection &connection, const QString &statement);
+
     QSqlQuery m_query;
+    // SQLite: the statement stepped on the driver's handle, which converts only the values
+    // asked for rather than every column of every row.
+    std::unique_ptr<zq::data::TextRows> m_direct;
     QStringList m_names;
     bool m_open = false;
     QString m_error;

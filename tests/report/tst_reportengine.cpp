@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -286,6 +287,49 @@ protected:
     QString m_pdftoppm;
     QTemporaryDir m_dir;
 };
+
+// The rows a report reads (straight from the engine where it can) are the driver's rows.
+TEST_P(ReportPlacementTest, RowsReadAsTheDriverReadsThem)
+{
+    run(QStringLiteral("UPDATE HolderData SET Photo = ?, Description = '', SequenceNo = 7 "
+                       "WHERE HolderNo = 'H0003'"),
+        {QByteArray("\x00\xff picture", 12)});
+    run(QStringLiteral("UPDATE HolderData SET ShowText = NULL, Description = '  blanks  ' "
+                       "WHERE HolderNo = 'H0004'"),
+        {});
+    // Read whole first: one connection runs one forward-only statement at a time.
+    QSqlQuery driver(m_db->connection().database());
+    driver.setForwardOnly(true);
+    ASSERT_TRUE(driver.exec(QString::fromLatin1(kList)));
+    const QSqlRecord record = driver.record();
+    QList<QVariantList> expected;
+    while (driver.next()) {
+        QVariantList row;
+        for (int column = 0; column < record.count(); ++column)
+            row << driver.value(column);
+        expected << row;
+    }
+    driver.finish();
+    ASSERT_EQ(expected.size(), 150);
+
+    ReportRows rows(m_db->connection(), QString::fromLatin1(kList));
+    ASSERT_TRUE(rows.isOpen()) << rows.error().toStdString();
+    for (int column = 0; column < record.count(); ++column)
+        EXPECT_EQ(rows.indexOf(record.fieldName(column)), column)
+            << record.fieldName(column).toStdString();
+    for (qsizetype count = 0; count < expected.size(); ++count) {
+        ASSERT_TRUE(rows.next()) << "row " << count;
+        for (int column = 0; column < record.count(); ++column) {
+            const QVariant &want = expected.at(count).at(column);
+            const QVariant got = rows.value(column);
+            EXPECT_EQ(got.isNull(), want.isNull()) << "row " << count << " column " << column;
+            EXPECT_EQ(got.metaType(), want.metaType()) << "row " << count << " column " << column;
+            EXPECT_EQ(got, want) << "row " << count << " column " << column;
+            EXPECT_EQ(zq::suite::reportText(got), zq::suite::reportText(want));
+        }
+    }
+    EXPECT_FALSE(rows.next());
+}
 
 TEST_P(ReportPlacementTest, AwkwardTextsLandWhereTheAlignedDrawingPutsThem)
 {
