@@ -205,9 +205,12 @@ bool BulkWriter::prepare()
     d->copySql = QStringLiteral("COPY %1 (%2) FROM STDIN")
                      .arg(QString::fromLatin1(d->tempTable), all.join(QStringLiteral(", ")))
                      .toUtf8();
-    // The table is emptied for the next rows in the same round trip. Never analysed, it
-    // looks small to the planner, which therefore finds each row by the key's index.
-    d->updateSql = QStringLiteral("UPDATE %1 SET %2 FROM %3 v WHERE %1.%4 = v.%4; TRUNCATE %3")
+    // The table is emptied for the next rows in the same round trip. The planner knows
+    // nothing of its rows and may guess a hash join, which reads the whole table for each
+    // batch: the join goes by the key's index, for this transaction's statements only.
+    d->updateSql = QStringLiteral("SET LOCAL enable_hashjoin = off; SET LOCAL enable_mergejoin "
+                                  "= off; UPDATE %1 SET %2 FROM %3 v WHERE %1.%4 = v.%4; "
+                                  "TRUNCATE %3")
                        .arg(d->table, sets.join(QStringLiteral(", ")),
                             QString::fromLatin1(d->tempTable), d->key)
                        .toUtf8();
