@@ -149,7 +149,7 @@ private:
     // The write of adq2DB's row in one transaction, then its audit entry and the deposit
     // list; `ready` says that adq2DB holds what the write needs.
     bool storeHolder(bool ready, bool inserting, const QString &number);
-    QString cardCondition(const QString &stored);
+    QString cardCondition(const QString &stored, int sharing);
     void reloadAfterSave();
     void setColours();
     void selectFilterIndex(int index);

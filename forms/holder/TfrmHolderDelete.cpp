@@ -39,16 +39,13 @@ std::optional<int32_t> deviceNumber(const QString &text)
 
 // The cards of the holder stored under `stored`: those filed under his number as the user
 // sees it, trailing blanks or not, unless another holder shares that number (data of older
-// tools); then only those filed exactly under his own.
-QString TfrmHolder::cardCondition(const QString &stored)
+// tools); then only those filed exactly under his own. `sharing` is the number of holders
+// stored under the visible number.
+QString TfrmHolder::cardCondition(const QString &stored, int sharing)
 {
-    const QString number = stored.trimmed();
-    if (zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1 && adoChk->recordCount() > 1) {
-        adoChk->close();
+    if (sharing > 1)
         return QStringLiteral("HolderNo = ") + Connection::quoted(stored);
-    }
-    adoChk->close();
-    return st::sameNumber(QStringLiteral("HolderNo"), number);
+    return st::sameNumber(QStringLiteral("HolderNo"), stored.trimmed());
 }
 
 void TfrmHolder::btnDeleteClick()
@@ -67,14 +64,15 @@ void TfrmHolder::btnDeleteClick()
         const QString stored = adq1DB->text(QStringLiteral("HolderNo"));
         const QString number = stored.trimmed();
         Connection *c = adq1DB->connection();
-        const QString cards = cardCondition(stored);
         // A holder changed or deleted on another workstation since he was shown keeps his
-        // cards on the devices: nothing is done, and the user is told.
+        // cards on the devices: nothing is done, and the user is told. The rows under his
+        // visible number also tell whose cards are his.
         adq2DB->close();
         if (zq::data::RunQuery(adq2DB, st::exactSearch(stored, true), 0) != 1) {
             tellWriteFailure(c);
             return;
         }
+        const QString cards = cardCondition(stored, adq2DB->recordCount());
         if (adq2DB->isEmpty() || !adq2DB->matchesShown(*adq1DB)) {
             adq2DB->close();
             tellConflict();
