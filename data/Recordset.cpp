@@ -428,14 +428,24 @@ WriteTarget Recordset::writeTarget() const
     const QSqlDatabase db = c->database();
     WriteTarget target;
     target.table = table;
-    QSqlRecord rec = db.record(table);
-    QSqlIndex pk = db.primaryIndex(table);
-    if (rec.isEmpty()) {
-        rec = db.record(table.toLower());
-        pk = db.primaryIndex(table.toLower());
+    const QString key = table + QLatin1Char('\n') + db.connectionName() + QLatin1Char('\n')
+                        + db.databaseName() + QLatin1Char('\n') + db.hostName()
+                        + QLatin1Char('\n') + QString::number(db.port());
+    if (key != m_schemaKey) {
+        QSqlRecord rec = db.record(table);
+        QSqlIndex pk = db.primaryIndex(table);
+        if (rec.isEmpty()) {
+            rec = db.record(table.toLower());
+            pk = db.primaryIndex(table.toLower());
+        }
+        if (rec.isEmpty())
+            throw failure(c, tr("The table %1 does not exist.").arg(table));
+        m_schemaKey = key;
+        m_schemaRecord = rec;
+        m_schemaIndex = pk;
     }
-    if (rec.isEmpty())
-        throw failure(c, tr("The table %1 does not exist.").arg(table));
+    const QSqlRecord &rec = m_schemaRecord;
+    const QSqlIndex &pk = m_schemaIndex;
     for (int i = 0; i < fieldCount(); ++i) {
         if (rec.indexOf(m_store->names.at(i)) >= 0)
             target.columns << i;

@@ -6,7 +6,9 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QSqlIndex>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -166,6 +168,11 @@ private:
     bool m_eof = true;
     int m_rowsAffected = -1;
     std::unique_ptr<RecordsetStore> m_store;
+    // The base table's columns and key as last read from the database, kept for the next
+    // write to the same table of the same database (the server looks them up in its catalogue).
+    mutable QString m_schemaKey;
+    mutable QSqlRecord m_schemaRecord;
+    mutable QSqlIndex m_schemaIndex;
 };
 
 } // namespace zq::data
