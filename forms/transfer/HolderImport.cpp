@@ -6,6 +6,7 @@
 #include "Recordset.h"
 #include "Schema.h"
 #include "Services.h"
+#include "TextRows.h"
 #include "TransferFormat.h"
 
 #include <QCoreApplication>
@@ -413,18 +414,36 @@ bool HolderImport::start()
         return false;
     auto sql = std::make_unique<Statements>(m_connection->database());
     sql->scratch.setConnection(m_connection);
-    // Only the numbers: the photos of the whole table are no business of an import.
-    QSqlQuery numbers(m_connection->database());
-    numbers.setForwardOnly(true);
-    if (!numbers.exec(QStringLiteral(" SELECT HolderNo FROM HolderData  "))) {
-        m_connection->setErrorsFrom(numbers.lastError());
-        return false;
-    }
+    // Only the numbers: the photos of the whole table are no business of an import. They
+    // are read straight from the engine where it can be, through Qt's driver otherwise.
     m_holders.clear();
-    while (numbers.next())
-        m_holders.insert(numbers.value(0).toString(), -1);
+    const QString snapshot = QStringLiteral(" SELECT HolderNo FROM HolderData  ");
+    zq::data::TextRows direct(m_connection);
+    if (m_options.directWrites && direct.exec(snapshot)) {
+        while (direct.next()) {
+            const QByteArrayView bytes = direct.text(0);
+            m_holders.insert(direct.isText(0) && zq::data::isPlainUtf8(bytes)
+                                 ? QString::fromUtf8(bytes)
+                                 : direct.value(0).toString(),
+                             -1);
+        }
+        if (direct.failed())
+            return false;
+        direct.finish();
+    } else if (m_options.directWrites && !direct.unavailable()) {
+        return false;
+    } else {
+        QSqlQuery numbers(m_connection->database());
+        numbers.setForwardOnly(true);
+        if (!numbers.exec(snapshot)) {
+            m_connection->setErrorsFrom(numbers.lastError());
+            return false;
+        }
+        while (numbers.next())
+            m_holders.insert(numbers.value(0).toString(), -1);
+        numbers.finish();
+    }
     m_tableSize = m_holders.size();
-    numbers.finish();
     const QString columns = kWritten.join(QStringLiteral(", "));
     if (!sql->insert.prepare(QStringLiteral("INSERT INTO HolderData (HolderNo, %1, SequenceNo) "
                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
