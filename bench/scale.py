@@ -222,9 +222,11 @@ def plot(results, sizes, png):
     if not series:
         shutil.rmtree(data_dir)
         return False
+    colors = ["#9400d3", "#009e73", "#56b4e9", "#e69f00", "#b8a800", "#0072b2", "#e51e10",
+              "#000000", "#8b4513"]
     script = ["set terminal pngcairo size 1600,800 font 'DejaVu Sans,10'",
               "set output '%s'" % png,
-              "set multiplot layout 1,2 title 'Cost against the number of holders "
+              "set multiplot title 'Cost against the number of holders "
               "(solid: SQLite, dashed: PostgreSQL)'",
               "set logscale x", "set grid", "set xlabel 'holders'",
               "set format x '%.0s%c'", "set xrange [%g:%g]" % (min(sizes) / 1.5, max(sizes) * 1.5),
@@ -236,13 +238,15 @@ def plot(results, sizes, png):
             if column == 3 and "NaN" in open(path).read():
                 continue
             dash = 1 if engine == "sqlite" else 2
-            out.append("'%s' using 1:%d with linespoints lw 2 lc %d dt %d title '%s'"
-                       % (path, column, color, dash, title))
+            out.append("'%s' using 1:%d with linespoints lw 2 lc rgb '%s' dt %d title '%s'"
+                       % (path, column, colors[(color - 1) % len(colors)], dash, title))
         return ", ".join(out)
 
-    script += ["set logscale y", "set ylabel 'seconds (elapsed)'", "set key off",
+    script += ["set origin 0,0", "set size 0.4,0.95",
+               "set logscale y", "set ylabel 'seconds (elapsed)'", "set key off",
                "set title 'Elapsed time (log-log: a slope of 1 is linear)'",
                "plot " + lines(2),
+               "set origin 0.4,0", "set size 0.6,0.95",
                "set ylabel 'CPU microseconds per holder'",
                "set key outside right top",
                "set title 'CPU time per holder (flat is linear)'",
