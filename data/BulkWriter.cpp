@@ -18,13 +18,16 @@ namespace {
 QAtomicInt g_tableCounter;
 
 // The engine's own handle behind a Qt connection, or nullptr when the driver is another's.
+// Qt names the PostgreSQL handle's type by its struct ("pg_conn*") or by the typedef.
 template<typename Handle>
-Handle *handleOf(Connection *connection, const char *typeName)
+Handle *handleOf(Connection *connection, const char *typeName, const char *otherName = nullptr)
 {
     if (!connection || !connection->isConnected())
         return nullptr;
     const QVariant handle = connection->database().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), typeName) != 0)
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), typeName) != 0
+            && (!otherName || qstrcmp(handle.typeName(), otherName) != 0)))
         return nullptr;
     return *static_cast<Handle *const *>(handle.constData());
 }
@@ -170,7 +173,7 @@ bool BulkWriter::prepare()
         }
         return true;
     }
-    d->pg = handleOf<PGconn>(c, "PGconn*");
+    d->pg = handleOf<PGconn>(c, "PGconn*", "pg_conn*");
     if (!d->pg) {
         d->error = QStringLiteral("The PostgreSQL driver gives no handle.");
         return false;
