@@ -3,6 +3,7 @@
 // written alone. The database here refuses one holder name by a trigger, which the import
 // cannot judge beforehand.
 #include "FormTest.h"
+#include "RefusingSite.h"
 
 #include "HolderImport.h"
 
@@ -19,31 +20,7 @@ QString lineFor(int i, const QString &name)
 
 } // namespace
 
-class ImportBatchTest : public zq::test::FormTest
-{
-protected:
-    // Names "Refused" are refused by the database on insert and on update.
-    void refuseByTrigger()
-    {
-        if (GetParam() == zq::data::Engine::SQLite) {
-            // A trigger body holds statements of its own, which the connection's single
-            // statement guard would refuse: it goes to the driver directly.
-            for (const char *event : {"INSERT", "UPDATE"}) {
-                QSqlQuery q(db().database());
-                ASSERT_TRUE(q.exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE %1 ON "
-                                                  "HolderData WHEN NEW.HolderName = 'Refused' "
-                                                  "BEGIN SELECT RAISE(ABORT, 'refused name'); END")
-                                       .arg(QLatin1String(event))));
-            }
-            return;
-        }
-        exec({"CREATE FUNCTION refuse_name() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
-              "NEW.HolderName = 'Refused' THEN RAISE EXCEPTION 'refused name'; END IF; RETURN "
-              "NEW; END $$",
-              "CREATE TRIGGER refuse_name BEFORE INSERT OR UPDATE ON HolderData FOR EACH ROW "
-              "EXECUTE FUNCTION refuse_name()"});
-    }
-};
+using ImportBatchTest = zq::test::RefusingSiteTest;
 
 // 2,500 lines span three batches; the refused ones sit in the first and the third, and the
 // number of a refused line comes again later: that line is stored, not a duplicate. The

@@ -6,6 +6,7 @@
 // text format and SQL patterns treat specially: tabs, line ends, backslashes, "\N", quotes,
 // % and _.
 #include "FormTest.h"
+#include "RefusingSite.h"
 
 #include "HolderImport.h"
 
@@ -51,7 +52,7 @@ QStringList fileLines()
 
 } // namespace
 
-class ImportDirectTest : public zq::test::FormTest
+class ImportDirectTest : public zq::test::RefusingSiteTest
 {
 protected:
     // Holders and codes as another tool left them: a key and a department number with
@@ -73,24 +74,6 @@ protected:
               "three', 3)"});
     }
 
-    void refuseByTrigger()
-    {
-        if (GetParam() == zq::data::Engine::SQLite) {
-            for (const char *event : {"INSERT", "UPDATE"}) {
-                QSqlQuery q(db().database());
-                ASSERT_TRUE(q.exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE %1 ON "
-                                                  "HolderData WHEN NEW.HolderName = 'Refused' "
-                                                  "BEGIN SELECT RAISE(ABORT, 'refused name'); END")
-                                       .arg(QLatin1String(event))));
-            }
-            return;
-        }
-        exec({"CREATE FUNCTION refuse_name() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
-              "NEW.HolderName = 'Refused' THEN RAISE EXCEPTION 'refused name'; END IF; RETURN "
-              "NEW; END $$",
-              "CREATE TRIGGER refuse_name BEFORE INSERT OR UPDATE ON HolderData FOR EACH ROW "
-              "EXECUTE FUNCTION refuse_name()"});
-    }
 
     // Every row of `sql`, NULL told from '' and every value as text.
     QStringList rows(const QString &sql)
