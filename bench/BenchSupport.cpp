@@ -147,6 +147,14 @@ int iterations(int standard)
     return ok && most > 0 ? std::min(most, standard) : standard;
 }
 
+void addTimed(const std::string &name, std::function<void(benchmark::State &)> fn, int standard)
+{
+    benchmark::RegisterBenchmark(name.c_str(), std::move(fn))
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(iterations(standard));
+}
+
 int runBenchmarks(int argc, char **argv, int (*special)(int, char **))
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -4,6 +4,8 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
+#include <string>
 
 namespace benchmark {
 class State;
@@ -59,6 +61,11 @@ double secondsSince(std::chrono::steady_clock::time_point start);
 /// The iterations of a benchmark: `standard`, at most ZQ_BENCH_ITERATIONS when that is set
 /// (the scale runs keep the large sizes short).
 int iterations(int standard);
+/// Registers a benchmark timed by hand (SetIterationTime), in milliseconds, with
+/// iterations(`standard`) iterations.
+void addTimed(const std::string &name,
+              std::function<void(benchmark::State &)> fn,
+              int standard = 3);
 
 /// A benchmark program's main: an offscreen QApplication, then every registered benchmark.
 /// `special` runs first and, when it returns a value >= 0, that value ends the program

@@ -114,17 +114,10 @@ int main(int argc, char **argv)
 {
     for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL}) {
         const std::string e = zq::bench::engineName(engine);
-        benchmark::RegisterBenchmark(("RecordsetListing/" + e).c_str(),
-                                     [engine](benchmark::State &s) { RecordsetListing(s, engine); })
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime()
-            ->Iterations(zq::bench::iterations(3));
-        benchmark::RegisterBenchmark(
-            ("RecordsetSortByName/" + e).c_str(),
-            [engine](benchmark::State &s) { RecordsetSortByName(s, engine); })
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime()
-            ->Iterations(zq::bench::iterations(3));
+        zq::bench::addTimed("RecordsetListing/" + e,
+                            [engine](benchmark::State &s) { RecordsetListing(s, engine); });
+        zq::bench::addTimed("RecordsetSortByName/" + e,
+                            [engine](benchmark::State &s) { RecordsetSortByName(s, engine); });
     }
     return zq::bench::runBenchmarks(argc, argv);
 }

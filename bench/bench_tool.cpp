@@ -164,12 +164,7 @@ void registerAll()
 {
     for (const Engine engine : {Engine::SQLite, Engine::PostgreSQL}) {
         const std::string e = zq::bench::engineName(engine);
-        const auto add = [](const std::string &name, auto &&fn) {
-            benchmark::RegisterBenchmark(name.c_str(), fn)
-                ->Unit(benchmark::kMillisecond)
-                ->UseManualTime()
-                ->Iterations(zq::bench::iterations(3));
-        };
+        const auto add = [](const std::string &name, auto &&fn) { zq::bench::addTimed(name, fn); };
         add("ToolImport/new/" + e, [engine](benchmark::State &s) { ToolImport(s, engine); });
         add("ToolDryRun/new/" + e, [engine](benchmark::State &s) { ToolDryRun(s, engine); });
     }

@@ -172,15 +172,23 @@ bool Connection::open()
     return true;
 }
 
-void Connection::close()
+bool Connection::closeHandle()
 {
     QSqlDatabase db = database();
     if (!db.isValid())
-        return;
+        return false;
     const bool wasOpen = db.isOpen();
     if (wasOpen)
         emit closing();
     db.close();
+    return wasOpen;
+}
+
+void Connection::close()
+{
+    if (!database().isValid())
+        return;
+    const bool wasOpen = closeHandle();
     m_inTransaction = false;
     m_closedByHost = true;
     if (wasOpen)
@@ -189,13 +197,9 @@ void Connection::close()
 
 void Connection::closeLostLink()
 {
-    QSqlDatabase db = database();
-    if (!db.isValid())
+    if (!database().isValid())
         return;
-    const bool wasOpen = db.isOpen();
-    if (wasOpen)
-        emit closing();
-    db.close();
+    const bool wasOpen = closeHandle();
     // A transaction the link took with it stays marked until its owner rolls back, so that
     // no statement of it reconnects and runs on its own outside the transaction.
     if (wasOpen)

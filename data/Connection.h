@@ -136,6 +136,8 @@ signals:
     void closing();
 
 private:
+    // Tells closing() and closes the driver's handle; whether it was open.
+    bool closeHandle();
     QString m_name;
     Engine m_engine = Engine::SQLite;
     bool m_inTransaction = false;
