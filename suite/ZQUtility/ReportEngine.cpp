@@ -1,6 +1,7 @@
 #include "ReportEngine.h"
 
 #include "PictureCodec.h"
+#include "ReportSpool.h"
 #include "ReportTextPainter.h"
 
 #include <QFontMetricsF>
@@ -259,9 +260,110 @@ private:
     BoundText m_headerLeft, m_headerRight, m_footerLeft, m_footerRight;
 };
 
+// The rows of a list as they are printed: whether a row begins a group, the group's line and
+// the texts of the cells. They come from the statement, or from the spool the counting pass
+// filled; a pass that keeps them in the spool renders every row as it reads it.
+class ListLines
+{
+public:
+    ListLines(const ReportTemplate &layout,
+              ReportRows &rows,
+              const TextContext &context,
+              bool render,
+              ReportSpool *record)
+        : m_rows(&rows)
+        , m_context(&context)
+        , m_render(render || record)
+        , m_record(record)
+    {
+        for (const ReportColumn &column : layout.columns)
+            m_texts.emplace_back(column.text, &rows);
+        m_cells.resize(m_texts.size());
+        m_groupColumn = layout.groupBy.isEmpty() ? -1 : rows.indexOf(layout.groupBy);
+        m_groupText = BoundText(layout.groupText.isEmpty()
+                                    ? QStringLiteral("{%1}").arg(layout.groupBy)
+                                    : layout.groupText,
+                                &rows);
+    }
+
+    explicit ListLines(ReportSpool &replay)
+        : m_replay(&replay)
+    {}
+
+    // Whether a spool can stand for the statement: its texts must not change with the page,
+    // which the counting pass does not know.
+    static bool canSpool(const ReportTemplate &layout)
+    {
+        if (!layout.groupBy.isEmpty() && !layout.groupText.isEmpty()
+            && BoundText(layout.groupText, nullptr).usesPage())
+            return false;
+        return std::none_of(
+            layout.columns.begin(), layout.columns.end(), [](const ReportColumn &column) {
+                return BoundText(column.text, nullptr).usesPage();
+            });
+    }
+
+    bool next()
+    {
+        if (m_replay) {
+            if (!m_replay->next())
+                return false;
+            m_changed = m_replay->newGroup();
+            if (m_changed)
+                m_groupLine = m_replay->groupLine();
+            return true;
+        }
+        if (!m_rows->next())
+            return false;
+        m_changed = false;
+        if (m_groupColumn >= 0) {
+            const QString key = reportText(m_rows->value(m_groupColumn));
+            m_changed = !m_inGroup || key != m_group;
+            if (m_changed) {
+                m_group = key;
+                m_inGroup = true;
+                m_groupLine = m_render ? m_groupText.render(m_rows, *m_context) : QString();
+            }
+        }
+        if (m_record) {
+            for (size_t column = 0; column < m_texts.size(); ++column)
+                m_cells[column] = m_texts[column].render(m_rows, *m_context);
+            m_record->append(m_changed, m_groupLine, m_cells);
+        }
+        return true;
+    }
+
+    bool beginsGroup() const { return m_changed; }
+    const QString &groupLine() const { return m_groupLine; }
+
+    // Rendered when asked for, as the page it lands on stands then.
+    QString cell(size_t column) const
+    {
+        if (m_replay)
+            return column < m_replay->cells().size() ? m_replay->cells()[column] : QString();
+        if (m_record)
+            return m_cells[column];
+        return m_texts[column].render(m_rows, *m_context);
+    }
+
+private:
+    ReportRows *m_rows = nullptr;
+    ReportSpool *m_replay = nullptr;
+    const TextContext *m_context = nullptr;
+    bool m_render = false;
+    ReportSpool *m_record = nullptr;
+    std::vector<BoundText> m_texts;
+    std::vector<QString> m_cells;
+    int m_groupColumn = -1;
+    BoundText m_groupText;
+    QString m_group;
+    bool m_inGroup = false;
+    bool m_changed = false;
+    QString m_groupLine;
+};
+
 struct BoundColumn
 {
-    BoundText text;
     QString caption;
     double left = 0;
     double width = 0;
@@ -275,7 +377,7 @@ struct BoundColumn
 qint64 layOutList(Canvas &canvas,
                   Pages &pages,
                   const ReportTemplate &layout,
-                  ReportRows &rows,
+                  ListLines &rows,
                   const ReportTexts &texts)
 {
     const QRectF body = pages.body();
@@ -291,7 +393,6 @@ qint64 layOutList(Canvas &canvas,
     const double padding = 1.2;
     for (const ReportColumn &column : layout.columns) {
         BoundColumn bound;
-        bound.text = BoundText(column.text, &rows);
         bound.caption = BoundText(column.caption, nullptr).render(nullptr, pages.context());
         bound.width = column.width * shrink;
         bound.left = left;
@@ -299,15 +400,9 @@ qint64 layOutList(Canvas &canvas,
         left += bound.width;
         columns.push_back(std::move(bound));
     }
-    const int groupColumn = layout.groupBy.isEmpty() ? -1 : rows.indexOf(layout.groupBy);
-    const BoundText groupText(
-        layout.groupText.isEmpty() ? QStringLiteral("{%1}").arg(layout.groupBy) : layout.groupText,
-        &rows);
     const bool painting = canvas.painter() != nullptr;
 
     double y = body.bottom();
-    QString group;
-    QString groupLine;
     bool inGroup = false;
     qint64 count = 0;
     qint64 inThisGroup = 0;
@@ -332,23 +427,18 @@ qint64 layOutList(Canvas &canvas,
         if (painting) {
             const QRectF box(body.left(), y + 0.3 * rowHeight, left - body.left(), rowHeight * 1.1);
             canvas.fill(box, kGroup);
-            canvas.text(box.adjusted(padding, 0, -padding, 0), groupLine, true, Qt::AlignLeft);
+            canvas.text(
+                box.adjusted(padding, 0, -padding, 0), rows.groupLine(), true, Qt::AlignLeft);
         }
         y += groupHeight;
     };
 
     while (rows.next()) {
         ++count;
-        bool changed = false;
-        if (groupColumn >= 0) {
-            const QString key = reportText(rows.value(groupColumn));
-            changed = !inGroup || key != group;
-            if (changed) {
-                group = key;
-                inGroup = true;
-                inThisGroup = 0;
-                groupLine = painting ? groupText.render(&rows, pages.context()) : QString();
-            }
+        const bool changed = rows.beginsGroup();
+        if (changed) {
+            inGroup = true;
+            inThisGroup = 0;
         }
         // A group line never stays alone at the foot of a page.
         const double needed = (changed ? groupHeight : 0) + rowHeight;
@@ -362,11 +452,13 @@ qint64 layOutList(Canvas &canvas,
         if (painting) {
             if (layout.stripe.isValid() && inThisGroup % 2 == 1)
                 canvas.fill(QRectF(body.left(), y, left - body.left(), rowHeight), layout.stripe);
-            for (const BoundColumn &column : columns)
+            for (size_t index = 0; index < columns.size(); ++index) {
+                const BoundColumn &column = columns[index];
                 canvas.text(QRectF(column.left + padding, y, column.width - 2 * padding, rowHeight),
-                            column.text.render(&rows, pages.context()),
+                            rows.cell(index),
                             false,
                             column.align);
+            }
         }
         ++inThisGroup;
         y += rowHeight;
@@ -579,15 +671,18 @@ qint64 layOutCards(Canvas &canvas,
     return count;
 }
 
+// With `record`, a list keeps its rows there as it reads them.
 qint64 layOut(Canvas &canvas,
               Pages &pages,
               const ReportTemplate &layout,
               ReportRows &rows,
-              const ReportTexts &texts)
+              const ReportTexts &texts,
+              ReportSpool *record = nullptr)
 {
-    return layout.kind == ReportTemplate::Kind::List
-               ? layOutList(canvas, pages, layout, rows, texts)
-               : layOutCards(canvas, pages, layout, rows, texts);
+    if (layout.kind != ReportTemplate::Kind::List)
+        return layOutCards(canvas, pages, layout, rows, texts);
+    ListLines lines(layout, rows, pages.context(), canvas.painter() != nullptr, record);
+    return layOutList(canvas, pages, layout, lines, texts);
 }
 
 } // namespace
@@ -602,22 +697,35 @@ ReportResult renderReport(QPagedPaintDevice &device,
     device.setPageLayout(layout.pageLayout());
 
     int total = 0;
+    // A list counted for its page total keeps its rows for the painting in a spool, so that
+    // the statement runs once; without one it is read again.
+    std::unique_ptr<ReportSpool> spool;
     if (layout.pageTotal) {
         std::unique_ptr<ReportRows> counting = rows();
         if (!counting || !counting->isOpen()) {
             result.error = counting ? counting->error() : QStringLiteral("no rows to read");
             return result;
         }
+        if (layout.kind == ReportTemplate::Kind::List && ListLines::canSpool(layout)) {
+            spool = std::make_unique<ReportSpool>();
+            if (!spool->open())
+                spool.reset();
+        }
         Canvas canvas(nullptr, device, layout);
         Pages pages(canvas, device, layout, texts, 0);
-        layOut(canvas, pages, layout, *counting, texts);
+        layOut(canvas, pages, layout, *counting, texts, spool.get());
         total = pages.count();
+        if (spool && (!counting->error().isEmpty() || !spool->rewind()))
+            spool.reset();
     }
 
-    std::unique_ptr<ReportRows> reading = rows();
-    if (!reading || !reading->isOpen()) {
-        result.error = reading ? reading->error() : QStringLiteral("no rows to read");
-        return result;
+    std::unique_ptr<ReportRows> reading;
+    if (!spool) {
+        reading = rows();
+        if (!reading || !reading->isOpen()) {
+            result.error = reading ? reading->error() : QStringLiteral("no rows to read");
+            return result;
+        }
     }
     QPainter painter;
     if (!painter.begin(&device)) {
@@ -628,11 +736,20 @@ ReportResult renderReport(QPagedPaintDevice &device,
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     Canvas canvas(&painter, device, layout, placement == TextPlacement::Reference);
     Pages pages(canvas, device, layout, texts, total);
-    result.rows = layOut(canvas, pages, layout, *reading, texts);
+    if (spool) {
+        ListLines lines(*spool);
+        result.rows = layOutList(canvas, pages, layout, lines, texts);
+    } else {
+        result.rows = layOut(canvas, pages, layout, *reading, texts);
+    }
     result.pages = pages.count();
     result.ok = painter.end();
     if (!result.ok)
         result.error = QStringLiteral("the output could not be finished");
+    else if (spool && spool->failed()) {
+        result.ok = false;
+        result.error = QStringLiteral("the rows kept for the report could not be read back");
+    }
     return result;
 }
 

@@ -36,7 +36,9 @@ enum class TextPlacement { Quick, Reference };
 
 /// Paints the rows of `rows` onto `device` as `layout` lays them out, finishing each page
 /// before reading the rows of the next, so that memory does not grow with the report. With
-/// the page total on, the rows are read twice: once to count the pages, once to paint them.
+/// the page total on, the rows are read twice: once to count the pages, once to paint them;
+/// a list keeps the texts of its rows in a temporary file between the two, so that its
+/// statement runs once.
 /// The device takes the template's page layout.
 ReportResult renderReport(QPagedPaintDevice &device,
                           const ReportTemplate &layout,

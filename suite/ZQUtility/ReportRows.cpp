@@ -8,6 +8,8 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 namespace zq::suite {
 
 using zq::data::Connection;
@@ -231,6 +233,12 @@ BoundText::BoundText(const QString &text, const ReportRows *rows)
         m_parts.push_back(Part{kind, field, rows ? rows->indexOf(field) : -1});
     }
     flush();
+}
+
+bool BoundText::usesPage() const
+{
+    return std::any_of(
+        m_parts.begin(), m_parts.end(), [](const Part &part) { return part.kind == Kind::Page; });
 }
 
 QString BoundText::render(const ReportRows *rows, const TextContext &context) const

@@ -71,6 +71,8 @@ public:
 
     QString render(const ReportRows *rows, const TextContext &context) const;
     bool isEmpty() const { return m_parts.empty(); }
+    /// Whether the text holds "{@Page}", which changes from page to page.
+    bool usesPage() const;
 
 private:
     enum class Kind { Literal, Field, Date, DateTime, Language, Printed, Page };

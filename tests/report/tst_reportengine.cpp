@@ -198,25 +198,40 @@ protected:
         }
     }
 
+    static ReportTexts fixedTexts()
+    {
+        ReportTexts texts;
+        texts.printedAt = QDateTime(QDate(2026, 3, 4), QTime(5, 6));
+        texts.language = [](const QString &key) { return key; };
+        return texts;
+    }
+
+    // The report as a PDF; `result` and `statements` (how often it ran) when asked for.
     QByteArray render(const ReportTemplate &layout,
                       const QString &statement,
-                      TextPlacement placement)
+                      TextPlacement placement,
+                      const ReportTexts &texts = fixedTexts(),
+                      zq::suite::ReportResult *result = nullptr,
+                      int *statements = nullptr)
     {
         QByteArray data;
         QBuffer buffer(&data);
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
         writer.setResolution(600);
-        ReportTexts texts;
-        texts.printedAt = QDateTime(QDate(2026, 3, 4), QTime(5, 6));
-        texts.language = [](const QString &key) { return key; };
         zq::data::Connection &connection = m_db->connection();
-        const auto rows = [&connection, statement] {
+        int runs = 0;
+        const auto rows = [&connection, statement, &runs] {
+            ++runs;
             return std::make_unique<ReportRows>(connection, statement);
         };
-        const zq::suite::ReportResult result = renderReport(writer, layout, rows, texts, placement);
-        EXPECT_TRUE(result.ok) << result.error.toStdString();
-        EXPECT_GT(result.pages, 0);
+        const zq::suite::ReportResult done = renderReport(writer, layout, rows, texts, placement);
+        EXPECT_TRUE(done.ok) << done.error.toStdString();
+        EXPECT_GT(done.pages, 0);
+        if (result)
+            *result = done;
+        if (statements)
+            *statements = runs;
         return data;
     }
 
@@ -258,6 +273,11 @@ protected:
         const QList<QImage> reference = pages(
             render(layout, statement, TextPlacement::Reference),
             QStringLiteral("%1-reference").arg(QLatin1String(name)));
+        samePixels(quick, reference);
+    }
+
+    static void samePixels(const QList<QImage> &quick, const QList<QImage> &reference)
+    {
         ASSERT_FALSE(reference.isEmpty());
         ASSERT_EQ(quick.size(), reference.size());
         for (qsizetype page = 0; page < quick.size(); ++page) {
@@ -350,6 +370,80 @@ TEST_P(ReportPlacementTest, ShippedTemplatesDrawTheSamePages)
         ASSERT_TRUE(layout) << error.toStdString();
         compare(*layout, QString::fromLatin1(kList), name);
     }
+}
+
+// A list counted for its page total keeps its rows from the counting pass and runs its
+// statement once; its pages are those the same list prints read straight from the statement
+// (no total to count, the same footer text). A text that changes with the page cannot be
+// kept: such a list, and a card sheet, run the statement again.
+TEST_P(ReportPlacementTest, ListsCountedForTheirTotalPrintTheRowsTheStatementGaveOnce)
+{
+    struct Case
+    {
+        const char *name;
+        const char *layout;
+        const char *columnText; // replaces the first column's text when set
+        int statements;
+    };
+    const Case cases[] = {
+        {"awkward", kAwkward, nullptr, 1},
+        {"low", kLow, nullptr, 1},
+        {"page in a cell", kAwkward, "{HolderNo} {@Page}", 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ReportTemplate counted = parsed(c.layout);
+        if (c.columnText)
+            counted.columns.front().text = QString::fromUtf8(c.columnText);
+        counted.pageTotal = true;
+        zq::suite::ReportResult total;
+        int statements = 0;
+        const QByteArray once = render(counted,
+                                       QString::fromLatin1(kList),
+                                       TextPlacement::Quick,
+                                       fixedTexts(),
+                                       &total,
+                                       &statements);
+        EXPECT_EQ(statements, c.statements);
+        EXPECT_EQ(total.rows, 150);
+        ASSERT_GE(total.pages, 2);
+
+        ReportTemplate straight = counted;
+        straight.pageTotal = false;
+        ReportTexts texts = fixedTexts();
+        texts.pageNumberLabel = QStringLiteral("Page %1 of ") + QString::number(total.pages);
+        zq::suite::ReportResult read;
+        const QByteArray direct = render(
+            straight, QString::fromLatin1(kList), TextPlacement::Quick, texts, &read, &statements);
+        EXPECT_EQ(statements, 1);
+        EXPECT_EQ(read.rows, total.rows);
+        EXPECT_EQ(read.pages, total.pages);
+        const QString name = QString::fromLatin1(c.name).replace(QLatin1Char(' '),
+                                                                 QLatin1Char('-'));
+        samePixels(pages(once, name + QStringLiteral("-once")),
+                   pages(direct, name + QStringLiteral("-direct")));
+    }
+}
+
+// The card sheets read their pictures from the statement, which the counting pass does not
+// keep: they run it twice as before.
+TEST_P(ReportPlacementTest, CardSheetsCountedForTheirTotalRunTheStatementAgain)
+{
+    QString error;
+    const auto layout = zq::suite::loadReportTemplate(
+        QStringLiteral(ZQ_REPORT_TEMPLATES), QStringLiteral("HolderCardLabelV.frf"), error);
+    ASSERT_TRUE(layout) << error.toStdString();
+    ASSERT_TRUE(layout->pageTotal);
+    zq::suite::ReportResult result;
+    int statements = 0;
+    render(*layout,
+           QString::fromLatin1(kList),
+           TextPlacement::Quick,
+           fixedTexts(),
+           &result,
+           &statements);
+    EXPECT_EQ(statements, 2);
+    EXPECT_EQ(result.rows, 150);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,
