@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,7 +80,12 @@ TfrmHolder::TfrmHolder(int rights, QWidget *parent)
     QApplication::restoreOverrideCursor();
 }
 
-TfrmHolder::~TfrmHolder() = default;
+TfrmHolder::~TfrmHolder()
+{
+    // Never shown, the Data page's layout has no widget to own it (its fields belong to the
+    // page either way).
+    delete m_dataLayout;
+}
 
 QList<QLineEdit *> TfrmHolder::textFields() const
 {
@@ -142,6 +148,7 @@ void TfrmHolder::connectControls()
         });
     cmbDeposit04->installEventFilter(this);
     cmbDeposit04->lineEdit()->installEventFilter(this);
+    m_ui.tsData->installEventFilter(this);
     m_ui.tbEdit->installEventFilter(this);
     m_ui.dgView->installEventFilter(this);
     m_ui.dgView->viewport()->installEventFilter(this);

@@ -12,6 +12,7 @@
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -196,6 +197,8 @@ private:
     QStringList m_depositItems;
     holder::DepositList m_deposits;
     QIcon m_yes, m_no;
+    // The Data page's layout until the page is first shown; null once it is on the page.
+    QGridLayout *m_dataLayout = nullptr;
 };
 
 } // namespace zq::forms

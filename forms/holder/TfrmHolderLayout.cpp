@@ -82,7 +82,11 @@ QIcon mark(bool yes)
 void TfrmHolder::buildDataPage()
 {
     QWidget *page = m_ui.tsData;
-    auto *grid = new QGridLayout(page);
+    // The window opens on the View page: the Data page's layout goes onto the page when the
+    // page is first shown (see eventFilter), so that the first show neither measures nor
+    // polishes its many fields.
+    auto *grid = new QGridLayout;
+    m_dataLayout = grid;
     grid->setContentsMargins(14, 12, 14, 12);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(6);

@@ -17,6 +17,7 @@
 #include <QDateEdit>
 #include <QDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+
+#include <utility>
 
 namespace zq::forms {
 
@@ -210,6 +213,13 @@ void TfrmHolder::btnLabelClick()
 bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Show && watched == m_ui.tsData && m_dataLayout) {
+        // Laid out at once: the page paints, and a click may land on it, before the
+        // layout's own request would come round.
+        m_ui.tsData->setLayout(std::exchange(m_dataLayout, nullptr));
+        m_ui.tsData->layout()->activate();
+        return false;
+    }
     if (type == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (watched == m_ui.dgView && key->key() == Qt::Key_Delete) {
