@@ -1,5 +1,6 @@
-// The first worksheet of an Office Open XML workbook, read with minizip and a streaming XML
-// reader so that only the shared strings and one row are held in memory.
+// The first worksheet of an Office Open XML workbook, read with minizip and expat so that
+// only the shared strings and one row are held in memory. The small parts (the workbook,
+// its relationships, the styles) are read with Qt's streaming XML reader.
 //
 // A workbook is a file a user hands in, so every size is bounded before it is spent: each
 // part by its unpacked size and its compression ratio, each XML token by the bytes it may
@@ -7,6 +8,7 @@
 // columns by the largest sheet there is. A part with a document type declaration is
 // refused outright, so no entity is ever expanded or fetched.
 #include "WorkbookSheet.h"
+#include "XlsxPart.h"
 
 #include <QFile>
 #include <QHash>
@@ -14,6 +16,9 @@
 #include <QLocale>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <deque>
+#include <utility>
 #include <vector>
 
 #include <unzip.h>
@@ -27,17 +32,10 @@ namespace {
 constexpr qint64 kSmallPartLimit = 8LL << 20;
 constexpr qint64 kSharedStringsLimit = 128LL << 20;
 constexpr qint64 kSheetLimit = 512LL << 20;
-// Sheets compress about ten to one; a part that claims a thousand to one is a zip bomb.
-constexpr qint64 kRatioCheckFrom = 16LL << 20;
-constexpr qint64 kMaxRatio = 200;
-// Bytes the XML reader may take in without giving a token: a cell of kCellChars characters,
-// each written as a character reference, stays far below.
-constexpr qint64 kTokenLimit = 1LL << 20;
 // What the shared strings may fill: characters (two bytes each) and one offset per string,
 // and how many there may be (100,000 holders of thirteen different texts make 1.3 million).
 constexpr qint64 kSharedStringsMemory = 64LL << 20;
 constexpr size_t kSharedStringsCount = 4u << 20;
-constexpr int kChunk = 64 * 1024;
 // Characters of one cell before its escapes are undone ("_x000D_" stands for one).
 constexpr qsizetype kRawCellChars = qsizetype(kCellChars) * 7 + 7;
 
@@ -74,45 +72,8 @@ public:
         m_done = false;
         m_error.clear();
         m_name = name;
-        if (missing)
-            *missing = false;
-        const QByteArray n = name.toUtf8();
-        if (unzLocateFile(m_zip, n.constData(), 2) != UNZ_OK) {
-            if (missing)
-                *missing = true;
-            error = QStringLiteral("the workbook has no part %1").arg(name);
+        if (!openZipPart(m_zip, name, m_limit, m_size, error, missing))
             return false;
-        }
-        unz_file_info64 info{};
-        if (unzGetCurrentFileInfo64(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-            error = QStringLiteral("the part %1 cannot be unpacked").arg(name);
-            return false;
-        }
-        // The archive's directory gives the unpacked size, and the unpacking stops there:
-        // a part can be judged before any of it is unpacked.
-        const qint64 size = qint64(info.uncompressed_size);
-        if (size > m_limit || size < 0) {
-            error = QStringLiteral("the part %1 unpacks to %2 MB, more than the %3 MB a "
-                                   "workbook part may have")
-                        .arg(name)
-                        .arg(size >> 20)
-                        .arg(m_limit >> 20);
-            return false;
-        }
-        if (size >= kRatioCheckFrom && info.compression_method != 0
-            && size / qMax<qint64>(1, qint64(info.compressed_size)) > kMaxRatio) {
-            error = QStringLiteral("the part %1 unpacks from %2 KB to %3 MB: no workbook "
-                                   "compresses that much (a zip bomb)")
-                        .arg(name)
-                        .arg(qint64(info.compressed_size) >> 10)
-                        .arg(size >> 20);
-            return false;
-        }
-        m_size = size;
-        if (unzOpenCurrentFile(m_zip) != UNZ_OK) {
-            error = QStringLiteral("the part %1 cannot be unpacked").arg(name);
-            return false;
-        }
         m_open = true;
         return true;
     }
@@ -170,47 +131,7 @@ public:
     /// The text of the current element (the reader on its start), its children's included,
     /// its escapes undone; left out are phonetic runs, whose text is not the cell's. False
     /// (and the part failed) at a text longer than a cell holds.
-    bool elementText(QString &text)
-    {
-        text.clear();
-        int depth = 1;
-        int skip = 0;
-        while (depth > 0) {
-            const auto t = next();
-            if (t == QXmlStreamReader::Invalid)
-                return false;
-            if (t == QXmlStreamReader::StartElement) {
-                ++depth;
-                if (skip > 0 || m_xml.name() == QLatin1String("rPh"))
-                    ++skip;
-            } else if (t == QXmlStreamReader::EndElement) {
-                --depth;
-                if (skip > 0)
-                    --skip;
-            } else if (t == QXmlStreamReader::Characters && skip == 0) {
-                if (text.size() + m_xml.text().size() > kRawCellChars) {
-                    fail(tooLong());
-                    return false;
-                }
-                text += m_xml.text();
-            }
-        }
-        if (text.contains(QLatin1String("_x")))
-            text = unescapedText(text);
-        if (text.size() > kCellChars) {
-            fail(tooLong());
-            return false;
-        }
-        return true;
-    }
-
 private:
-    static QString tooLong()
-    {
-        return QStringLiteral("a text of more than %L1 characters, more than a cell holds")
-            .arg(kCellChars);
-    }
-
     void feed()
     {
         if (m_fed > kTokenLimit) {
@@ -268,18 +189,18 @@ enum class Ref { Ok, Malformed, Beyond };
 
 // "BC12" -> column 54, row 11 (0-based). A reference without its row part ("BC") leaves
 // `row` at -1.
-Ref parseReference(QStringView ref, int &row, int &column)
+Ref parseReference(QByteArrayView ref, int &row, int &column)
 {
     row = -1;
     column = -1;
     qsizetype i = 0;
     int c = 0;
     while (i < ref.size() && i < 4) {
-        const char16_t ch = ref.at(i).unicode();
-        if (ch >= u'a' && ch <= u'z')
-            c = c * 26 + (ch - u'a' + 1);
-        else if (ch >= u'A' && ch <= u'Z')
-            c = c * 26 + (ch - u'A' + 1);
+        const char ch = ref.at(i);
+        if (ch >= 'a' && ch <= 'z')
+            c = c * 26 + (ch - 'a' + 1);
+        else if (ch >= 'A' && ch <= 'Z')
+            c = c * 26 + (ch - 'A' + 1);
         else
             break;
         ++i;
@@ -289,14 +210,14 @@ Ref parseReference(QStringView ref, int &row, int &column)
     if (i == 4 || c > kSheetColumns)
         return Ref::Beyond;
     column = c - 1;
-    const QStringView digits = ref.mid(i);
+    const QByteArrayView digits = ref.sliced(i);
     if (digits.isEmpty())
         return Ref::Ok;
     qint64 r = 0;
-    for (const QChar d : digits) {
-        if (d < u'0' || d > u'9')
+    for (const char d : digits) {
+        if (d < '0' || d > '9')
             return Ref::Malformed;
-        r = r * 10 + (d.unicode() - u'0');
+        r = r * 10 + (d - '0');
         if (r > kSheetRows)
             return Ref::Beyond;
     }
@@ -378,7 +299,224 @@ private:
     std::vector<quint32> m_ends; // the budget keeps the characters below 2^32
 };
 
-class XlsxSheet : public WorkbookReader::Sheet
+QString tooLong()
+{
+    return QStringLiteral("a text of more than %L1 characters, more than a cell holds")
+        .arg(kCellChars);
+}
+
+// UTF-16 code units of UTF-8 text: one per character, two beyond the basic plane.
+qsizetype utf16Length(QByteArrayView text)
+{
+    qsizetype n = 0;
+    for (const char c : text) {
+        const auto b = uchar(c);
+        n += (b & 0xC0) != 0x80;
+        n += b >= 0xF0;
+    }
+    return n;
+}
+
+// The text of one element as it is parsed, its children's included; left out are phonetic
+// runs, whose text is not the cell's. Its length is judged at the end of each text node, as
+// a cell's whole text may not be longer than kRawCellChars.
+class ElementText
+{
+public:
+    enum class Step { Going, Done, TooLong };
+
+    void begin()
+    {
+        m_bytes.clear();
+        m_depth = 1;
+        m_skip = 0;
+        m_units = 0;
+        m_node = 0;
+    }
+    Step start(QByteArrayView name)
+    {
+        if (!endNode())
+            return Step::TooLong;
+        ++m_depth;
+        if (m_skip > 0 || name == "rPh")
+            ++m_skip;
+        return Step::Going;
+    }
+    Step end()
+    {
+        if (!endNode())
+            return Step::TooLong;
+        --m_depth;
+        if (m_skip > 0)
+            --m_skip;
+        return m_depth == 0 ? Step::Done : Step::Going;
+    }
+    void characters(QByteArrayView text)
+    {
+        if (m_skip > 0)
+            return;
+        m_bytes.append(text.data(), size_t(text.size()));
+        m_node += utf16Length(text);
+    }
+    /// The text once Done, its escapes undone; false when it is longer than a cell holds.
+    bool take(QString &text) const
+    {
+        text = QString::fromUtf8(m_bytes.data(), qsizetype(m_bytes.size()));
+        if (text.contains(QLatin1String("_x")))
+            text = unescapedText(text);
+        return text.size() <= kCellChars;
+    }
+
+private:
+    bool endNode()
+    {
+        m_units += m_node;
+        m_node = 0;
+        return m_units <= kRawCellChars;
+    }
+
+    std::string m_bytes;
+    int m_depth = 0;
+    int m_skip = 0;
+    qsizetype m_units = 0; // of the text nodes ended
+    qsizetype m_node = 0;  // of the text node going on
+};
+
+// The shared strings part into the table, item by item: the texts of an item's runs joined.
+class SharedStrings : public XmlEvents
+{
+public:
+    SharedStrings(ExpatPart &part, StringTable &table)
+        : m_part(part)
+        , m_table(table)
+    {}
+
+    void startElement(QByteArrayView name, const char **) override
+    {
+        if (m_part.failed())
+            return;
+        if (m_inText) {
+            if (m_text.start(name) == ElementText::Step::TooLong)
+                m_part.fail(tooLong());
+        } else if (name == "si") {
+            m_inItem = true;
+            m_current.clear();
+        } else if (name == "rPh" || m_skip > 0) {
+            ++m_skip;
+        } else if (m_inItem && name == "t") {
+            m_text.begin();
+            m_inText = true;
+        }
+    }
+
+    void endElement(QByteArrayView name) override
+    {
+        if (m_part.failed())
+            return;
+        if (m_inText) {
+            const ElementText::Step step = m_text.end();
+            if (step == ElementText::Step::TooLong)
+                return m_part.fail(tooLong());
+            if (step == ElementText::Step::Going)
+                return;
+            m_inText = false;
+            QString piece;
+            if (!m_text.take(piece))
+                return m_part.fail(tooLong());
+            m_current += piece;
+            if (m_current.size() > kCellChars)
+                m_part.fail(QStringLiteral("a shared string of more than %L1 characters, more "
+                                           "than a cell holds")
+                                .arg(kCellChars));
+        } else if (m_skip > 0) {
+            --m_skip;
+        } else if (name == "si") {
+            if (m_table.size() >= kSharedStringsCount)
+                return m_part.fail(QStringLiteral("there are more than %L1 shared strings")
+                                       .arg(qulonglong(kSharedStringsCount)));
+            if (!m_table.append(m_current))
+                return m_part.fail(QStringLiteral("the shared strings fill more than %1 MB")
+                                       .arg(kSharedStringsMemory >> 20));
+            m_inItem = false;
+        }
+    }
+
+    void characters(QByteArrayView text) override
+    {
+        if (m_inText)
+            m_text.characters(text);
+    }
+
+private:
+    ExpatPart &m_part;
+    StringTable &m_table;
+    ElementText m_text;
+    QString m_current;
+    bool m_inItem = false;
+    bool m_inText = false;
+    int m_skip = 0; // inside phonetic runs, whose text is not the cell's
+};
+
+enum class CellType { Number, Shared, Inline, Text, Boolean, Date };
+
+CellType cellType(QByteArrayView t)
+{
+    if (t == "s")
+        return CellType::Shared;
+    if (t == "inlineStr")
+        return CellType::Inline;
+    if (t == "str" || t == "e")
+        return CellType::Text;
+    if (t == "b")
+        return CellType::Boolean;
+    if (t == "d")
+        return CellType::Date;
+    return CellType::Number;
+}
+
+char16_t codeOf(char c)
+{
+    return char16_t(uchar(c));
+}
+
+char16_t codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+// Up to nine digits and nothing else, which cannot overflow.
+template<typename View>
+bool isPlainDigits(View digits)
+{
+    return !digits.isEmpty() && digits.size() <= 9
+           && std::all_of(digits.begin(), digits.end(), [](auto c) {
+                  return codeOf(c) >= u'0' && codeOf(c) <= u'9';
+              });
+}
+
+template<typename View>
+int plainNumber(View digits)
+{
+    int n = 0;
+    for (const auto c : digits)
+        n = n * 10 + (codeOf(c) - u'0');
+    return n;
+}
+
+// A style index as QString::toInt() reads it, without a string for the usual plain digits.
+int styleIndex(QByteArrayView s)
+{
+    return isPlainDigits(s) ? plainNumber(s) : QString::fromUtf8(s).toInt();
+}
+
+// A shared string's index as the trimmed value reads by QString::toInt().
+int sharedIndex(const QString &value, bool &ok)
+{
+    ok = isPlainDigits(QStringView(value));
+    return ok ? plainNumber(QStringView(value)) : value.trimmed().toInt(&ok);
+}
+
+class XlsxSheet : public WorkbookReader::Sheet, private XmlEvents
 {
 public:
     ~XlsxSheet() override
@@ -397,7 +535,7 @@ public:
         }
         if (!readWorkbook(error) || !readStyles(error) || !readSharedStrings(error))
             return false;
-        m_part = std::make_unique<XmlPart>(m_zip, kSheetLimit);
+        m_part = std::make_unique<ExpatPart>(m_zip, kSheetLimit);
         return rewind(error);
     }
 
@@ -405,18 +543,17 @@ public:
     {
         m_lastRow = -1;
         m_ended = false;
-        if (!m_part->open(m_sheetPart, error))
+        m_ready.clear();
+        m_cells.clear();
+        m_at = At::Before;
+        if (!m_part->open(m_sheetPart, this, error))
             return false;
-        while (m_part->next() != QXmlStreamReader::Invalid) {
-            if (m_part->xml().isStartElement()
-                && m_part->xml().name() == QLatin1String("sheetData"))
-                return true;
-        }
-        if (m_part->failed()) {
+        if (m_part->parse() == ExpatPart::Result::Failed) {
             error = m_part->errorText();
             return false;
         }
-        m_ended = true; // a sheet without cells
+        if (m_at == At::Before)
+            m_ended = true; // a sheet without cells
         return true;
     }
 
@@ -424,35 +561,44 @@ public:
 
     bool nextRow(int &row, QStringList &cells, QString &error) override
     {
-        while (!m_ended) {
-            const auto t = m_part->next();
-            if (t == QXmlStreamReader::Invalid)
-                break;
-            if (t == QXmlStreamReader::EndElement
-                && m_part->xml().name() == QLatin1String("sheetData")) {
+        for (;;) {
+            if (!m_ready.empty()) {
+                row = m_ready.front().first;
+                cells = std::move(m_ready.front().second);
+                m_ready.pop_front();
+                return true;
+            }
+            if (m_ended)
+                return false;
+            if (m_part->failed()) {
+                m_ended = true;
+                error = m_part->errorText();
+                return false;
+            }
+            if (m_at == At::Done) {
                 m_ended = true;
                 return false;
             }
-            if (t != QXmlStreamReader::StartElement || m_part->xml().name() != QLatin1String("row"))
-                continue;
-            if (!startRow(error) || !readRowCells(cells, error))
+            if (m_part->parse() == ExpatPart::Result::Ended && m_ready.empty() && m_at != At::Done
+                && !m_part->failed()) {
+                m_ended = true;
+                error = QStringLiteral("the worksheet ends in the middle");
                 return false;
-            if (!cells.isEmpty()) {
-                row = m_lastRow;
-                return true;
             }
         }
-        if (m_ended)
-            return false;
-        m_ended = true;
-        error = m_part->failed() ? m_part->errorText()
-                                 : QStringLiteral("the worksheet ends in the middle");
-        return false;
     }
 
 private:
-    // The workbook part: the first sheet's part name, the shared strings and styles parts,
-    // and the day that date serials count from.
+    // Where the parse of the sheet stands.
+    enum class At {
+        Before, // the sheet data
+        Sheet,  // between rows
+        Row,    // between cells
+        Cell,   // between a cell's parts
+        Text,   // in a value or an inline string
+        Done,   // past the sheet data
+    };
+
     bool readWorkbook(QString &error)
     {
         QString firstSheetId;
@@ -566,57 +712,16 @@ private:
 
     bool readSharedStrings(QString &error)
     {
-        XmlPart part(m_zip, kSharedStringsLimit);
+        ExpatPart part(m_zip, kSharedStringsLimit);
+        SharedStrings strings(part, m_strings);
         bool missing = false;
-        if (!part.open(m_stringsPart, error, &missing)) {
+        if (!part.open(m_stringsPart, &strings, error, &missing)) {
             if (!missing)
                 return false;
             error.clear();
             return true; // no shared strings
         }
-        QString current;
-        QString piece;
-        bool inItem = false;
-        int skipDepth = 0; // inside phonetic runs, whose text is not the cell's
-        for (;;) {
-            const auto t = part.next();
-            if (t == QXmlStreamReader::Invalid)
-                break;
-            const auto name = part.xml().name();
-            if (t == QXmlStreamReader::StartElement) {
-                if (name == QLatin1String("si")) {
-                    inItem = true;
-                    current.clear();
-                } else if (name == QLatin1String("rPh") || skipDepth > 0) {
-                    ++skipDepth;
-                } else if (inItem && name == QLatin1String("t")) {
-                    if (!part.elementText(piece))
-                        break;
-                    current += piece;
-                    if (current.size() > kCellChars) {
-                        part.fail(QStringLiteral("a shared string of more than %L1 characters, "
-                                                 "more than a cell holds")
-                                      .arg(kCellChars));
-                        break;
-                    }
-                }
-            } else if (t == QXmlStreamReader::EndElement) {
-                if (skipDepth > 0) {
-                    --skipDepth;
-                } else if (name == QLatin1String("si")) {
-                    if (m_strings.size() >= kSharedStringsCount) {
-                        part.fail(QStringLiteral("there are more than %L1 shared strings")
-                                      .arg(qulonglong(kSharedStringsCount)));
-                        break;
-                    }
-                    if (!m_strings.append(current)) {
-                        part.fail(QStringLiteral("the shared strings fill more than %1 MB")
-                                      .arg(kSharedStringsMemory >> 20));
-                        break;
-                    }
-                    inItem = false;
-                }
-            }
+        while (part.parse() == ExpatPart::Result::Paused) {
         }
         if (part.failed()) {
             error = part.errorText();
@@ -626,166 +731,212 @@ private:
         return true;
     }
 
-    // The reader on a <row>: its number, checked against the sheet's bounds and order.
-    bool startRow(QString &error)
+    void startElement(QByteArrayView name, const char **attributes) override
     {
-        const auto r = m_part->xml().attributes().value(QLatin1String("r"));
+        if (m_part->failed())
+            return;
+        switch (m_at) {
+        case At::Before:
+            if (name == "sheetData") {
+                m_at = At::Sheet;
+                m_part->pause();
+            }
+            break;
+        case At::Sheet:
+            if (name == "row" && startRow(ExpatPart::attribute(attributes, "r"))) {
+                m_cells.clear();
+                m_column = -1;
+                m_rowDepth = 1;
+                m_at = At::Row;
+            }
+            break;
+        case At::Row:
+            // A cell counts wherever it stands inside the row.
+            if (name == "c")
+                startCell(attributes);
+            else
+                ++m_rowDepth;
+            break;
+        case At::Cell:
+            if (name == "v" || name == "is") {
+                m_inlineText = name == "is";
+                m_hasInline = m_hasInline || m_inlineText;
+                m_text.begin();
+                m_at = At::Text;
+            } else {
+                ++m_cellDepth;
+            }
+            break;
+        case At::Text:
+            if (m_text.start(name) == ElementText::Step::TooLong)
+                m_part->fail(tooLong());
+            break;
+        case At::Done:
+            break;
+        }
+    }
+
+    void endElement(QByteArrayView name) override
+    {
+        if (m_part->failed())
+            return;
+        switch (m_at) {
+        case At::Sheet:
+            if (name == "sheetData") {
+                m_at = At::Done;
+                m_part->pause();
+            }
+            break;
+        case At::Row:
+            if (--m_rowDepth == 0) {
+                m_at = At::Sheet;
+                if (!m_cells.isEmpty()) {
+                    m_ready.emplace_back(m_lastRow, std::move(m_cells));
+                    m_cells = QStringList();
+                    m_part->pause();
+                }
+            }
+            break;
+        case At::Cell:
+            if (--m_cellDepth == 0) {
+                endCell();
+                m_at = At::Row;
+            }
+            break;
+        case At::Text: {
+            const ElementText::Step step = m_text.end();
+            if (step == ElementText::Step::TooLong) {
+                m_part->fail(tooLong());
+            } else if (step == ElementText::Step::Done) {
+                if (!m_text.take(m_inlineText ? m_inline : m_value))
+                    m_part->fail(tooLong());
+                m_at = At::Cell;
+            }
+            break;
+        }
+        case At::Before:
+        case At::Done:
+            break;
+        }
+    }
+
+    void characters(QByteArrayView text) override
+    {
+        if (m_at == At::Text)
+            m_text.characters(text);
+    }
+
+    // A <row> begins: its number, checked against the sheet's bounds and order.
+    bool startRow(QByteArrayView r)
+    {
         qint64 number = m_lastRow + 1;
         if (!r.isEmpty()) {
             number = 0;
-            for (const QChar d : r) {
-                if (d < u'0' || d > u'9')
-                    return malformedRow(error, r);
-                number = number * 10 + (d.unicode() - u'0');
+            for (const char d : r) {
+                if (d < '0' || d > '9')
+                    return malformedRow(r);
+                number = number * 10 + (d - '0');
                 if (number > kSheetRows)
                     break;
             }
             if (number == 0)
-                return malformedRow(error, r);
+                return malformedRow(r);
             --number;
         }
-        if (number >= kSheetRows)
-            return fail(error,
-                        QStringLiteral("row %1 lies beyond the last row a worksheet has (%L2)")
-                            .arg(r.isEmpty() ? QString::number(number + 1) : r.left(20).toString())
-                            .arg(kSheetRows));
-        if (number <= m_lastRow)
-            return fail(error,
-                        QStringLiteral("row %1 comes after row %2: the rows are out of order")
-                            .arg(number + 1)
-                            .arg(m_lastRow + 1));
+        if (number >= kSheetRows) {
+            m_part->fail(QStringLiteral("row %1 lies beyond the last row a worksheet has (%L2)")
+                             .arg(r.isEmpty() ? QString::number(number + 1) : quoted(r))
+                             .arg(kSheetRows));
+            return false;
+        }
+        if (number <= m_lastRow) {
+            m_part->fail(QStringLiteral("row %1 comes after row %2: the rows are out of order")
+                             .arg(number + 1)
+                             .arg(m_lastRow + 1));
+            return false;
+        }
         m_lastRow = int(number);
         return true;
     }
 
-    bool malformedRow(QString &error, QStringView r)
-    {
-        return fail(error, QStringLiteral("a row has the malformed number \"%1\"").arg(r.left(20)));
-    }
+    static QString quoted(QByteArrayView text) { return QString::fromUtf8(text).left(20); }
 
-    // Ends the reading; `reason` adds to a part that has not failed by itself.
-    bool fail(QString &error, const QString &reason)
+    bool malformedRow(QByteArrayView r)
     {
-        if (!m_part->failed())
-            m_part->fail(reason.isEmpty() ? QStringLiteral("the worksheet ends in the middle")
-                                          : reason);
-        error = m_part->errorText();
-        m_ended = true;
+        m_part->fail(QStringLiteral("a row has the malformed number \"%1\"").arg(quoted(r)));
         return false;
     }
 
-    // The cells of the row the reader is on, by their own column references, up to its last
-    // value; the texts beyond ZZ are never needed and stay empty.
-    bool readRowCells(QStringList &cells, QString &error)
+    // A <c> begins: its column by its own reference, else the one after the cell before.
+    void startCell(const char **attributes)
     {
-        cells.clear();
-        int column = -1;
-        int depth = 1;
-        while (depth > 0) {
-            const auto t = m_part->next();
-            if (t == QXmlStreamReader::Invalid)
-                return fail(error, QString());
-            if (t == QXmlStreamReader::EndElement) {
-                --depth;
-                continue;
-            }
-            if (t != QXmlStreamReader::StartElement)
-                continue;
-            if (m_part->xml().name() != QLatin1String("c")) {
-                ++depth;
-                continue;
-            }
-            const auto attrs = m_part->xml().attributes();
-            const auto r = attrs.value(QLatin1String("r"));
-            if (r.isEmpty()) {
-                ++column;
-            } else {
-                int row, c;
-                const Ref ref = parseReference(r, row, c);
-                if (ref == Ref::Beyond)
-                    return fail(error,
-                                QStringLiteral("cell %1 lies beyond the last column a "
-                                               "worksheet has (%2)")
-                                    .arg(r.left(20))
-                                    .arg(columnName(kSheetColumns - 1)));
-                if (ref == Ref::Malformed)
-                    return fail(error,
-                                QStringLiteral("a cell has the malformed reference \"%1\"")
-                                    .arg(r.left(20)));
-                column = c;
-            }
-            if (column >= kSheetColumns)
-                return fail(error,
-                            QStringLiteral("row %1 has more cells than the %L2 columns a "
-                                           "worksheet has")
-                                .arg(m_lastRow + 1)
-                                .arg(kSheetColumns));
-            const QString type = attrs.value(QLatin1String("t")).toString();
-            const int style = attrs.value(QLatin1String("s")).toInt();
-            QString value;
-            QString inlineText;
-            bool hasInline = false;
-            int cellDepth = 1;
-            while (cellDepth > 0) {
-                const auto ct = m_part->next();
-                if (ct == QXmlStreamReader::Invalid)
-                    return fail(error, QString());
-                if (ct == QXmlStreamReader::EndElement) {
-                    --cellDepth;
-                } else if (ct == QXmlStreamReader::StartElement) {
-                    const auto name = m_part->xml().name();
-                    if (name == QLatin1String("v")) {
-                        if (!m_part->elementText(value))
-                            return fail(error, QString());
-                    } else if (name == QLatin1String("is")) {
-                        hasInline = true;
-                        if (!m_part->elementText(inlineText))
-                            return fail(error, QString());
-                    } else {
-                        ++cellDepth;
-                    }
-                }
-            }
-            const QString text = cellValue(type, style, value, hasInline, inlineText);
-            if (text.isEmpty())
-                continue;
-            while (cells.size() <= column)
-                cells.append(QString());
-            if (column < WorkbookReader::MaxColumns)
-                cells[column] = text;
+        const QByteArrayView r = ExpatPart::attribute(attributes, "r");
+        if (r.isEmpty()) {
+            ++m_column;
+        } else {
+            int row, c;
+            const Ref ref = parseReference(r, row, c);
+            if (ref == Ref::Beyond)
+                return m_part->fail(QStringLiteral("cell %1 lies beyond the last column a "
+                                                   "worksheet has (%2)")
+                                        .arg(quoted(r), columnName(kSheetColumns - 1)));
+            if (ref == Ref::Malformed)
+                return m_part->fail(
+                    QStringLiteral("a cell has the malformed reference \"%1\"").arg(quoted(r)));
+            m_column = c;
         }
-        return true;
+        if (m_column >= kSheetColumns)
+            return m_part->fail(QStringLiteral("row %1 has more cells than the %L2 columns a "
+                                               "worksheet has")
+                                    .arg(m_lastRow + 1)
+                                    .arg(kSheetColumns));
+        m_type = cellType(ExpatPart::attribute(attributes, "t"));
+        m_style = styleIndex(ExpatPart::attribute(attributes, "s"));
+        m_value.clear();
+        m_inline.clear();
+        m_hasInline = false;
+        m_cellDepth = 1;
+        m_at = At::Cell;
     }
 
-    QString cellValue(const QString &type,
-                      int style,
-                      const QString &value,
-                      bool hasInline,
-                      const QString &inlineText) const
+    // A cell's end: its text in its column, up to the row's last value; the texts beyond ZZ
+    // are never needed and stay empty.
+    void endCell()
     {
-        if (type == QLatin1String("s")) {
+        const QString text = cellValue();
+        if (text.isEmpty())
+            return;
+        while (m_cells.size() <= m_column)
+            m_cells.append(QString());
+        if (m_column < WorkbookReader::MaxColumns)
+            m_cells[m_column] = text;
+    }
+
+    QString cellValue() const
+    {
+        if (m_type == CellType::Shared) {
             bool ok = false;
-            const int i = value.trimmed().toInt(&ok);
+            const int i = sharedIndex(m_value, ok);
             return ok ? m_strings.at(i) : QString();
         }
-        if (type == QLatin1String("inlineStr") || hasInline)
-            return inlineText;
-        if (type == QLatin1String("str") || type == QLatin1String("e"))
-            return value;
-        if (type == QLatin1String("b"))
-            return value.trimmed() == QLatin1String("1") ? QStringLiteral("TRUE")
-                                                         : QStringLiteral("FALSE");
-        if (type == QLatin1String("d")) {
-            const QDate day = QDate::fromString(value.left(10), Qt::ISODate);
-            return day.isValid() ? QLocale::c().toString(day, dateFormat) : value;
+        if (m_type == CellType::Inline || m_hasInline)
+            return m_inline;
+        if (m_type == CellType::Text)
+            return m_value;
+        if (m_type == CellType::Boolean)
+            return m_value.trimmed() == QLatin1String("1") ? QStringLiteral("TRUE")
+                                                           : QStringLiteral("FALSE");
+        if (m_type == CellType::Date) {
+            const QDate day = QDate::fromString(m_value.left(10), Qt::ISODate);
+            return day.isValid() ? QLocale::c().toString(day, dateFormat) : m_value;
         }
-        if (value.isEmpty())
+        if (m_value.isEmpty())
             return QString();
         bool ok = false;
-        const double number = value.trimmed().toDouble(&ok);
+        const double number = m_value.trimmed().toDouble(&ok);
         if (!ok)
-            return value;
-        switch (m_styles.value(style, Style::Plain)) {
+            return m_value;
+        switch (m_styles.value(m_style, Style::Plain)) {
         case Style::Date:
             return serialDateText(number, m_base, dateFormat);
         case Style::Time:
@@ -797,7 +948,7 @@ private:
     }
 
     unzFile m_zip = nullptr;
-    std::unique_ptr<XmlPart> m_part;
+    std::unique_ptr<ExpatPart> m_part;
     QString m_sheetPart;
     QString m_stringsPart;
     QString m_stylesPart;
@@ -806,6 +957,20 @@ private:
     QDate m_base = QDate(1899, 12, 30);
     int m_lastRow = -1;
     bool m_ended = false;
+    // The parse of the sheet.
+    At m_at = At::Before;
+    int m_rowDepth = 0;
+    int m_cellDepth = 0;
+    int m_column = -1;
+    QStringList m_cells;
+    std::deque<std::pair<int, QStringList>> m_ready; // rows parsed to their end, not yet taken
+    CellType m_type = CellType::Number;
+    int m_style = 0;
+    QString m_value;
+    QString m_inline;
+    bool m_hasInline = false;
+    bool m_inlineText = false; // the text going on is the inline string
+    ElementText m_text;
 };
 
 } // namespace
