@@ -935,6 +935,35 @@ bool splitLine(QStringView line, QChar separator, qsizetype codes, QVarLengthArr
 
 HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineNumber)
 {
+    return importFields(
+        lineNumber,
+        [&](Fields &fields, qsizetype codes) {
+            return splitLine(line, m_options.separator, codes, fields.at, fields.owned,
+                             Fields::Most);
+        },
+        [&] { return splitFields(line, m_options.separator); });
+}
+
+HolderImport::Outcome HolderImport::importCells(const QStringList &cells, qint64 lineNumber)
+{
+    return importFields(
+        lineNumber,
+        [&](Fields &fields, qsizetype codes) {
+            fields.at.clear();
+            if (codes > Fields::Most || cells.size() > codes)
+                return false;
+            for (const QString &cell : cells)
+                fields.at.append(trimmedValue(cell));
+            while (fields.at.size() < codes)
+                fields.at.append(QStringView());
+            return true;
+        },
+        [&] { return cells; });
+}
+
+template<typename Split, typename All>
+HolderImport::Outcome HolderImport::importFields(qint64 lineNumber, Split split, All all)
+{
     m_line = lineNumber >= 0 ? lineNumber : m_line + 1;
     if (!m_sql || m_stopped)
         return Outcome::Failed;
@@ -950,16 +979,16 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
                 return valueText(f).isEmpty();
             });
         };
-        if (!splitLine(line, m_options.separator, codes, fields.at, fields.owned, Fields::Most)) {
-            const QStringList all = splitFields(line, m_options.separator);
-            if (numberAt >= 0 && numberAt < all.size())
-                holderNo = valueText(all.at(numberAt));
+        if (!split(fields, codes)) {
+            const QStringList every = all();
+            if (numberAt >= 0 && numberAt < every.size())
+                holderNo = valueText(every.at(numberAt));
             // A row of empty cells holds no holder, however wide its sheet.
-            outcome = blank(all) ? Outcome::Ignored
-                                 : refuse(holderNo,
-                                          RefusalReason::TooManyFields,
-                                          QString(),
-                                          QString::number(codes));
+            outcome = blank(every) ? Outcome::Ignored
+                                   : refuse(holderNo,
+                                            RefusalReason::TooManyFields,
+                                            QString(),
+                                            QString::number(codes));
         } else if (std::all_of(fields.at.cbegin(), fields.at.cend(), [](QStringView f) {
                        return f.isEmpty();
                    })) {

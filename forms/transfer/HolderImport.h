@@ -116,6 +116,10 @@ public:
     /// Imports one line of the file (a workbook row joined with commas), found at
     /// `lineNumber` of the file (-1: the line after the one before). Never throws.
     Outcome importLine(const QString &line, qint64 lineNumber = -1);
+    /// Imports one workbook row given as its cells (at most one past the column order), as
+    /// importLine() imports them joined with commas, each quoted where it must be: the same
+    /// fields, verdicts and refusals, without the joining and splitting.
+    Outcome importCells(const QStringList &cells, qint64 lineNumber = -1);
     /// Counts a line that the file reader could not hand over as refused.
     void refuseLine(qint64 lineNumber, RefusalReason reason, const QString &detail = {});
     /// Commits the last batch; false when that failed (the lines of that batch are lost).
@@ -155,6 +159,10 @@ private:
                    const QString &column,
                    const QString &detail);
     Outcome judgeAndStore(const Fields &fields, QStringView holderNo);
+    // A line's verdict once `split` has made its fields (false: more than the order has,
+    // then `all` gives every field).
+    template<typename Split, typename All>
+    Outcome importFields(qint64 lineNumber, Split split, All all);
     void audit(bool update, const QString &number);
     bool savepoint();
     bool endSavepoint(bool keep);

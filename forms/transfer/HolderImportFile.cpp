@@ -98,13 +98,18 @@ ImportFileResult importWorkbook(HolderImport &run,
             cells.resize(codes + 1);
         while (cells.size() < codes)
             cells.append(QString());
-        QString line;
-        for (const QString &text : std::as_const(cells)) {
-            // Quoted where it must be, so that a comma or a line end in a cell stays in it.
-            line += quotedField(valueText(text), u',');
-            line += QLatin1Char(',');
+        if (run.options().separator == u',') {
+            run.importCells(cells, row + 1);
+        } else {
+            // Split at another separator, the row joined with commas is what it always was.
+            QString line;
+            for (const QString &text : std::as_const(cells)) {
+                // Quoted where it must be, so that a comma or a line end in a cell stays in it.
+                line += quotedField(valueText(text), u',');
+                line += QLatin1Char(',');
+            }
+            run.importLine(line, row + 1);
         }
-        run.importLine(line, row + 1);
         if (!run.canContinue()) {
             result = stopped(run);
             break;

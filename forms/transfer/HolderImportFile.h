@@ -33,8 +33,9 @@ using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 
 /// Feeds every line of the file at `path` to `run` (already started) with its line number,
 /// counts lines the reader cannot hand over as refused, and finishes the run. A workbook is
-/// read from its first sheet, each row joined with commas (cells quoted where they must
-/// be); a text file record by record, split at the run's separator.
+/// read from its first sheet, each row's cells judged as the row joined with commas (cells
+/// quoted where they must be) would be; a text file record by record, split at the run's
+/// separator.
 ImportFileResult importFile(HolderImport &run,
                             const QString &path,
                             ImportFileKind kind,

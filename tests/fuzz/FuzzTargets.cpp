@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QGuiApplication>
 
+#include <zip.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +106,54 @@ void xlsxWorkbook(const QByteArray &input)
 void xlsWorkbook(const QByteArray &input)
 {
     readWorkbook(inputFile(input, QStringLiteral("input.xls")));
+}
+
+// The input is the XML of a sheet, then (after a NUL, which no XML holds) that of its shared
+// strings, stored without compression in a workbook of their own: the mutations reach the
+// parser of the parts rather than the archive's. Every row that comes keeps the bounds of a
+// worksheet.
+void xlsxSheet(const QByteArray &input)
+{
+    const qsizetype nul = input.indexOf('\0');
+    const QByteArray sheet = nul < 0 ? input : input.left(nul);
+    const QByteArray strings = nul < 0 ? QByteArray() : input.mid(nul + 1);
+    const QString path = QDir(inputFolder()).filePath(QStringLiteral("sheet.xlsx"));
+    QFile::remove(path);
+    zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
+    if (!zip)
+        broken("the input workbook can be written", path);
+    const auto add = [zip](const char *name, const QByteArray &content) {
+        zipOpenNewFileInZip64(zip, name, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0);
+        zipWriteInFileInZip(zip, content.constData(), unsigned(content.size()));
+        zipCloseFileInZip(zip);
+    };
+    add("xl/workbook.xml",
+        "<workbook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        "relationships\"><sheets><sheet r:id=\"rId1\"/></sheets></workbook>");
+    add("xl/worksheets/sheet1.xml", sheet);
+    if (nul >= 0)
+        add("xl/sharedStrings.xml", strings);
+    if (zipClose(zip, nullptr) != ZIP_OK)
+        broken("the input workbook can be written", path);
+
+    platform::WorkbookReader book;
+    if (!book.open(path)) {
+        expect(!book.errorText().isEmpty(), "a refused workbook names its reason");
+        return;
+    }
+    int row = -1;
+    int last = -1;
+    QStringList cells;
+    while (book.nextRow(row, cells)) {
+        expect(row > last && row < 1048576, "rows come from the top down, within the sheet");
+        last = row;
+        expect(!cells.isEmpty() && cells.size() <= 16384, "a row holds 1 to 16,384 cells");
+        for (const QString &cell : std::as_const(cells))
+            expect(cell.size() <= 32767, "a cell holds at most 32,767 characters");
+    }
+    expect(book.progress() == 1000 || !book.errorText().isEmpty(),
+           "a sheet read to its end says so");
+    readWorkbook(path);
 }
 
 // The kind follows the content, so mutations of a seed stay with its decoder mostly.
@@ -264,6 +314,7 @@ void batchList(const QByteArray &input)
 
 constexpr Target kTargets[] = {
     {"xlsx", xlsxWorkbook},
+    {"xlsx_sheet", xlsxSheet},
     {"xls", xlsWorkbook},
     {"picture", picture},
     {"report_template", reportTemplate},
