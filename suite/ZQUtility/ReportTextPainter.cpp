@@ -268,11 +268,51 @@ void ReportTextPainter::draw(const QRectF &area,
         laidOut(area, text, f, align, elide);
         return;
     }
-    const QString cut = fm.elidedText(text, Qt::ElideRight, room);
+    QString cut = surelyCut(f, text, room);
+    if (cut.isNull())
+        cut = fm.elidedText(text, Qt::ElideRight, room);
     if (cutSurelyFits(f, text, cut, room))
         m_painter->drawText(QPointF(area.left(), baseline()), cut);
     else
         m_painter->drawText(area, align | Qt::TextSingleLine, cut);
+}
+
+// The cut the aligned drawing makes of a text too wide for `room`, from the characters'
+// advances and pair kerning, when they leave no doubt; a null text otherwise. The cutting
+// adds up the characters' advances (each with its kerning towards the next) and keeps those
+// before the one that brings the sum to the room less the ellipsis. Characters are taken one
+// by one only where each is a character of its own: scripts without joining or reordering.
+QString ReportTextPainter::surelyCut(Font &f, const QString &text, double room) const
+{
+    constexpr char16_t kEllipsis = 0x2026;
+    constexpr char16_t kSimpleScripts = 0x0590; // Latin, Greek, Cyrillic, Armenian
+    const Char &ellipsis = character(f, QChar(kEllipsis));
+    if (!ellipsis.primary)
+        return QString();
+    const double available = room - ellipsis.advance;
+    const double margin = room * kEstimateMargin;
+    double sum = 0;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar c = text.at(at);
+        if (c.unicode() >= kSimpleScripts || controlOrMark(c))
+            return QString();
+        const Char &known = character(f, c);
+        if (!known.primary)
+            return QString();
+        double width = known.advance;
+        if (at + 1 < text.size())
+            width += kerning(f, c.unicode(), text.at(at + 1).unicode());
+        if (sum + width >= available) {
+            // The sum before must stay below the room and this character must reach it, both
+            // by more than the estimate may be off; a cut before the first one is left to
+            // the aligned drawing.
+            if (at < 1 || sum >= available - margin || sum + width < available + margin)
+                return QString();
+            return text.left(at) + QChar(kEllipsis);
+        }
+        sum += width;
+    }
+    return QString();
 }
 
 // The cutting keeps the first characters of `text` whose advances there leave room for the

@@ -96,6 +96,7 @@ private:
     Look look(Font &f, const QString &text) const;
     const Char &character(Font &f, QChar c) const;
     double kerning(Font &f, char16_t left, char16_t right) const;
+    QString surelyCut(Font &f, const QString &text, double room) const;
     bool cutSurelyFits(Font &f, const QString &text, const QString &cut, double room) const;
     const Glyphs *shapedAgain(Font &f, const QString &text, const Look &look);
     void use(int font, const QColor &color);
