@@ -15,7 +15,7 @@ namespace zq::data {
 
 namespace {
 
-QAtomicInt g_tableCounter;
+QAtomicInt g_statementCounter;
 
 // The engine's own handle behind a Qt connection, or nullptr when the driver is another's.
 // Qt names the PostgreSQL handle's type by its struct ("pg_conn*") or by the typedef.
@@ -68,8 +68,8 @@ struct BulkWriter::Private
     QStringList columns;
     QString key;
 
-    // The rows not yet written. SQLite: the values back to back in `bytes`, each found by
-    // `values`; PostgreSQL: the rows in COPY's text format.
+    // The rows not yet written. COPY's rows (PostgreSQL's inserts) in its text format in
+    // `bytes`; otherwise the values back to back in `bytes`, each found by `values`.
     struct Value
     {
         qsizetype begin = 0;
@@ -85,14 +85,16 @@ struct BulkWriter::Private
     sqlite3 *db = nullptr;
     sqlite3_stmt *statement = nullptr;
     PGconn *pg = nullptr;
-    QByteArray copySql;   // into the table, or into the temporary table of the updates
-    QByteArray updateSql; // the update from the temporary table, which it then empties
-    QByteArray tempTable;
+    QByteArray copySql;    // the inserts
+    QByteArray updateName; // the prepared update, its values one array per column
+    std::vector<QByteArray> arrays;
 
     qsizetype written = 0;
     QString error;
     bool ended = false;
     QMetaObject::Connection closing;
+
+    bool copies() const { return pg && key.isEmpty(); }
 
     void release()
     {
@@ -100,17 +102,21 @@ struct BulkWriter::Private
             sqlite3_finalize(statement);
         statement = nullptr;
         db = nullptr;
-        if (pg && !tempTable.isEmpty() && PQstatus(pg) == CONNECTION_OK
-            && PQtransactionStatus(pg) != PQTRANS_INERROR) {
-            PGresult *r = PQexec(pg, "DROP TABLE IF EXISTS " + tempTable);
+        if (pg && !updateName.isEmpty() && PQstatus(pg) == CONNECTION_OK
+            && PQtransactionStatus(pg) != PQTRANS_INERROR
+            && PQtransactionStatus(pg) != PQTRANS_ACTIVE) {
+            PGresult *r = PQexec(pg, "DEALLOCATE " + updateName);
             PQclear(r);
         }
+        updateName.clear();
         pg = nullptr;
     }
 
+    bool prepareUpdate(const QStringList &all);
     bool writeSQLite();
     bool writePostgres();
     bool runCopy(const QByteArray &sql);
+    bool runUpdate();
 };
 
 BulkWriter::BulkWriter(Connection *connection,
@@ -184,40 +190,78 @@ bool BulkWriter::prepare()
                          .toUtf8();
         return true;
     }
-    // The temporary table takes the types of the columns it stands for, so that the
-    // values read as the table's own would.
-    d->tempTable = "zq_bulk_" + QByteArray::number(g_tableCounter.fetchAndAddRelaxed(1));
-    const QByteArray create = QStringLiteral("CREATE TEMPORARY TABLE %1 AS SELECT %2 FROM %3 "
-                                             "WITH NO DATA")
-                                  .arg(QString::fromLatin1(d->tempTable),
-                                       all.join(QStringLiteral(", ")), d->table)
-                                  .toUtf8();
-    PGresult *r = PQexec(d->pg, create.constData());
-    const bool made = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!made)
-        d->error = pgMessage(d->pg, r);
-    PQclear(r);
-    if (!made) {
-        d->tempTable.clear();
+    if (!d->prepareUpdate(all)) {
         d->release();
         return false;
     }
-    QStringList sets;
-    for (const QString &column : std::as_const(d->columns))
-        sets << QStringLiteral("%1 = v.%1").arg(column);
-    d->copySql = QStringLiteral("COPY %1 (%2) FROM STDIN")
-                     .arg(QString::fromLatin1(d->tempTable), all.join(QStringLiteral(", ")))
-                     .toUtf8();
-    // The table is emptied for the next rows in the same round trip. The planner knows
-    // nothing of its rows and may guess a hash join, which reads the whole table for each
-    // batch: the join goes by the key's index, for this transaction's statements only.
-    d->updateSql = QStringLiteral("SET LOCAL enable_hashjoin = off; SET LOCAL enable_mergejoin "
-                                  "= off; UPDATE %1 SET %2 FROM %3 v WHERE %1.%4 = v.%4; "
-                                  "TRUNCATE %3")
-                       .arg(d->table, sets.join(QStringLiteral(", ")),
-                            QString::fromLatin1(d->tempTable), d->key)
-                       .toUtf8();
     return true;
+}
+
+// The update takes each column's values as one text array, unnested into rows that join
+// the table by key: no table of its own to fill, scan and empty per batch. A text value
+// goes to a column of text by the column's own assignment (a value too long is refused, as
+// COPY refuses it); a value of another type is read by that type's input function, as
+// COPY reads it.
+bool BulkWriter::Private::prepareUpdate(const QStringList &all)
+{
+    const QByteArray tableName = table.toUtf8();
+    const char *params[1] = {tableName.constData()};
+    PGresult *r = PQexecParams(pg,
+                               "SELECT a.attname, pg_catalog.format_type(a.atttypid, NULL), "
+                               "t.typcategory FROM pg_catalog.pg_attribute a JOIN "
+                               "pg_catalog.pg_type t ON t.oid = a.atttypid WHERE a.attrelid = "
+                               "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT "
+                               "a.attisdropped",
+                               1, nullptr, params, nullptr, nullptr, 0);
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+        error = pgMessage(pg, r);
+        PQclear(r);
+        return false;
+    }
+    // Each column's value as it is assigned: the text itself, or the text read as the type.
+    QStringList read;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const QString alias = QStringLiteral("v.c%1").arg(i);
+        int found = -1;
+        for (int row = 0; row < PQntuples(r) && found < 0; ++row)
+            if (all.at(i).compare(QString::fromUtf8(PQgetvalue(r, row, 0)), Qt::CaseInsensitive)
+                == 0)
+                found = row;
+        if (found < 0) {
+            error = QStringLiteral("The table %1 has no column %2.").arg(table, all.at(i));
+            PQclear(r);
+            return false;
+        }
+        read << (qstrcmp(PQgetvalue(r, found, 2), "S") == 0
+                     ? alias
+                     : QStringLiteral("CAST(%1 AS %2)")
+                           .arg(alias, QString::fromUtf8(PQgetvalue(r, found, 1))));
+    }
+    PQclear(r);
+    // The arrays are unnested side by side in the select list, which hands the rows on one
+    // by one; unnest() in FROM would first copy them all into a tuple store.
+    QStringList sets, unnested;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        if (i > 0)
+            sets << QStringLiteral("%1 = %2").arg(all.at(i), read.at(i));
+        unnested << QStringLiteral("unnest($%1) AS c%2").arg(i + 1).arg(i);
+    }
+    const QByteArray sql = QStringLiteral("UPDATE %1 SET %2 FROM (SELECT %3) AS v WHERE "
+                                          "%1.%4 = %5")
+                               .arg(table, sets.join(QStringLiteral(", ")),
+                                    unnested.join(QStringLiteral(", ")), key, read.at(0))
+                               .toUtf8();
+    const QByteArray name = "zq_bulk_" + QByteArray::number(g_statementCounter.fetchAndAddRelaxed(1));
+    constexpr Oid kTextArray = 1009;
+    const std::vector<Oid> types(size_t(all.size()), kTextArray);
+    r = PQprepare(pg, name.constData(), sql.constData(), int(types.size()), types.data());
+    const bool made = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!made)
+        error = pgMessage(pg, r);
+    PQclear(r);
+    if (made)
+        updateName = name;
+    return made;
 }
 
 bool BulkWriter::isPrepared() const
@@ -227,7 +271,7 @@ bool BulkWriter::isPrepared() const
 
 void BulkWriter::addText(QByteArrayView utf8)
 {
-    if (d->pg) {
+    if (d->copies()) {
         if (d->rowStarted)
             d->bytes.append('\t');
         appendCopyText(d->bytes, utf8);
@@ -240,7 +284,7 @@ void BulkWriter::addText(QByteArrayView utf8)
 
 void BulkWriter::addNull()
 {
-    if (d->pg) {
+    if (d->copies()) {
         if (d->rowStarted)
             d->bytes.append('\t');
         d->bytes.append("\\N", 2);
@@ -252,7 +296,7 @@ void BulkWriter::addNull()
 
 void BulkWriter::addInteger(qint64 value)
 {
-    if (d->pg) {
+    if (d->copies()) {
         if (d->rowStarted)
             d->bytes.append('\t');
         d->bytes.append(QByteArray::number(value));
@@ -264,7 +308,7 @@ void BulkWriter::addInteger(qint64 value)
 
 void BulkWriter::endRow()
 {
-    if (d->pg)
+    if (d->copies())
         d->bytes.append('\n');
     d->rowStarted = false;
     ++d->rows;
@@ -361,19 +405,79 @@ bool BulkWriter::Private::runCopy(const QByteArray &sql)
     return ok;
 }
 
+namespace {
+
+void appendInt32(QByteArray &out, qint32 value)
+{
+    const quint32 v = quint32(value);
+    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    out.append(bytes, 4);
+}
+
+} // namespace
+
+bool BulkWriter::Private::runUpdate()
+{
+    // One text array per column in the binary form of arrays: no value is escaped or lexed.
+    const int count = int(values.size() / qMax<qsizetype>(1, rows));
+    constexpr qint32 kTextOid = 25;
+    arrays.resize(size_t(count));
+    std::vector<const char *> data(static_cast<size_t>(count));
+    std::vector<int> lengths(static_cast<size_t>(count));
+    const std::vector<int> formats(size_t(count), 1);
+    QByteArray number;
+    for (int c = 0; c < count; ++c) {
+        QByteArray &a = arrays[size_t(c)];
+        a.truncate(0);
+        bool nulls = false;
+        for (qsizetype row = 0; row < rows && !nulls; ++row) {
+            const Value &v = values[size_t(row * count + c)];
+            nulls = !v.isInteger && v.size < 0;
+        }
+        appendInt32(a, 1); // dimensions
+        appendInt32(a, nulls ? 1 : 0);
+        appendInt32(a, kTextOid);
+        appendInt32(a, qint32(rows));
+        appendInt32(a, 1); // lower bound
+        for (qsizetype row = 0; row < rows; ++row) {
+            const Value &v = values[size_t(row * count + c)];
+            if (v.isInteger) {
+                number.setNum(v.integer);
+                appendInt32(a, qint32(number.size()));
+                a.append(number);
+            } else if (v.size < 0) {
+                appendInt32(a, -1);
+            } else {
+                appendInt32(a, qint32(v.size));
+                a.append(bytes.constData() + v.begin, v.size);
+            }
+        }
+        data[size_t(c)] = a.constData();
+        lengths[size_t(c)] = int(a.size());
+    }
+    // The planner, told how many rows the arrays hold, may judge a hash join cheaper, which
+    // reads the whole table for every batch: the join goes by the key's index, for this
+    // transaction's statements only.
+    PGresult *r = PQexec(pg, "SET LOCAL enable_hashjoin = off; SET LOCAL enable_mergejoin = off");
+    bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok)
+        error = pgMessage(pg, r);
+    PQclear(r);
+    if (!ok)
+        return false;
+    r = PQexecPrepared(pg, updateName.constData(), count, data.data(), lengths.data(),
+                       formats.data(), 0);
+    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok)
+        error = pgMessage(pg, r);
+    PQclear(r);
+    return ok;
+}
+
 bool BulkWriter::Private::writePostgres()
 {
-    if (!runCopy(copySql))
+    if (!(copies() ? runCopy(copySql) : runUpdate()))
         return false;
-    if (!updateSql.isEmpty()) {
-        PGresult *r = PQexec(pg, updateSql.constData());
-        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-        if (!ok)
-            error = pgMessage(pg, r);
-        PQclear(r);
-        if (!ok)
-            return false;
-    }
     written = rows;
     return true;
 }

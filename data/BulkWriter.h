@@ -16,10 +16,11 @@ class Connection;
 
 /// Rows written to one table through the engine's own client library, every value UTF-8
 /// text (or NULL, or an integer): on SQLite a statement prepared once and run per row, on
-/// PostgreSQL `COPY ... FROM STDIN`, into the table itself or, for updates, into a
-/// temporary table that one `UPDATE ... FROM` then joins by key. Qt's drivers cost more per
-/// value than the writing itself: a QVariant and a UTF-16 copy each, parameters looked up
-/// by position, and on PostgreSQL every value lexed as a literal of the statement text.
+/// PostgreSQL `COPY ... FROM STDIN` into the table or, for updates, one prepared
+/// `UPDATE ... FROM unnest(...)` fed each column's values as one binary text array and
+/// joining them by key. Qt's drivers cost more per value than the writing itself: a
+/// QVariant and a UTF-16 copy each, parameters looked up by position, and on PostgreSQL
+/// every value lexed as a literal of the statement text.
 ///
 /// Values are added row by row and written by `write()`, inside whatever transaction the
 /// connection holds. The caller undoes a refused write (a savepoint on PostgreSQL, where
