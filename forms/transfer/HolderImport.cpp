@@ -175,7 +175,10 @@ struct HolderImport::Statements
     QSqlQuery insert;
     QSqlQuery update;
     QSqlQuery control;
-    Recordset scratch;
+    // The look-ups of each name table and the grants, each in a recordset of its own: a
+    // recordset reads its table's columns and key again whenever its table changes.
+    Recordset names[3];
+    Recordset grants;
     QSqlQuery batchInsert;
     QSqlQuery batchUpdate;
     bool batchPrepared[2] = {};
@@ -413,7 +416,9 @@ bool HolderImport::start()
     if (!m_connection || !m_connection->ensureOpen())
         return false;
     auto sql = std::make_unique<Statements>(m_connection->database());
-    sql->scratch.setConnection(m_connection);
+    for (Recordset &names : sql->names)
+        names.setConnection(m_connection);
+    sql->grants.setConnection(m_connection);
     // Only the numbers: the photos of the whole table are no business of an import. They
     // are read straight from the engine where it can be, through Qt's driver otherwise.
     m_holders.clear();
@@ -552,7 +557,7 @@ bool HolderImport::commitBatch()
 
 void HolderImport::grantDepartment(const QString &number)
 {
-    Recordset &q = m_sql->scratch;
+    Recordset &q = m_sql->grants;
     for (const QString &user : std::as_const(m_grantees)) {
         if (!savepoint())
             return;
@@ -595,7 +600,7 @@ QString HolderImport::numberOf(int table, QStringView nameView)
     const NameTable &t = kNameTables[table];
     const QString tableName = QLatin1String(t.table);
     QString number = name;
-    Recordset &q = m_sql->scratch;
+    Recordset &q = m_sql->names[table];
     if (name.contains(QChar(0)) || !savepoint())
         return name;
     bool keep = false;
