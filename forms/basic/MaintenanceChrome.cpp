@@ -1,5 +1,7 @@
 #include "MaintenanceChrome.h"
 
+#include "RowHeader.h"
+
 #include <QApplication>
 #include <QHash>
 #include <QIcon>
@@ -194,6 +196,7 @@ void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
     dgView->setSelectionMode(QAbstractItemView::SingleSelection);
     dgView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dgView->setAlternatingRowColors(true);
+    dgView->setVerticalHeader(new RowHeader(dgView));
     dgView->verticalHeader()->setDefaultSectionSize(22);
     dgView->horizontalHeader()->setSectionsClickable(true);
     dgView->horizontalHeader()->setHighlightSections(false);
