@@ -47,6 +47,8 @@ ReportTextPainter::ReportTextPainter(QPainter *painter,
         f.quickChars.resize(kQuickChars);
         f.quickPairs.assign(kQuickPairs * kQuickPairs, std::nanf(""));
         f.seen.assign(kSeenSlots, 0);
+        f.quickShapes.resize(kQuickPairs);
+        f.quickPairShapes.resize(kQuickPairs * kQuickPairs);
         m_fonts.push_back(std::move(f));
     }
 }
@@ -157,11 +159,104 @@ const ReportTextPainter::Glyphs *ReportTextPainter::shapedAgain(Font &f,
     return &*f.shaped.insert(text, shaped);
 }
 
-void ReportTextPainter::atBaseline(const Glyphs *shaped,
-                                   const QString &text,
-                                   double x,
-                                   double baseline)
+// How `left` alone (`right` 0) or followed by `right` comes out of shaping, shaped once.
+ReportTextPainter::Shape ReportTextPainter::shape(Font &f, char16_t left, char16_t right) const
 {
+    Shape *quick = nullptr;
+    if (left < kQuickPairs && right < kQuickPairs)
+        quick = right ? &f.quickPairShapes[left * kQuickPairs + right] : &f.quickShapes[left];
+    const quint32 key = (quint32(left) << 16) | right;
+    if (!quick) {
+        const auto found = f.shapes.constFind(key);
+        if (found != f.shapes.constEnd())
+            return *found;
+    } else if (quick->known) {
+        return *quick;
+    }
+    Shape result;
+    result.known = -1;
+    const QChar pair[] = {QChar(left), QChar(right)};
+    QTextLayout layout(QString(pair, right ? 2 : 1), f.font, m_device);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e9);
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (f.shapedAscent < 0 && runs.size() == 1) {
+        f.shapedFont = runs.front().rawFont();
+        f.shapedAscent = line.ascent();
+    }
+    const qsizetype count = right ? 2 : 1;
+    if (runs.size() == 1 && !runs.front().flags() && runs.front().rawFont() == f.shapedFont
+        && line.ascent() == f.shapedAscent && runs.front().glyphIndexes().size() == count
+        && runs.front().positions().size() == count) {
+        const QList<quint32> glyphs = runs.front().glyphIndexes();
+        const QList<QPointF> at = runs.front().positions();
+        const Shape alone = right ? shape(f, left, 0) : Shape();
+        const Shape next = right ? shape(f, right, 0) : Shape();
+        const bool level = at[0] == QPointF(0, f.shapedAscent)
+                           && (!right || at[1].y() == f.shapedAscent);
+        if (level && !right) {
+            result.known = 1;
+            result.glyph = glyphs[0];
+            result.advance = float(line.horizontalAdvance());
+        } else if (level && alone.known == 1 && next.known == 1 && glyphs[0] == alone.glyph
+                   && glyphs[1] == next.glyph) {
+            result.known = 1;
+            result.glyph = glyphs[0];
+            result.advance = float(at[1].x());
+        }
+    }
+    if (quick)
+        *quick = result;
+    else
+        f.shapes.insert(key, result);
+    return result;
+}
+
+// The glyphs of a text met once as shaping the whole text would place them, from its
+// characters and pairs shaped alone, when every one comes out as the font's own glyphs side
+// by side (kerning alone moving them); null otherwise. Characters are taken one by one only
+// in scripts without joining or reordering, and a text ending in a blank, whose line advance
+// shaping leaves short, is left to the painter.
+const ReportTextPainter::Glyphs *ReportTextPainter::sideBySide(Font &f, const QString &text) const
+{
+    constexpr char16_t kSimpleScripts = 0x0590; // Latin, Greek, Cyrillic, Armenian
+    constexpr char16_t kEllipsis = 0x2026;
+    if (text.isEmpty() || text.back().isSpace())
+        return nullptr;
+    QList<quint32> indexes(text.size());
+    QList<QPointF> positions(text.size());
+    double x = 0;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar c = text.at(at);
+        if ((c.unicode() >= kSimpleScripts && c.unicode() != kEllipsis) || controlOrMark(c))
+            return nullptr;
+        const bool last = at + 1 == text.size();
+        const Shape s = shape(f, c.unicode(), last ? 0 : text.at(at + 1).unicode());
+        if (s.known != 1)
+            return nullptr;
+        indexes[at] = s.glyph;
+        positions[at] = QPointF(x, f.shapedAscent);
+        x += s.advance;
+    }
+    Glyphs &glyphs = f.scratch;
+    if (glyphs.runs.isEmpty())
+        glyphs.runs.emplace_back();
+    QGlyphRun &run = glyphs.runs.front();
+    run.setRawFont(f.shapedFont);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    glyphs.width = x;
+    glyphs.ascent = f.shapedAscent;
+    return &glyphs;
+}
+
+void ReportTextPainter::atBaseline(
+    Font &f, const Glyphs *shaped, const QString &text, double x, double baseline)
+{
+    if (!shaped)
+        shaped = sideBySide(f, text);
     if (shaped) {
         for (const QGlyphRun &run : shaped->runs)
             m_painter->drawGlyphRun(QPointF(x, baseline - shaped->ascent), run);
@@ -220,7 +315,7 @@ void ReportTextPainter::draw(const QRectF &area,
         if (m_exact)
             m_painter->drawText(QPointF(area.left(), baseline()), text);
         else
-            atBaseline(shaped, text, area.left(), baseline());
+            atBaseline(f, shaped, text, area.left(), baseline());
         return;
     }
     // Drawn in the first font alone, the aligned drawing takes its line height from that
@@ -247,7 +342,7 @@ void ReportTextPainter::draw(const QRectF &area,
     }
     if (fits) {
         if (across == Qt::AlignLeft) {
-            atBaseline(shaped, text, area.left(), baseline());
+            atBaseline(f, shaped, text, area.left(), baseline());
             return;
         }
         // The aligned drawing places a text by its advance without trailing blanks.
@@ -259,7 +354,7 @@ void ReportTextPainter::draw(const QRectF &area,
             width = fm.horizontalAdvance(text);
         const double x = across == Qt::AlignRight ? area.left() + room - width
                                                   : area.left() + (room - width) / 2;
-        atBaseline(shaped, text, x, baseline());
+        atBaseline(f, shaped, text, x, baseline());
         return;
     }
     // Cut short: the cut text is drawn at the left edge when it surely fits in the first
@@ -272,7 +367,7 @@ void ReportTextPainter::draw(const QRectF &area,
     if (cut.isNull())
         cut = fm.elidedText(text, Qt::ElideRight, room);
     if (cutSurelyFits(f, text, cut, room))
-        m_painter->drawText(QPointF(area.left(), baseline()), cut);
+        atBaseline(f, nullptr, cut, area.left(), baseline());
     else
         m_painter->drawText(area, align | Qt::TextSingleLine, cut);
 }

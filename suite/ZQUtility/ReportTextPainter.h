@@ -22,8 +22,10 @@ namespace zq::suite {
 /// alignment says, exactly where QPainter's aligned drawing of the cut text puts it.
 ///
 /// Most texts of a report are drawn without laying them out as a paragraph: a text whose
-/// width is known for sure goes straight to its baseline, and a text that comes back (column
-/// captions, titles, dates, department lines) is shaped once and its glyphs drawn again.
+/// width is known for sure goes straight to its baseline, a text that comes back (column
+/// captions, titles, dates, department lines) is shaped once and its glyphs drawn again, and
+/// a text met once whose characters and pairs of neighbours shape as the font's own glyphs
+/// side by side is drawn from those, shaped once each, rather than shaped whole.
 class ReportTextPainter
 {
 public:
@@ -75,6 +77,15 @@ private:
         double advance = -1;
         bool primary = false;
     };
+    // How a character or a pair of neighbours comes out of shaping: as the font's own glyph
+    // (or glyphs) side by side, the pair's first glyph with its kerned advance; or otherwise
+    // (a ligature, a glyph of another font, a glyph moved up or down).
+    struct Shape
+    {
+        qint8 known = 0; // 0 not shaped yet, 1 side by side, -1 otherwise
+        quint32 glyph = 0;
+        float advance = 0;
+    };
     static constexpr int kQuickChars = 0x800; // looked up by index rather than hashed
     static constexpr int kQuickPairs = 0x80;
     static constexpr int kSeenSlots = 1 << 14;
@@ -91,6 +102,13 @@ private:
         // The hashes of texts met once, by slot: a text whose slot holds its hash is met
         // again (or, rarely, shares a hash with one that was; then it is shaped early).
         std::vector<size_t> seen;
+        // Characters and pairs as shaping gives them, for texts met once.
+        std::vector<Shape> quickShapes;
+        std::vector<Shape> quickPairShapes;
+        QHash<quint32, Shape> shapes;
+        QRawFont shapedFont; // the font of the glyphs shaping gives
+        double shapedAscent = -1;
+        Glyphs scratch;
     };
 
     Look look(Font &f, const QString &text) const;
@@ -99,8 +117,10 @@ private:
     QString surelyCut(Font &f, const QString &text, double room) const;
     bool cutSurelyFits(Font &f, const QString &text, const QString &cut, double room) const;
     const Glyphs *shapedAgain(Font &f, const QString &text, const Look &look);
+    Shape shape(Font &f, char16_t left, char16_t right) const;
+    const Glyphs *sideBySide(Font &f, const QString &text) const;
     void use(int font, const QColor &color);
-    void atBaseline(const Glyphs *shaped, const QString &text, double x, double baseline);
+    void atBaseline(Font &f, const Glyphs *shaped, const QString &text, double x, double baseline);
     void laidOut(const QRectF &area, const QString &text, Font &f, Qt::Alignment align, bool elide);
 
     QPainter *m_painter;

@@ -129,6 +129,11 @@ QStringList names()
                        QStringLiteral("Tab\there"),
                        QStringLiteral("Ωμέγα Ёжик"),
                        QStringLiteral("fi fl ffi AVAWAY To.Ta"),
+                       // Pairs that kern across the Latin, Greek, Cyrillic and Armenian
+                       // letters, and marks of punctuation outside them.
+                       QStringLiteral("Ærøskøbing Œuvre ǅ ǈ Ŵŷ"),
+                       QStringLiteral("Αθήνα Ύψος Ӂ ћ Հայաստան"),
+                       QStringLiteral("Dots… ‘quotes’ „here“ l·l"),
                        QStringLiteral("Wide"),
                        QStringLiteral("x")};
     // Names that grow a letter at a time cross each box's width somewhere: the texts right
