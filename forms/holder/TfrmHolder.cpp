@@ -70,6 +70,10 @@ TfrmHolder::TfrmHolder(int rights, QWidget *parent)
     m_ui.setButtonVisible(QStringLiteral("btnLabel"), false);
     m_ui.button(QStringLiteral("SpeedButton1"))->setText(QString());
     m_ui.setButtonVisible(QStringLiteral("SpeedButton1"), false);
+    // The window opens on the listing: with the View page current from the start, showing
+    // the window lays out and polishes only that page, not the Data page first; switched
+    // before the pages are filled, the switch itself has nothing to hide or lay out.
+    m_ui.pcData->setCurrentWidget(m_ui.tsView);
     buildDataPage();
     buildViewPage();
     m_deposits.setPath(svc::GetProgramPath() + QStringLiteral("ZQDeposit.ini"));
@@ -184,9 +188,6 @@ void TfrmHolder::formCreate()
     const int width = (790 - 40) / 8;
     for (int i = 0; i < int(kGrid.size()); ++i)
         m_ui.dgView->setColumnWidth(i, width);
-    // The window opens on the listing: with the View page current from the start, showing
-    // the window lays out and polishes only that page, not the Data page first.
-    m_ui.pcData->setCurrentWidget(m_ui.tsView);
     applyRights();
 }
 
@@ -248,15 +249,18 @@ void TfrmHolder::loadUserAndDepartments()
     if (zq::data::RunQuery(adoSearch, sql, 0) == 1) {
         const int no = adoSearch->fieldIndex(QStringLiteral("DepartmentNo"));
         const int name = adoSearch->fieldIndex(QStringLiteral("DepartmentName"));
+        QStringList items;
+        items.reserve(adoSearch->recordCount());
         for (int row = 0; row < adoSearch->recordCount(); ++row) {
             const QString number = Recordset::textOf(adoSearch->valueAt(row, no)).trimmed();
-            const QString item = number + QStringLiteral(" : ")
-                                 + Recordset::textOf(adoSearch->valueAt(row, name)).trimmed();
-            cmbDepartment->addItem(item);
-            cmbDept->addItem(item);
+            items << number + QStringLiteral(" : ")
+                         + Recordset::textOf(adoSearch->valueAt(row, name)).trimmed();
             m_departmentNumbers << number;
             m_filterNumbers << number;
         }
+        // In one insertion each: the combo boxes handle one batch of new rows, not one each.
+        cmbDepartment->addItems(items);
+        cmbDept->addItems(items);
     }
     adoSearch->close();
 }
@@ -475,13 +479,9 @@ void TfrmHolder::showHolder()
                 int(m_titleNumbers.indexOf(adq1DB->text(QStringLiteral("TitleNo")).trimmed())));
             cmbType->setCurrentIndex(
                 int(m_typeNumbers.indexOf(adq1DB->text(QStringLiteral("TypeNo")).trimmed())));
+            // A holder without a date shows today's; each field is set once, as every setting
+            // formats and lays out the date's text again.
             const QDate today = QDate::currentDate();
-            for (QDateEdit *d :
-                 {dtBirthday, dtStartDate, dtExpiredDate, dtDeposit01, dtDeposit02, dtDeposit03})
-                d->setDate(today);
-            cbxExpireDate->setChecked(false);
-            cbxDeposit02->setChecked(false);
-            cbxDeposit03->setChecked(false);
             const QList<QPair<QString, QDateEdit *>> dates{
                 {"Birthday", dtBirthday},   {"StartDate", dtStartDate}, {"ExpiredDate", dtExpiredDate},
                 {"Deposit01", dtDeposit01}, {"Deposit02", dtDeposit02}, {"Deposit03", dtDeposit03}};
@@ -489,15 +489,13 @@ void TfrmHolder::showHolder()
                 // Empty or unreadable text (other tools write '' into date columns) is no date.
                 const QDate stored = adq1DB->isNull(d.first) ? QDate()
                                                              : adq1DB->dateTime(d.first).date();
-                if (!stored.isValid())
-                    continue;
-                d.second->setDate(stored);
+                d.second->setDate(stored.isValid() ? stored : today);
                 if (d.second == dtExpiredDate)
-                    cbxExpireDate->setChecked(true);
+                    cbxExpireDate->setChecked(stored.isValid());
                 else if (d.second == dtDeposit02)
-                    cbxDeposit02->setChecked(true);
+                    cbxDeposit02->setChecked(stored.isValid());
                 else if (d.second == dtDeposit03)
-                    cbxDeposit03->setChecked(true);
+                    cbxDeposit03->setChecked(stored.isValid());
             }
             const QString deposit = adq1DB->text(QStringLiteral("Deposit04")).trimmed();
             cmbDeposit04->setEditText(deposit);

@@ -108,8 +108,11 @@ void TfrmHolder::buildDataPage()
     edPIN->setEchoMode(QLineEdit::Password);
     // Digits only on every path (keys, paste, drag and drop); the key filter of the window
     // drops the other keys before they get here.
+    // One expression for every window: each copy shares its compiled pattern, which would
+    // otherwise be compiled again for the first number shown in each new window.
+    static const QRegularExpression digits(QStringLiteral("[0-9]*"));
     for (QLineEdit *e : {edPIN, edtSequenceNo})
-        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+        e->setValidator(new QRegularExpressionValidator(digits, e));
     dtDeposit01 = dateEdit(page, QStringLiteral("dtDeposit01"));
     cbxDeposit02 = new QCheckBox(page);
     cbxDeposit02->setObjectName(QStringLiteral("cbxDeposit02"));

@@ -6,6 +6,7 @@
 #include "Helpers.h"
 
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
@@ -255,6 +256,50 @@ TEST_P(HolderUserTest, AnEmptyOrUnreadableDateIsNoDate)
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND ExpiredDate IS NULL "
                     "AND Deposit02 IS NULL AND Deposit03 IS NULL"),
               1);
+}
+
+// Each holder shows his own dates: one without a date shows today's and an unticked box,
+// whatever the holder shown before him had.
+TEST_P(HolderUserTest, EachHolderShowsHisOwnDatesAndBoxes)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    exec({"UPDATE HolderData SET ExpiredDate = '2031-03-02 00:00:00', "
+          "Deposit01 = '2020-01-02 00:00:00', Deposit02 = '2021-02-03 00:00:00', "
+          "Deposit03 = '2022-03-04 00:00:00' WHERE HolderNo = 'H2'",
+          "UPDATE HolderData SET Birthday = NULL, StartDate = NULL WHERE HolderNo = 'H3'"});
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    pick(w->cmbDept, "D2 : Sales");
+    const QDate today = QDate::currentDate();
+    struct Field
+    {
+        const char *name;
+        QDateEdit *date;
+        QCheckBox *box;
+        QDate h2;
+    };
+    const Field fields[] = {
+        {"Birthday", w->dtBirthday, nullptr, QDate(1990, 5, 4)},
+        {"StartDate", w->dtStartDate, nullptr, QDate(2024, 1, 1)},
+        {"ExpiredDate", w->dtExpiredDate, w->cbxExpireDate, QDate(2031, 3, 2)},
+        {"Deposit01", w->dtDeposit01, nullptr, QDate(2020, 1, 2)},
+        {"Deposit02", w->dtDeposit02, w->cbxDeposit02, QDate(2021, 2, 3)},
+        {"Deposit03", w->dtDeposit03, w->cbxDeposit03, QDate(2022, 3, 4)},
+    };
+    // H3's birthday and start date were filled in with today's when the window opened.
+    for (const char *holder : {"H2", "H3", "H2", "H3"}) {
+        clickRow(w, holder);
+        const bool dated = QLatin1String(holder) == QLatin1String("H2");
+        for (const Field &f : fields) {
+            SCOPED_TRACE(std::string(holder) + " " + f.name);
+            EXPECT_EQ(f.date->date(), dated ? f.h2 : today);
+            if (f.box) {
+                EXPECT_EQ(f.box->isChecked(), dated);
+            }
+        }
+    }
+    EXPECT_FALSE(w->isModified());
 }
 
 TEST_P(HolderUserTest, BackspaceInTheDepositComboRemovesTheText)
