@@ -12,12 +12,6 @@ constexpr qint64 kMaxRatio = 200;
 // Expat's names are "namespace<separator>local name".
 constexpr XML_Char kNamespaceSeparator = '\x01';
 
-QByteArrayView localName(const char *name)
-{
-    const char *local = std::strrchr(name, kNamespaceSeparator);
-    return QByteArrayView(local ? local + 1 : name);
-}
-
 } // namespace
 
 bool openZipPart(
@@ -191,13 +185,10 @@ int ExpatPart::progress() const
     return m_size > 0 ? int(qMin<qint64>(1000, m_read * 1000 / m_size)) : 0;
 }
 
-QByteArrayView ExpatPart::attribute(const char **attributes, const char *name)
+QByteArrayView ExpatPart::localName(const char *name)
 {
-    for (const char **a = attributes; *a; a += 2) {
-        if (std::strcmp(*a, name) == 0)
-            return QByteArrayView(a[1], qsizetype(std::strlen(a[1])));
-    }
-    return QByteArrayView();
+    const char *local = std::strrchr(name, kNamespaceSeparator);
+    return QByteArrayView(local ? local + 1 : name);
 }
 
 void ExpatPart::onStart(void *self, const XML_Char *name, const XML_Char **attributes)
@@ -211,7 +202,7 @@ void ExpatPart::onEnd(void *self, const XML_Char *name)
 {
     auto *part = static_cast<ExpatPart *>(self);
     part->m_fed = 0;
-    part->m_events->endElement(localName(name));
+    part->m_events->endElement(name);
 }
 
 void ExpatPart::onText(void *self, const XML_Char *text, int length)

@@ -22,14 +22,16 @@ constexpr int kChunk = 64 * 1024;
 bool openZipPart(
     unzFile zip, const QString &name, qint64 limit, qint64 &size, QString &error, bool *missing);
 
-// What a part's parser finds, in document order. Names are local names, without their
-// namespace; texts are UTF-8, a text node in as many pieces as the parser likes.
+// What a part's parser finds, in document order. A starting element's name is its local
+// name, without its namespace; an ending one's is as the parser gives it (see
+// ExpatPart::localName), for the handlers that need it only. Texts are UTF-8, a text node
+// in as many pieces as the parser likes.
 class XmlEvents
 {
 public:
     virtual ~XmlEvents() = default;
     virtual void startElement(QByteArrayView name, const char **attributes) = 0;
-    virtual void endElement(QByteArrayView name) = 0;
+    virtual void endElement(const char *name) = 0;
     virtual void characters(QByteArrayView text) = 0;
 };
 
@@ -58,8 +60,8 @@ public:
     QString errorText() const { return m_error; }
     int progress() const;
 
-    // The value of the unprefixed attribute `name`; null when there is none.
-    static QByteArrayView attribute(const char **attributes, const char *name);
+    // The local name of an element's name as the parser gives it.
+    static QByteArrayView localName(const char *name);
 
 private:
     static void XMLCALL onStart(void *self, const XML_Char *name, const XML_Char **attributes);

@@ -409,7 +409,7 @@ public:
         }
     }
 
-    void endElement(QByteArrayView name) override
+    void endElement(const char *name) override
     {
         if (m_part.failed())
             return;
@@ -430,7 +430,7 @@ public:
                                 .arg(kCellChars));
         } else if (m_skip > 0) {
             --m_skip;
-        } else if (name == "si") {
+        } else if (ExpatPart::localName(name) == "si") {
             if (m_table.size() >= kSharedStringsCount)
                 return m_part.fail(QStringLiteral("there are more than %L1 shared strings")
                                        .arg(qulonglong(kSharedStringsCount)));
@@ -743,7 +743,7 @@ private:
             }
             break;
         case At::Sheet:
-            if (name == "row" && startRow(ExpatPart::attribute(attributes, "r"))) {
+            if (name == "row" && startRow(attribute(attributes, 'r'))) {
                 m_cells.clear();
                 m_column = -1;
                 m_rowDepth = 1;
@@ -776,13 +776,13 @@ private:
         }
     }
 
-    void endElement(QByteArrayView name) override
+    void endElement(const char *name) override
     {
         if (m_part->failed())
             return;
         switch (m_at) {
         case At::Sheet:
-            if (name == "sheetData") {
+            if (ExpatPart::localName(name) == "sheetData") {
                 m_at = At::Done;
                 m_part->pause();
             }
@@ -861,6 +861,16 @@ private:
 
     static QString quoted(QByteArrayView text) { return QString::fromUtf8(text).left(20); }
 
+    // The value of the unprefixed attribute of the one-letter name; null when there is none.
+    static QByteArrayView attribute(const char **attributes, char name)
+    {
+        for (const char **a = attributes; *a; a += 2) {
+            if ((*a)[0] == name && (*a)[1] == 0)
+                return QByteArrayView(a[1]);
+        }
+        return QByteArrayView();
+    }
+
     bool malformedRow(QByteArrayView r)
     {
         m_part->fail(QStringLiteral("a row has the malformed number \"%1\"").arg(quoted(r)));
@@ -870,7 +880,19 @@ private:
     // A <c> begins: its column by its own reference, else the one after the cell before.
     void startCell(const char **attributes)
     {
-        const QByteArrayView r = ExpatPart::attribute(attributes, "r");
+        // Unprefixed attributes are named as they stand.
+        QByteArrayView r, t, s;
+        for (const char **a = attributes; *a; a += 2) {
+            if ((*a)[0] != 0 && (*a)[1] == 0) {
+                const char name = (*a)[0];
+                if (name == 'r')
+                    r = QByteArrayView(a[1]);
+                else if (name == 't')
+                    t = QByteArrayView(a[1]);
+                else if (name == 's')
+                    s = QByteArrayView(a[1]);
+            }
+        }
         if (r.isEmpty()) {
             ++m_column;
         } else {
@@ -890,8 +912,8 @@ private:
                                                "worksheet has")
                                     .arg(m_lastRow + 1)
                                     .arg(kSheetColumns));
-        m_type = cellType(ExpatPart::attribute(attributes, "t"));
-        m_style = styleIndex(ExpatPart::attribute(attributes, "s"));
+        m_type = cellType(t);
+        m_style = styleIndex(s);
         m_value.clear();
         m_inline.clear();
         m_hasInline = false;
@@ -906,6 +928,10 @@ private:
         const QString text = cellValue();
         if (text.isEmpty())
             return;
+        if (m_cells.size() == m_column) {
+            m_cells.append(m_column < WorkbookReader::MaxColumns ? text : QString());
+            return;
+        }
         while (m_cells.size() <= m_column)
             m_cells.append(QString());
         if (m_column < WorkbookReader::MaxColumns)

@@ -7,7 +7,15 @@
 
 #include <QFile>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace zq::transfer {
 
@@ -77,6 +85,121 @@ ImportFileResult importText(HolderImport &run, const QString &path, const Import
     return ended(run, result);
 }
 
+// The rows of a workbook read on a thread of their own, a bounded number ahead of the
+// import, so that unpacking and parsing the sheet overlap with judging and writing the rows
+// before. While the feed runs, the reader is its thread's alone.
+class RowFeed
+{
+public:
+    explicit RowFeed(zq::platform::WorkbookReader &book)
+        : m_book(book)
+        , m_thread([this] { run(); })
+    {}
+    ~RowFeed() { stop(); }
+    RowFeed(const RowFeed &) = delete;
+    RowFeed &operator=(const RowFeed &) = delete;
+
+    /// The next row; false at the end of the sheet or where it cannot be read further (the
+    /// reader's errorText() tells which once the feed has stopped). What the reader threw
+    /// is thrown here.
+    bool next(int &row, QStringList &cells)
+    {
+        if (m_next == m_taken.size()) {
+            m_taken.clear();
+            m_next = 0;
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_ready.empty() || m_ended; });
+            if (m_ready.empty()) {
+                if (m_failure)
+                    std::rethrow_exception(std::exchange(m_failure, nullptr));
+                return false;
+            }
+            m_taken = std::move(m_ready.front());
+            m_ready.pop_front();
+            m_changed.notify_all();
+        }
+        row = m_taken[m_next].number;
+        cells = std::move(m_taken[m_next].cells);
+        ++m_next;
+        return true;
+    }
+    /// How much of the sheet the reader has read, 0 to 1000.
+    int progress() const { return m_progress.load(std::memory_order_relaxed); }
+    /// Stops the reading and waits for its thread: the reader is the caller's again.
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    struct Row
+    {
+        int number;
+        QStringList cells;
+    };
+    // Rows are handed over a batch at a time; a batch ends at kBatchRows rows or once its
+    // cells hold kBatchChars characters, and at most kBatches wait.
+    static constexpr size_t kBatchRows = 64;
+    static constexpr qsizetype kBatchChars = 1 << 20;
+    static constexpr size_t kBatches = 4;
+
+    void run()
+    {
+        try {
+            std::vector<Row> batch;
+            qsizetype chars = 0;
+            for (;;) {
+                int number = 0;
+                QStringList cells;
+                const bool more = m_book.nextRow(number, cells);
+                m_progress.store(m_book.progress(), std::memory_order_relaxed);
+                if (more) {
+                    for (const QString &cell : std::as_const(cells))
+                        chars += cell.size();
+                    batch.push_back({number, std::move(cells)});
+                }
+                if (more && batch.size() < kBatchRows && chars < kBatchChars)
+                    continue;
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stopped || m_ready.size() < kBatches; });
+                if (m_stopped)
+                    return;
+                if (!batch.empty())
+                    m_ready.push_back(std::move(batch));
+                batch = {};
+                chars = 0;
+                m_ended = !more;
+                m_changed.notify_all();
+                if (!more)
+                    return;
+            }
+        } catch (...) {
+            const std::lock_guard lock(m_mutex);
+            m_failure = std::current_exception();
+            m_ended = true;
+            m_changed.notify_all();
+        }
+    }
+
+    zq::platform::WorkbookReader &m_book;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<Row>> m_ready;
+    bool m_ended = false;
+    bool m_stopped = false;
+    std::exception_ptr m_failure;
+    std::atomic<int> m_progress{0};
+    std::vector<Row> m_taken; // the consumer's batch
+    size_t m_next = 0;
+    std::thread m_thread; // last: it starts once the rest is in place
+};
+
 ImportFileResult importWorkbook(HolderImport &run,
                                 const QString &path,
                                 const ImportProgress &progress)
@@ -93,7 +216,8 @@ ImportFileResult importWorkbook(HolderImport &run,
     ImportFileResult result;
     int row = 0;
     QStringList cells;
-    while (book.nextRow(row, cells)) {
+    RowFeed feed(book);
+    while (feed.next(row, cells)) {
         if (cells.size() > codes + 1)
             cells.resize(codes + 1);
         while (cells.size() < codes)
@@ -114,11 +238,12 @@ ImportFileResult importWorkbook(HolderImport &run,
             result = stopped(run);
             break;
         }
-        if (progress && !progress(book.progress(), 1000)) {
+        if (progress && !progress(feed.progress(), 1000)) {
             result.status = ImportFileResult::Status::Cancelled;
             break;
         }
     }
+    feed.stop();
     if (result.status == ImportFileResult::Status::Complete && !book.errorText().isEmpty())
         result = {ImportFileResult::Status::Unreadable, book.errorText()};
     book.close();

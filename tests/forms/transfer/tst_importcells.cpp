@@ -236,3 +236,61 @@ INSTANTIATE_TEST_SUITE_P(Engines,
                          ImportCellsTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
+
+// The rows are read ahead of the import on a thread of their own: the import still stops
+// exactly where the sheet breaks off or where it is cancelled, and its progress only grows.
+TEST_P(ImportCellsTest, ReadingAheadStopsWhereTheImportStops)
+{
+    ZQ_FORM_DB();
+    QTemporaryDir dir;
+    QByteArray rows;
+    for (int r = 1; r <= 500; ++r)
+        rows += plainRow(r,
+                         text("A" + QByteArray::number(r), "R" + QByteArray::number(r))
+                             + text("B" + QByteArray::number(r), "Ahead"));
+    const QString whole = dir.filePath("whole.xlsx");
+    const QString cut = dir.filePath("cut.xlsx");
+    ASSERT_TRUE(zq::test::writeSheet(whole, zq::test::sheetXml(rows)));
+    ASSERT_TRUE(zq::test::writeSheet(cut,
+                                     "<worksheet><sheetData>"
+                                         + rows.left(rows.indexOf("<row r=\"301\""))
+                                         + "<row r=\"301\"><c t=\"inlineStr\"><is><t>R3"));
+    const struct
+    {
+        const char *what;
+        QString path;
+        int cancelAt; // progress calls before the cancel, -1 for none
+        ImportFileResult::Status status;
+        int stored;
+    } cases[] = {
+        {"complete", whole, -1, ImportFileResult::Status::Complete, 500},
+        {"broken off", cut, -1, ImportFileResult::Status::Unreadable, 300},
+        {"cancelled", whole, 10, ImportFileResult::Status::Cancelled, 10},
+        {"cancelled at once", whole, 1, ImportFileResult::Status::Cancelled, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        exec({"DELETE FROM HolderData"});
+        ImportOptions options;
+        options.columnOrder = kOrder;
+        options.dateFormat = "yyyy-MM-dd";
+        options.today = QDate(2026, 1, 2);
+        options.userId = "admin";
+        HolderImport import(&db(), options);
+        ASSERT_TRUE(import.start());
+        QList<qint64> steps;
+        const ImportFileResult result = importFile(
+            import, c.path, ImportFileKind::Workbook, [&](qint64 done, qint64 total) {
+                EXPECT_EQ(total, 1000);
+                steps << done;
+                return c.cancelAt < 0 || steps.size() < c.cancelAt;
+            });
+        EXPECT_EQ(result.status, c.status) << result.error.toStdString();
+        if (c.status == ImportFileResult::Status::Unreadable)
+            EXPECT_TRUE(result.error.contains("ends in the middle")) << result.error.toStdString();
+        EXPECT_EQ(import.stored(), c.stored);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderName = 'Ahead'"), c.stored);
+        EXPECT_TRUE(std::is_sorted(steps.cbegin(), steps.cend()));
+        EXPECT_EQ(steps.size(), c.cancelAt < 0 ? c.stored : c.cancelAt);
+    }
+}
