@@ -152,6 +152,7 @@ signals:
 private:
     void setRow(int row);
     QSqlQuery runStatement(bool forRows);
+    bool openSQLite(RecordsetStore &store);
     WriteTarget writeTarget() const;
     QString whereClause(const WriteTarget &target, const QVector<QVariant> &original,
                         QVariantList &binds) const;

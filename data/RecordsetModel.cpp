@@ -1,9 +1,13 @@
 #include "RecordsetModel.h"
 
+#include "GridCellPainter.h"
 #include "Recordset.h"
 
 #include <QItemSelectionModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
+
+#include <typeinfo>
 
 namespace zq::data {
 
@@ -144,6 +148,11 @@ void RecordsetModel::attach(QTableView *view)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A painter set by the window stays; the view's default one gives way to the same look
+    // drawn in fewer steps.
+    if (QAbstractItemDelegate *current = view->itemDelegate();
+        current && typeid(*current) == typeid(QStyledItemDelegate))
+        view->setItemDelegate(new GridCellPainter(view));
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) {
                 if (m_syncing || !m_rs || !current.isValid())

@@ -40,7 +40,8 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     /// Attaches the model to `view` and keeps the view's current row and the recordset's
-    /// cursor following each other (whole-row selection).
+    /// cursor following each other (whole-row selection). A view with the default cell
+    /// painter gets a `GridCellPainter`.
     void attach(QTableView *view);
 
 private:

@@ -1,11 +1,13 @@
 #include "RecordsetStore.h"
 
 #include <QSqlQuery>
+#include <QByteArray>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <sqlite3.h>
 
 namespace zq::data {
 
@@ -129,6 +131,21 @@ bool splitDateTime(const char *p, size_t n, QDate &date, QTime &time)
     return date.isValid() && time.isValid();
 }
 
+bool isAscii(const char *p, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    return true;
+}
+
 QString latin1At(const char *p, size_t n)
 {
     return QString::fromLatin1(p, qsizetype(n));
@@ -243,6 +260,24 @@ public:
         put(store.fromDatabase(value, column, Engine::SQLite));
     }
 
+    // Text of ASCII characters only, as `put` or `putDateTime` writes the same text.
+    void putAscii(const char *text, size_t n, bool dateTime, const RecordsetStore &store,
+                  int column)
+    {
+        const size_t start = m_out.size();
+        m_out.push_back(char(dateTime ? DbText : Latin1));
+        putLength(m_out, n);
+        m_out.insert(m_out.end(), text, text + n);
+        if (!dateTime)
+            return;
+        QDate date;
+        QTime time;
+        if (splitDateTime(text, n, date, time))
+            return;
+        m_out.resize(start);
+        putDateTime(QString::fromLatin1(text, qsizetype(n)), store, column);
+    }
+
 private:
     void putSide(const QVariant &value)
     {
@@ -310,6 +345,62 @@ void RecordsetStore::fetchAll(QSqlQuery &query)
         m_rows.push_back(store(m_scratch));
         sequence.append(nextSequence++);
     }
+}
+
+// The driver hands over integers as 64-bit numbers, reals as doubles (at the precision
+// policies that keep them), blobs as bytes, NULL as a null text and text as UTF-16 from the
+// engine. Text of ASCII characters only is the same in every encoding, so it is taken as the
+// engine's UTF-8 bytes without a QString; other text takes the driver's way.
+bool RecordsetStore::fetchSQLite(sqlite3_stmt *statement, int step)
+{
+    const int columns = int(names.size());
+    Encoder encoder(m_scratch, m_side);
+    for (; step == SQLITE_ROW; step = sqlite3_step(statement)) {
+        m_scratch.clear();
+        for (int i = 0; i < columns; ++i) {
+            const bool dateTime = kinds.at(i) == FieldKind::DateTime;
+            QVariant value;
+            switch (sqlite3_column_type(statement, i)) {
+            case SQLITE_NULL:
+                m_scratch.push_back(char(Null));
+                continue;
+            case SQLITE_INTEGER:
+                if (!dateTime) {
+                    m_scratch.push_back(char(Int64));
+                    putRaw<qint64>(m_scratch, sqlite3_column_int64(statement, i));
+                    continue;
+                }
+                value = QVariant(qlonglong(sqlite3_column_int64(statement, i)));
+                break;
+            case SQLITE_FLOAT:
+                value = QVariant(sqlite3_column_double(statement, i));
+                break;
+            case SQLITE_BLOB:
+                value = QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, i)),
+                                   sqlite3_column_bytes(statement, i));
+                break;
+            default: {
+                const auto *text = reinterpret_cast<const char *>(
+                    sqlite3_column_text(statement, i));
+                const int size = sqlite3_column_bytes(statement, i);
+                if (text && isAscii(text, size_t(size))) {
+                    encoder.putAscii(text, size_t(size), dateTime, *this, i);
+                    continue;
+                }
+                value = QString(static_cast<const QChar *>(sqlite3_column_text16(statement, i)),
+                                sqlite3_column_bytes16(statement, i) / qsizetype(sizeof(QChar)));
+                break;
+            }
+            }
+            if (dateTime)
+                encoder.putDateTime(value, *this, i);
+            else
+                encoder.put(value);
+        }
+        m_rows.push_back(store(m_scratch));
+        sequence.append(nextSequence++);
+    }
+    return step == SQLITE_DONE;
 }
 
 void RecordsetStore::appendRow(const QVector<QVariant> &row)

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QSqlQuery;
+struct sqlite3_stmt;
 
 namespace zq::data {
 
@@ -65,6 +66,9 @@ public:
     bool isEmpty() const { return m_rows.empty(); }
     /// Appends every row that `query` has left, converted as `fromDatabase` would.
     void fetchAll(QSqlQuery &query);
+    /// Appends the rows of an SQLite statement whose first step returned `step`, each value
+    /// as Qt's SQLite driver would have handed it to `fetchAll`. False when a step failed.
+    bool fetchSQLite(sqlite3_stmt *statement, int step);
     /// Appends a row of values as they are to be read back.
     void appendRow(const QVector<QVariant> &row);
     void replaceRow(int row, const QVector<QVariant> &values);

@@ -5,7 +5,7 @@
 namespace zq::forms {
 
 RowHeader::RowHeader(QWidget *parent)
-    : QHeaderView(Qt::Vertical, parent)
+    : zq::data::GridHeader(Qt::Vertical, parent)
 {
     // As the header a QTableView makes for itself.
     setSectionsClickable(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GridHeader.h"
+
 #include <QHeaderView>
 #include <QPointer>
 
@@ -9,8 +11,9 @@ namespace zq::forms {
 /// nothing it is measured from changed: the rows and which of them are hidden, the model's
 /// header data, the font and the style. Qt measures the first and last hundred sections again
 /// each time the grid's viewport changes size, which the first listing of a window does
-/// twice (the header, then the scroll bar appear).
-class RowHeader : public QHeaderView
+/// twice (the header, then the scroll bar appear); when it does measure again, each row
+/// number already measured is not measured again (GridHeader).
+class RowHeader : public zq::data::GridHeader
 {
 public:
     explicit RowHeader(QWidget *parent = nullptr);
