@@ -9,6 +9,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cstring>
 #include <vector>
 
 namespace zq::data {
@@ -32,6 +33,19 @@ Handle *handleOf(Connection *connection, const char *typeName, const char *other
     return *static_cast<Handle *const *>(handle.constData());
 }
 
+// Appends without QByteArray::append()'s general path, which costs more than the copy of a
+// short value; the buffer keeps its capacity between batches.
+inline void appendBytes(QByteArray &out, const char *data, qsizetype size)
+{
+    if (size <= 0)
+        return;
+    const qsizetype at = out.size();
+    if (out.capacity() < at + size)
+        out.reserve(qMax<qsizetype>(2 * out.capacity(), at + size));
+    out.resize(at + size);
+    memcpy(out.data() + at, data, size_t(size));
+}
+
 // One value of COPY's text format: backslash, tab and line ends escaped; every other byte
 // stands as it is (the connection's client encoding is UTF-8).
 void appendCopyText(QByteArray &out, QByteArrayView utf8)
@@ -43,12 +57,12 @@ void appendCopyText(QByteArray &out, QByteArrayView utf8)
         const char c = *p;
         if (c != '\\' && c != '\t' && c != '\n' && c != '\r')
             continue;
-        out.append(run, p - run);
+        appendBytes(out, run, p - run);
         out.append('\\');
         out.append(c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\');
         run = p + 1;
     }
-    out.append(run, end - run);
+    appendBytes(out, run, end - run);
 }
 
 QString pgMessage(PGconn *pg, PGresult *result)
@@ -277,7 +291,7 @@ void BulkWriter::addText(QByteArrayView utf8)
         appendCopyText(d->bytes, utf8);
     } else {
         d->values.push_back(Private::Value{d->bytes.size(), utf8.size(), 0, false});
-        d->bytes.append(utf8.data(), utf8.size());
+        appendBytes(d->bytes, utf8.data(), utf8.size());
     }
     d->rowStarted = true;
 }
@@ -300,6 +314,11 @@ void BulkWriter::addInteger(qint64 value)
         if (d->rowStarted)
             d->bytes.append('\t');
         d->bytes.append(QByteArray::number(value));
+    } else if (d->pg) {
+        // The update's arrays carry text only.
+        const QByteArray text = QByteArray::number(value);
+        d->values.push_back(Private::Value{d->bytes.size(), text.size(), 0, false});
+        d->bytes.append(text);
     } else {
         d->values.push_back(Private::Value{0, 0, value, true});
     }
@@ -405,17 +424,6 @@ bool BulkWriter::Private::runCopy(const QByteArray &sql)
     return ok;
 }
 
-namespace {
-
-void appendInt32(QByteArray &out, qint32 value)
-{
-    const quint32 v = quint32(value);
-    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    out.append(bytes, 4);
-}
-
-} // namespace
-
 bool BulkWriter::Private::runUpdate()
 {
     // One text array per column in the binary form of arrays: no value is escaped or lexed.
@@ -425,31 +433,36 @@ bool BulkWriter::Private::runUpdate()
     std::vector<const char *> data(static_cast<size_t>(count));
     std::vector<int> lengths(static_cast<size_t>(count));
     const std::vector<int> formats(size_t(count), 1);
-    QByteArray number;
     for (int c = 0; c < count; ++c) {
-        QByteArray &a = arrays[size_t(c)];
-        a.truncate(0);
+        qsizetype size = 20;
         bool nulls = false;
-        for (qsizetype row = 0; row < rows && !nulls; ++row) {
-            const Value &v = values[size_t(row * count + c)];
-            nulls = !v.isInteger && v.size < 0;
-        }
-        appendInt32(a, 1); // dimensions
-        appendInt32(a, nulls ? 1 : 0);
-        appendInt32(a, kTextOid);
-        appendInt32(a, qint32(rows));
-        appendInt32(a, 1); // lower bound
         for (qsizetype row = 0; row < rows; ++row) {
             const Value &v = values[size_t(row * count + c)];
-            if (v.isInteger) {
-                number.setNum(v.integer);
-                appendInt32(a, qint32(number.size()));
-                a.append(number);
-            } else if (v.size < 0) {
-                appendInt32(a, -1);
-            } else {
-                appendInt32(a, qint32(v.size));
-                a.append(bytes.constData() + v.begin, v.size);
+            size += 4 + qMax<qsizetype>(0, v.size);
+            nulls = nulls || v.size < 0;
+        }
+        QByteArray &a = arrays[size_t(c)];
+        a.resize(size);
+        char *p = a.data();
+        const auto put = [&p](qint32 value) {
+            const quint32 u = quint32(value);
+            p[0] = char(u >> 24);
+            p[1] = char(u >> 16);
+            p[2] = char(u >> 8);
+            p[3] = char(u);
+            p += 4;
+        };
+        put(1); // dimensions
+        put(nulls ? 1 : 0);
+        put(kTextOid);
+        put(qint32(rows));
+        put(1); // lower bound
+        for (qsizetype row = 0; row < rows; ++row) {
+            const Value &v = values[size_t(row * count + c)];
+            put(qint32(v.size));
+            if (v.size > 0) {
+                memcpy(p, bytes.constData() + v.begin, size_t(v.size));
+                p += v.size;
             }
         }
         data[size_t(c)] = a.constData();

@@ -184,6 +184,7 @@ struct HolderImport::Statements
     bool batchPrepared[2] = {};
     // The direct writers of new and of existing holders, prepared when first needed.
     std::unique_ptr<zq::data::BulkWriter> writers[2];
+    QByteArray numberUtf8; // the number of the row being added, reused
     bool writerTried[2] = {};
 };
 
@@ -724,7 +725,10 @@ static zq::data::BulkWriter *writerOf(zq::data::Connection *connection,
 void HolderImport::addRow(const Pending &row)
 {
     zq::data::BulkWriter *w = m_sql->writers[row.exists].get();
-    w->addText(QStringView(row.number).toUtf8());
+    QByteArray &number = m_sql->numberUtf8;
+    number.truncate(0);
+    appendUtf8(number, row.number);
+    w->addText(number);
     for (int v = 0; v < kValues; ++v) {
         if (row.isNull(v))
             w->addNull();
@@ -1033,17 +1037,15 @@ HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringV
             && hasControl(fields.at[k]))
             return refused(RefusalReason::Control, columnName(column), QString());
     }
-    const QString key = lookupKey(holderNo);
-    auto known = m_holders.constFind(key);
+    const qint64 *known = m_holders.find(holderNo);
     // Whether an earlier line's holder was stored is known once its batch is written.
-    if (known != m_holders.constEnd() && *known >= 0 && !m_pending.empty()
-        && *known >= m_pending.front().line) {
+    if (known && *known >= 0 && !m_pending.empty() && *known >= m_pending.front().line) {
         flushPending();
-        known = m_holders.constFind(key);
+        known = m_holders.find(holderNo);
     }
-    if (known != m_holders.constEnd() && *known >= 0)
+    if (known && *known >= 0)
         return refused(RefusalReason::Duplicate, QString(), QString::number(*known));
-    const bool exists = known != m_holders.constEnd();
+    const bool exists = known != nullptr;
 
     // Empty text, not NULL: columns the file leaves empty are stored as ''. Dates are the
     // day of the import unless the file gives one.

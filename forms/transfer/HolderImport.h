@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HolderNumbers.h"
+
 #include <QChar>
 #include <QDate>
 #include <QElapsedTimer>
@@ -175,7 +177,7 @@ private:
     std::unique_ptr<Statements> m_sql;
     // Every holder number of the table, the snapshot's and the stored ones, with the line
     // of the file it was first taken on (-1: none yet).
-    QHash<QString, qint64> m_holders;
+    HolderNumbers m_holders;
     qsizetype m_tableSize = 0;
     QList<const struct TransferColumn *> m_columns; // per position of the column order
     QList<qsizetype> m_written;                     // its place among the written columns
