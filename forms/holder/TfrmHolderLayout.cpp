@@ -60,7 +60,7 @@ QComboBox *comboBox(QWidget *page, const QString &name, bool editable = false)
     return c;
 }
 
-QIcon mark(bool yes)
+QIcon drawMark(bool yes)
 {
     QPixmap pm(18, 18);
     pm.fill(Qt::transparent);
@@ -75,6 +75,14 @@ QIcon mark(bool yes)
         p.drawLine(14, 4, 4, 14);
     }
     return QIcon(pm);
+}
+
+// Drawn once for every window of the process.
+QIcon mark(bool yes)
+{
+    static const QIcon tick = drawMark(true);
+    static const QIcon cross = drawMark(false);
+    return yes ? tick : cross;
 }
 
 } // namespace
