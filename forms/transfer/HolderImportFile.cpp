@@ -105,9 +105,13 @@ public:
     bool next(int &row, QStringList &cells)
     {
         if (m_next == m_taken.size()) {
-            m_taken.clear();
             m_next = 0;
             std::unique_lock lock(m_mutex);
+            // The texts go back to be freed where they were made, which the allocator
+            // does faster than freeing them on this thread.
+            if (!m_taken.empty())
+                m_spent.push_back(std::move(m_taken));
+            m_taken.clear();
             m_changed.wait(lock, [this] { return !m_ready.empty() || m_ended; });
             if (m_ready.empty()) {
                 if (m_failure)
@@ -119,7 +123,7 @@ public:
             m_changed.notify_all();
         }
         row = m_taken[m_next].number;
-        cells = std::move(m_taken[m_next].cells);
+        std::swap(cells, m_taken[m_next].cells);
         ++m_next;
         return true;
     }
@@ -166,16 +170,20 @@ private:
                 }
                 if (more && batch.size() < kBatchRows && chars < kBatchChars)
                     continue;
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_stopped || m_ready.size() < kBatches; });
-                if (m_stopped)
-                    return;
-                if (!batch.empty())
-                    m_ready.push_back(std::move(batch));
+                std::deque<std::vector<Row>> spent;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [this] { return m_stopped || m_ready.size() < kBatches; });
+                    if (m_stopped)
+                        return;
+                    if (!batch.empty())
+                        m_ready.push_back(std::move(batch));
+                    spent.swap(m_spent);
+                    m_ended = !more;
+                    m_changed.notify_all();
+                }
                 batch = {};
                 chars = 0;
-                m_ended = !more;
-                m_changed.notify_all();
                 if (!more)
                     return;
             }
@@ -191,6 +199,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::vector<Row>> m_ready;
+    std::deque<std::vector<Row>> m_spent; // rows the import is done with
     bool m_ended = false;
     bool m_stopped = false;
     std::exception_ptr m_failure;
