@@ -312,11 +312,13 @@ void TfrmHolder::selectFilterIndex(int index)
     cmbDept->setCurrentIndex(index);
 }
 
+// Every caller shows the holder once the listing is open: the fields are not cleared for the
+// moment the listing is closed in between.
 void TfrmHolder::runListing(const QString &statement)
 {
+    m_lock = true;
     adq2DB->close();
     adq1DB->close();
-    m_lock = true;
     zq::data::RunQuery(adq1DB, statement, 0);
     m_lock = false;
     m_modified = false;
