@@ -47,8 +47,6 @@ ReportTextPainter::ReportTextPainter(QPainter *painter,
         f.quickChars.resize(kQuickChars);
         f.quickPairs.assign(kQuickPairs * kQuickPairs, std::nanf(""));
         f.seen.assign(kSeenSlots, 0);
-        f.quickShapes.resize(kQuickPairs);
-        f.quickPairShapes.resize(kQuickPairs * kQuickPairs);
         m_fonts.push_back(std::move(f));
     }
 }
@@ -163,8 +161,14 @@ const ReportTextPainter::Glyphs *ReportTextPainter::shapedAgain(Font &f,
 ReportTextPainter::Shape ReportTextPainter::shape(Font &f, char16_t left, char16_t right) const
 {
     Shape *quick = nullptr;
-    if (left < kQuickPairs && right < kQuickPairs)
+    if (left < kQuickPairs && right < kQuickPairs) {
+        // Made when first needed: the counting pass and many fonts never shape a text.
+        if (f.quickPairShapes.empty()) {
+            f.quickShapes.resize(kQuickPairs);
+            f.quickPairShapes.resize(kQuickPairs * kQuickPairs);
+        }
         quick = right ? &f.quickPairShapes[left * kQuickPairs + right] : &f.quickShapes[left];
+    }
     const quint32 key = (quint32(left) << 16) | right;
     if (!quick) {
         const auto found = f.shapes.constFind(key);
