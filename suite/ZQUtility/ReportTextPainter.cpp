@@ -186,6 +186,7 @@ ReportTextPainter::Shape ReportTextPainter::shape(Font &f, char16_t left, char16
     line.setLineWidth(1e9);
     layout.endLayout();
     const QList<QGlyphRun> runs = layout.glyphRuns();
+    // The glyphs of the first font: only its characters are shaped here.
     if (f.shapedAscent < 0 && runs.size() == 1) {
         f.shapedFont = runs.front().rawFont();
         f.shapedAscent = line.ascent();
@@ -234,7 +235,8 @@ const ReportTextPainter::Glyphs *ReportTextPainter::sideBySide(Font &f, const QS
     double x = 0;
     for (qsizetype at = 0; at < text.size(); ++at) {
         const QChar c = text.at(at);
-        if ((c.unicode() >= kSimpleScripts && c.unicode() != kEllipsis) || controlOrMark(c))
+        if ((c.unicode() >= kSimpleScripts && c.unicode() != kEllipsis) || controlOrMark(c)
+            || !character(f, c).primary)
             return nullptr;
         const bool last = at + 1 == text.size();
         const Shape s = shape(f, c.unicode(), last ? 0 : text.at(at + 1).unicode());
