@@ -215,9 +215,12 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
     const QEvent::Type type = event->type();
     if (type == QEvent::Show && watched == m_ui.tsData && m_dataLayout) {
         // Laid out at once: the page paints, and a click may land on it, before the
-        // layout's own request would come round.
+        // layout's own request would come round; the window takes on the page's minimum
+        // size as well.
         m_ui.tsData->setLayout(std::exchange(m_dataLayout, nullptr));
         m_ui.tsData->layout()->activate();
+        if (layout())
+            layout()->activate();
         return false;
     }
     if (type == QEvent::KeyPress) {

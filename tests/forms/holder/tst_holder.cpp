@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFile>
 #include <QLabel>
 #include <QSqlQuery>
@@ -22,6 +23,8 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <functional>
 
 using namespace zq::forms;
 using zq::data::Connection;
@@ -157,6 +160,66 @@ TEST_P(HolderTest, DepositTextsGoToTheListFileAtOnce)
     file.close();
     EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
     EXPECT_EQ(scalar("SELECT Deposit04 FROM HolderData WHERE HolderNo = 'H1'"), "100");
+}
+
+// The window opens on the View page and lays out its Data page the first time the page
+// shows, whichever way it comes up: by its tab, or by Add or Edit. At once, before any event
+// comes round, since a click may follow straight away.
+TEST_P(HolderTest, TheDataPageIsLaidOutTheFirstTimeItShows)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    struct Way
+    {
+        const char *name;
+        std::function<void(TfrmHolder *)> bringUp;
+    };
+    const Way ways[] = {
+        {"tab",
+         [](TfrmHolder *w) {
+             QTabBar *tabs = w->chrome().pcData->tabBar();
+             QTest::mouseClick(tabs, Qt::LeftButton, {},
+                               tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData))
+                                   .center());
+         }},
+        {"btnAdd", [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnAdd"), Qt::LeftButton); }},
+        {"btnEdit", [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnEdit"), Qt::LeftButton); }},
+    };
+    for (const Way &way : ways) {
+        SCOPED_TRACE(way.name);
+        auto *w = openHolders();
+        ASSERT_TRUE(w);
+        QWidget *page = w->chrome().tsData;
+        way.bringUp(w);
+        ASSERT_TRUE(page->isVisible());
+        // Top to bottom in the left column, every field inside the page, none over another.
+        const QList<QWidget *> left{w->edNo, w->edName, w->edShowText, w->cmbDepartment,
+                                    w->cmbTitle, w->cmbType, w->dtBirthday, w->edEmail,
+                                    w->edPIN, w->dtDeposit01, w->cmbDeposit04};
+        const QList<QWidget *> right{w->edDefinable1, w->edDefinable2, w->edDescription,
+                                     w->dtStartDate, w->imgPhoto};
+        for (const QList<QWidget *> &column : {left, right}) {
+            for (int i = 0; i < column.size(); ++i) {
+                const QRect r(column[i]->mapTo(page, QPoint(0, 0)), column[i]->size());
+                EXPECT_TRUE(page->rect().contains(r)) << qPrintable(column[i]->objectName());
+                if (i > 0) {
+                    const QRect above(column[i - 1]->mapTo(page, QPoint(0, 0)),
+                                      column[i - 1]->size());
+                    EXPECT_GE(r.top(), above.bottom()) << qPrintable(column[i]->objectName());
+                }
+            }
+        }
+        const QRect leftField(w->edNo->mapTo(page, QPoint(0, 0)), w->edNo->size());
+        const QRect rightField(w->edDefinable1->mapTo(page, QPoint(0, 0)), w->edDefinable1->size());
+        EXPECT_LT(leftField.right(), rightField.left());
+        // The window cannot be made smaller than the page needs.
+        EXPECT_GE(w->minimumWidth(), page->minimumSizeHint().width());
+        // A click on the field lands in it.
+        QTest::mouseClick(w->edName, Qt::LeftButton, {}, QPoint(4, w->edName->height() / 2));
+        EXPECT_EQ(QApplication::focusWidget() == w->edName, w->mode() != TfrmHolder::ViewMode);
+        delete w;
+        QCoreApplication::processEvents();
+    }
 }
 
 TEST_P(HolderTest, ThePunchToggleSpringsBackInViewMode)
