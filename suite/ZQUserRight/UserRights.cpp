@@ -4,7 +4,11 @@
 #include "Recordset.h"
 
 #include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
 
+#include <map>
+#include <memory>
 #include <optional>
 
 namespace zq::suite {
@@ -45,10 +49,10 @@ int programRight(Connection &connection, const QString &userId, const QString &r
     return supervisor.value_or(0) == 1 ? kSupervisorRight : 0;
 }
 
-bool addProgramRunEdit(Connection &connection,
-                       const QString &userId,
-                       const QString &rightKey,
-                       const QString &entry)
+bool addProgramRunEditStatement(Connection &connection,
+                                const QString &userId,
+                                const QString &rightKey,
+                                const QString &entry)
 {
     const QString sql = QStringLiteral(
                             "INSERT INTO ProgramRunEdit (RunTime, UserID, RightKey, Entry)"
@@ -59,6 +63,77 @@ bool addProgramRunEdit(Connection &connection,
                                  Connection::quoted(rightKey),
                                  Connection::quoted(entry));
     return connection.execute(sql);
+}
+
+namespace {
+
+// The insert of the audit entries, prepared once per connection: an import writes one entry
+// per holder, and a statement text of its own each would be parsed and planned every time.
+// It goes when its connection's handle closes.
+struct AuditInsert
+{
+    std::unique_ptr<QSqlQuery> query;
+    QMetaObject::Connection closing;
+};
+
+std::map<const Connection *, AuditInsert> &auditInserts()
+{
+    static std::map<const Connection *, AuditInsert> inserts;
+    return inserts;
+}
+
+QSqlQuery *auditInsert(Connection &connection)
+{
+    auto &inserts = auditInserts();
+    auto found = inserts.find(&connection);
+    if (found != inserts.end())
+        return found->second.query.get();
+    auto query = std::make_unique<QSqlQuery>(connection.database());
+    if (!query->prepare(QStringLiteral("INSERT INTO ProgramRunEdit (RunTime, UserID, RightKey, "
+                                       "Entry) VALUES (?, ?, ?, ?)")))
+        return nullptr;
+    AuditInsert &insert = inserts[&connection];
+    insert.query = std::move(query);
+    const Connection *key = &connection;
+    insert.closing = QObject::connect(&connection, &Connection::closing, &connection, [key] {
+        auto &all = auditInserts();
+        const auto it = all.find(key);
+        if (it == all.end())
+            return;
+        QObject::disconnect(it->second.closing);
+        all.erase(it);
+    });
+    return insert.query.get();
+}
+
+} // namespace
+
+bool addProgramRunEdit(Connection &connection,
+                       const QString &userId,
+                       const QString &rightKey,
+                       const QString &entry)
+{
+    // A text holding NUL is refused as its literal was.
+    for (const QString *text : {&userId, &rightKey, &entry})
+        if (text->contains(QChar(0)))
+            Connection::quoted(*text);
+    if (!connection.ensureOpen())
+        return addProgramRunEditStatement(connection, userId, rightKey, entry);
+    QSqlQuery *q = auditInsert(connection);
+    if (!q)
+        return addProgramRunEditStatement(connection, userId, rightKey, entry);
+    // A null text was written as '', never as NULL.
+    const auto text = [](const QString &t) { return t.isNull() ? QStringLiteral("") : t; };
+    q->bindValue(0, Connection::dateTimeText(QDateTime::currentDateTime()));
+    q->bindValue(1, text(userId));
+    q->bindValue(2, text(rightKey));
+    q->bindValue(3, text(entry));
+    if (!q->exec()) {
+        connection.setErrorsFrom(q->lastError());
+        return false;
+    }
+    connection.clearErrors();
+    return true;
 }
 
 } // namespace zq::suite

@@ -17,11 +17,16 @@ constexpr int kSupervisorRight = 127;
 /// when the database cannot answer.
 int programRight(zq::data::Connection &connection, const QString &userId, const QString &rightKey);
 
-/// Appends the audit entry (now, user, key, entry) to ProgramRunEdit. False when the
-/// database refused it.
+/// Appends the audit entry (now, user, key, entry) to ProgramRunEdit through a statement
+/// prepared once per connection. False when the database refused it.
 bool addProgramRunEdit(zq::data::Connection &connection,
                        const QString &userId,
                        const QString &rightKey,
                        const QString &entry);
+/// The same entry by a statement of its own, its values written into the text.
+bool addProgramRunEditStatement(zq::data::Connection &connection,
+                                const QString &userId,
+                                const QString &rightKey,
+                                const QString &entry);
 
 } // namespace zq::suite

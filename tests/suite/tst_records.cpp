@@ -2,9 +2,11 @@
 #include "Recordset.h"
 #include "SuiteHost.h"
 #include "TestDatabase.h"
+#include "UserRights.h"
 
 #include <QDateTime>
 
+#include <stdexcept>
 #include <tuple>
 
 #include <gmock/gmock.h>
@@ -122,6 +124,60 @@ TEST_P(SuiteRecordsTest, AuditEntriesAreStoredAsWrittenAndCommitted)
     EXPECT_THAT(stored,
                 testing::UnorderedElementsAre(
                     entries[0].toStdString(), entries[1].toStdString(), entries[2].toStdString()));
+}
+
+// The audit entry through the statement prepared once per connection and through a
+// statement text of its own store the same rows and refuse the same entries; the prepared
+// one survives its connection closing and opening again.
+TEST_P(SuiteRecordsTest, AuditEntriesPreparedOnceAreTheRowsOfTheirOwnStatements)
+{
+    ZQ_OPEN_TEST_DB(db, GetParam());
+    Connection &c = db.connection();
+    const QStringList entries{QStringLiteral("E H000001"),
+                              QStringLiteral("x'); DROP TABLE UserData; --"),
+                              QStringLiteral("持卡人 Müller \\n 100% _ \"ok\" \t"),
+                              QString(),
+                              QString(200, u'y'),
+                              QString(201, u'z')};
+    using Write = bool (*)(Connection &, const QString &, const QString &, const QString &);
+    const auto run = [&](Write write, QList<bool> &results) {
+        c.execute(QStringLiteral("DELETE FROM ProgramRunEdit"));
+        results.clear();
+        for (const QString &entry : entries)
+            results << write(c, QStringLiteral("o'neil"), QStringLiteral("Key'1"), entry);
+        // A user and key never set are written as '' too.
+        results << write(c, QString(), QString(), QStringLiteral("nobody"));
+        // A NUL is refused before anything is written.
+        EXPECT_THROW(write(c, "u", "k", QStringLiteral("a") + QChar(0)), std::invalid_argument);
+        QStringList rows;
+        auto back = readBack(c,
+                             "SELECT RunTime, UserID, RightKey, Entry, CASE WHEN UserID IS NULL "
+                             "OR RightKey IS NULL OR Entry IS NULL THEN 'NULL' ELSE '' END AS N "
+                             "FROM ProgramRunEdit");
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int row = 0; row < back->recordCount(); ++row) {
+            back->moveTo(row);
+            EXPECT_LE(qAbs(back->dateTime("RunTime").secsTo(now)), 5);
+            rows << back->text("UserID") + "|" + back->text("RightKey") + "|"
+                        + back->text("Entry") + "|" + back->text("N");
+        }
+        rows.sort();
+        return rows;
+    };
+    QList<bool> byStatement, prepared;
+    const QStringList expected = run(&zq::suite::addProgramRunEditStatement, byStatement);
+    EXPECT_EQ(run(&zq::suite::addProgramRunEdit, prepared), expected);
+    EXPECT_EQ(prepared, byStatement);
+    // PostgreSQL holds the entry to its width.
+    EXPECT_EQ(byStatement.at(entries.size() - 1), GetParam() == Engine::SQLite);
+    EXPECT_EQ(expected.size(), GetParam() == Engine::SQLite ? 7 : 6);
+    EXPECT_TRUE(expected.contains("||nobody|"));
+    EXPECT_TRUE(expected.contains("o'neil|Key'1||"));
+
+    c.close();
+    ASSERT_TRUE(c.open());
+    EXPECT_EQ(run(&zq::suite::addProgramRunEdit, prepared), expected);
+    EXPECT_EQ(prepared, byStatement);
 }
 
 TEST_P(SuiteRecordsTest, CardDeletionIsJournalledForTheDevices)
