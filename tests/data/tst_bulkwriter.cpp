@@ -94,19 +94,9 @@ protected:
 
     static QStringList contents(Connection &c, const QString &table)
     {
-        QStringList result;
-        QSqlQuery q(c.database());
-        EXPECT_TRUE(q.exec(QStringLiteral("SELECT K, Name, Stamp, Amount, Note FROM %1 ORDER BY K")
-                               .arg(table)));
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.isNull(i) ? QStringLiteral("<NULL>")
-                                       : QLatin1Char('[') + q.value(i).toString()
-                                             + QLatin1Char(']'));
-            result << values.join(QLatin1Char('|'));
-        }
-        return result;
+        return zq::test::rowTexts(
+            c.database(),
+            QStringLiteral("SELECT K, Name, Stamp, Amount, Note FROM %1 ORDER BY K").arg(table));
     }
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FormTest.h"
+#include "HolderImport.h"
 
 #include <QSqlQuery>
 
@@ -10,6 +11,29 @@ namespace zq::test {
 class RefusingSiteTest : public FormTest
 {
 protected:
+    // What an import decided, line by line and in total, in a form two runs compare by.
+    static QStringList refusalTexts(const zq::transfer::HolderImport &import)
+    {
+        QStringList texts;
+        for (const zq::transfer::Refusal &r : import.refusals())
+            texts << QStringLiteral("%1|%2|%3|%4|%5")
+                         .arg(r.line)
+                         .arg(r.holderNo, zq::transfer::refusalCode(r.reason), r.column, r.detail);
+        return texts;
+    }
+    static QList<int> outcomeCounts(const zq::transfer::HolderImport &import)
+    {
+        using Outcome = zq::transfer::HolderImport::Outcome;
+        QList<int> counts;
+        for (const auto outcome : {Outcome::Ignored,
+                                   Outcome::Inserted,
+                                   Outcome::Updated,
+                                   Outcome::Kept,
+                                   Outcome::Failed})
+            counts << import.count(outcome);
+        return counts;
+    }
+
     // Holders named "Refused" are refused by the database on insert and on update.
     void refuseByTrigger()
     {

@@ -118,21 +118,7 @@ void importJoined(HolderImport &run, const QString &path)
 class ImportCellsTest : public zq::test::RefusingSiteTest
 {
 protected:
-    QStringList rows(const QString &sql)
-    {
-        QStringList result;
-        QSqlQuery q(db().database());
-        EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.isNull(i)
-                               ? QStringLiteral("<NULL>")
-                               : QLatin1Char('[') + q.value(i).toString() + QLatin1Char(']'));
-            result << values.join(QLatin1Char('|'));
-        }
-        return result;
-    }
+    QStringList rows(const QString &sql) { return zq::test::rowTexts(db().database(), sql); }
 
     struct Outcome
     {
@@ -167,16 +153,8 @@ protected:
             importJoined(import, book);
         }
         Outcome o;
-        for (const Refusal &r : import.refusals())
-            o.refusals << QStringLiteral("%1|%2|%3|%4|%5")
-                              .arg(r.line)
-                              .arg(r.holderNo, refusalCode(r.reason), r.column, r.detail);
-        for (const auto outcome : {HolderImport::Outcome::Ignored,
-                                   HolderImport::Outcome::Inserted,
-                                   HolderImport::Outcome::Updated,
-                                   HolderImport::Outcome::Kept,
-                                   HolderImport::Outcome::Failed})
-            o.counts << import.count(outcome);
+        o.refusals = refusalTexts(import);
+        o.counts = outcomeCounts(import);
         o.holders = rows("SELECT HolderNo, HolderName, Email, Birthday, StartDate, ExpiredDate, "
                          "Definable1, Definable2, Description, DepartmentNo, TitleNo, TypeNo, "
                          "PIN FROM HolderData ORDER BY HolderNo");

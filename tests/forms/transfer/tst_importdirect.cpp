@@ -76,21 +76,7 @@ protected:
 
 
     // Every row of `sql`, NULL told from '' and every value as text.
-    QStringList rows(const QString &sql)
-    {
-        QStringList result;
-        QSqlQuery q(db().database());
-        EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.isNull(i) ? QStringLiteral("<NULL>")
-                                       : QLatin1Char('[') + q.value(i).toString()
-                                             + QLatin1Char(']'));
-            result << values.join(QLatin1Char('|'));
-        }
-        return result;
-    }
+    QStringList rows(const QString &sql) { return zq::test::rowTexts(db().database(), sql); }
 
     struct Outcome
     {
@@ -119,16 +105,8 @@ protected:
         for (const QString &text : fileLines())
             import.importLine(text, ++line);
         EXPECT_TRUE(import.finish());
-        for (const Refusal &r : import.refusals())
-            o.refusals << QStringLiteral("%1|%2|%3|%4|%5")
-                              .arg(r.line)
-                              .arg(r.holderNo, refusalCode(r.reason), r.column, r.detail);
-        for (const auto outcome : {HolderImport::Outcome::Ignored,
-                                   HolderImport::Outcome::Inserted,
-                                   HolderImport::Outcome::Updated,
-                                   HolderImport::Outcome::Kept,
-                                   HolderImport::Outcome::Failed})
-            o.counts << import.count(outcome);
+        o.refusals = refusalTexts(import);
+        o.counts = outcomeCounts(import);
         o.holders = rows("SELECT HolderNo, HolderName, Email, Birthday, StartDate, ExpiredDate, "
                          "Definable1, Definable2, Description, DepartmentNo, TitleNo, TypeNo, "
                          "PIN, SequenceNo FROM HolderData ORDER BY HolderNo");

@@ -6,6 +6,9 @@
 #include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlError>
+#include <QSqlRecord>
 
 namespace zq::test {
 
@@ -20,6 +23,21 @@ QString postgresConnInfo()
 bool postgresRequired()
 {
     return !qEnvironmentVariable("CI").isEmpty();
+}
+
+QStringList rowTexts(const QSqlDatabase &db, const QString &sql)
+{
+    QStringList result;
+    QSqlQuery q(db);
+    EXPECT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    while (q.next()) {
+        QStringList values;
+        for (int i = 0; i < q.record().count(); ++i)
+            values << (q.isNull(i) ? QStringLiteral("<NULL>")
+                                   : QLatin1Char('[') + q.value(i).toString() + QLatin1Char(']'));
+        result << values.join(QLatin1Char('|'));
+    }
+    return result;
 }
 
 std::string engineName(const testing::TestParamInfo<Engine> &info)

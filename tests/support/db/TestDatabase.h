@@ -2,7 +2,9 @@
 
 #include "Connection.h"
 
+#include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,11 @@ namespace zq::test {
 QString postgresConnInfo();
 /// True when the run must not skip PostgreSQL tests (under CI).
 bool postgresRequired();
+
+/// The rows `sql` reads, one text per row: each value in brackets, NULL as `<NULL>`, joined
+/// by '|', so that two ways of storing the same data compare (and print) row by row.
+/// Fails the test when the statement does not run.
+QStringList rowTexts(const QSqlDatabase &db, const QString &sql);
 
 /// Printable engine names for parameterised tests.
 std::string engineName(const testing::TestParamInfo<zq::data::Engine> &info);
