@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QSqlRecord>
 
 namespace zq::test {
