@@ -283,13 +283,6 @@ void appendElement(QString &array, const QVariant &value)
     array += QLatin1Char('"');
 }
 
-bool isBlankOrControl(char16_t c)
-{
-    if (c > 0x20 && c < 0x7F)
-        return false;
-    return c <= 0x20 || QChar::category(char32_t(c)) == QChar::Other_Control;
-}
-
 bool hasControl(QStringView text)
 {
     for (const QChar c : text) {
@@ -300,18 +293,6 @@ bool hasControl(QStringView text)
             return true;
     }
     return false;
-}
-
-// The value of a field as valueText() gives it: blanks and control characters trimmed.
-QStringView trimmedValue(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlankOrControl(text[begin].unicode()))
-        ++begin;
-    while (end > begin && isBlankOrControl(text[end - 1].unicode()))
-        --end;
-    return text.sliced(begin, end - begin);
 }
 
 // The UTF-8 of `text` after `out`; a surrogate without its other half becomes U+FFFD, as

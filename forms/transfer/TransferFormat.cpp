@@ -10,7 +10,11 @@ const QString kLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
 
 bool isBlankOrControl(QChar c)
 {
-    return c.unicode() <= 0x20 || c.category() == QChar::Other_Control;
+    // Most characters of a file are printable ASCII: no category look-up for them.
+    const char16_t u = c.unicode();
+    if (u > 0x20 && u < 0x7F)
+        return false;
+    return u <= 0x20 || QChar::category(char32_t(u)) == QChar::Other_Control;
 }
 
 } // namespace
@@ -110,15 +114,21 @@ QString FormatOrder::columnOrder() const
     return order;
 }
 
-QString valueText(const QString &text)
+QStringView trimmedValue(QStringView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && isBlankOrControl(text.at(begin)))
+    while (begin < end && isBlankOrControl(text[begin]))
         ++begin;
-    while (end > begin && isBlankOrControl(text.at(end - 1)))
+    while (end > begin && isBlankOrControl(text[end - 1]))
         --end;
-    return begin == 0 && end == text.size() ? text : text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
+}
+
+QString valueText(const QString &text)
+{
+    const QStringView trimmed = trimmedValue(text);
+    return trimmed.size() == text.size() ? text : trimmed.toString();
 }
 
 QString transferDateFormat(const QLocale &locale)
@@ -214,13 +224,7 @@ std::optional<QDate> readDate(const QString &text, const QString &format)
 
 std::optional<QDate> readDate(QStringView text, const QString &format)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlankOrControl(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlankOrControl(text.at(end - 1)))
-        --end;
-    const QStringView trimmed = text.sliced(begin, end - begin);
+    const QStringView trimmed = trimmedValue(text);
     const auto &tokens = cachedTokens(format);
     if (!tokens) {
         const QDate day = QLocale::c().toDate(trimmed.toString(), format);

@@ -66,6 +66,8 @@ private:
 
 /// A value as it stands in a file: trimmed of blanks and control characters at both ends.
 QString valueText(const QString &text);
+/// The part of `text` that valueText() keeps, without a copy.
+QStringView trimmedValue(QStringView text);
 
 /// The date format of transfer files: the locale's short date format with a two-digit year
 /// widened to four digits; "yyyy-MM-dd" for the C locale.
