@@ -163,21 +163,8 @@ void TfrmHolder::formCreate()
     resize(790, 640);
     zq::data::BindFormDataSets(this, 0);
     svc::SelectLanguage();
-    loadCodeLists();
-    // Holders without dates get today's.
-    try {
-        const QDateTime today = QDate::currentDate().startOfDay();
-        for (const char *sql : {" UPDATE HolderData SET Birthday = :date1 WHERE Birthday IS NULL ",
-                                " UPDATE HolderData SET StartDate = :date1 WHERE StartDate IS NULL "}) {
-            adqTmp->close();
-            adqTmp->setStatement(QString::fromLatin1(sql));
-            adqTmp->setParameter(QStringLiteral(":date1"), today);
-            adqTmp->execute();
-        }
-    } catch (...) {
-    }
-    adqTmp->clearParameters();
-    adqTmp->close();
+    // Holders without dates get today's, in the same pass as those without codes.
+    loadCodeLists(Connection::dateTimeText(QDate::currentDate().startOfDay()));
     cmbDepartment->setCurrentIndex(cmbDepartment->count() > 0 ? 0 : -1);
     cmbTitle->setCurrentIndex(cmbTitle->count() > 0 ? 0 : -1);
     cmbType->setCurrentIndex(cmbType->count() > 0 ? 0 : -1);
@@ -191,7 +178,7 @@ void TfrmHolder::formCreate()
     applyRights();
 }
 
-void TfrmHolder::loadCodeLists()
+void TfrmHolder::loadCodeLists(const QString &today)
 {
     svc::SelectFormLanguage(this);
     const st::CodeList departments =
@@ -204,6 +191,17 @@ void TfrmHolder::loadCodeLists()
     const st::CodeList types = st::loadCodes(*adqTmp, QStringLiteral("OccupationType"),
                                              QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
                                              svc::GetMessageString(QStringLiteral("DefineTypeName")));
+    // Holders without a code get the first of its list.
+    QList<QPair<QString, QString>> firstCodes;
+    for (const auto &[column, list] : {qMakePair(QStringLiteral("DepartmentNo"), &departments),
+                                       qMakePair(QStringLiteral("TitleNo"), &titles),
+                                       qMakePair(QStringLiteral("TypeNo"), &types)})
+        if (!list->numbers.isEmpty())
+            firstCodes.append({column, list->numbers.first()});
+    const QString fill = st::missingValuesUpdate(firstCodes, today);
+    if (!fill.isEmpty())
+        zq::data::RunQuery(adqTmp, fill, 1);
+    adqTmp->close();
     const QSignalBlocker b1(cmbDepartment), b2(cmbTitle), b3(cmbType);
     cmbDepartment->clear();
     cmbDepartment->addItems(departments.names);
@@ -684,7 +682,7 @@ void TfrmHolder::btnRefreshClick()
     setEnabled(false);
     m_lock = true;
     m_modified = false;
-    loadCodeLists();
+    loadCodeLists(QString());
     svc::SelectFormLanguage(this);
     loadUserAndDepartments();
     m_filter.clear();

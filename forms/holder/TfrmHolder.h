@@ -129,7 +129,9 @@ private:
     void connectControls();
     void formCreate();
     void formShow();
-    void loadCodeLists();
+    // The code lists, holders without a code given the first of each; with `today` (date
+    // text), those without a birthday or start date also get that day.
+    void loadCodeLists(const QString &today);
     void loadUserAndDepartments();
     void applyRights();
     void enterMode(Mode mode);

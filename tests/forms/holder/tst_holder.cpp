@@ -49,6 +49,57 @@ TEST_P(HolderTest, EmptyCodeTablesGetTheirDefaultRowAndHoldersMoveToIt)
     EXPECT_EQ(w->chrome().panel1->text(), QString(QChar(0x3000)) + "2");
 }
 
+// Opening fills in what holders written by other tools lack, each value on its own: a code
+// only where it is '' or NULL, a date only where it is NULL; a refresh fills in codes again,
+// not dates.
+TEST_P(HolderTest, OpeningGivesHoldersTheCodesAndDatesTheyLackAndNothingElse)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    const bool sqlite = GetParam() == zq::data::Engine::SQLite;
+    exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo, StartDate) "
+          "VALUES ('H5', 'no codes', '', NULL, 'Y1', '2024-01-01 00:00:00')",
+          "INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, Birthday) "
+          "VALUES ('H6 ', 'blank after', 'D3 ', '', '1980-02-03 00:00:00')"});
+    if (sqlite) // text that other tools write into a date column is kept
+        exec({"UPDATE HolderData SET Birthday = '' WHERE HolderNo = 'H4'"});
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    const QString today = "'" + Connection::dateTimeText(QDate::currentDate().startOfDay()) + "'";
+    const auto holder = [this](const QString &no, const QString &column) {
+        return scalar("SELECT " + column + " FROM HolderData WHERE HolderNo = '" + no + "'");
+    };
+    EXPECT_EQ(holder("H5", "DepartmentNo"), "D1");
+    EXPECT_EQ(holder("H5", "TitleNo"), "T1");
+    EXPECT_EQ(holder("H5", "TypeNo"), "Y1");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H5' AND Birthday = " + today
+                    + " AND StartDate = '2024-01-01 00:00:00'"),
+              1);
+    EXPECT_EQ(holder("H6 ", "DepartmentNo"), "D3 ");
+    EXPECT_EQ(holder("H6 ", "TitleNo"), "T1");
+    EXPECT_EQ(holder("H6 ", "TypeNo"), "Y1");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H6 ' AND Birthday = "
+                    "'1980-02-03 00:00:00' AND StartDate = " + today),
+              1);
+    // The holders that lacked nothing are as they were.
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo IN ('H1', 'H2', 'H3') AND "
+                    "TitleNo = 'T1' AND TypeNo = 'Y1' AND Birthday = '1990-05-04 00:00:00' AND "
+                    "StartDate = '2024-01-01 00:00:00'"),
+              3);
+    EXPECT_EQ(holder("H2", "DepartmentNo"), "D2");
+    if (sqlite)
+        EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H4' AND Birthday = ''"), 1);
+
+    exec({"INSERT INTO HolderData (HolderNo, HolderName) VALUES ('H7', 'later')"});
+    d.messageBoxAnswers = {Yes};
+    click(w, "btnRefresh");
+    EXPECT_EQ(holder("H7", "DepartmentNo"), "D1");
+    EXPECT_EQ(holder("H7", "TypeNo"), "Y1");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H7' AND Birthday IS NULL "
+                    "AND StartDate IS NULL"),
+              1);
+}
+
 TEST_P(HolderTest, AnOperatorSeesHisDepartmentsOnly)
 {
     ZQ_FORM_DB();
