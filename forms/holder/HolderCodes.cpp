@@ -34,33 +34,19 @@ CodeList loadCodes(Recordset &query, const QString &table, const QString &keyCol
             list.numbers << Recordset::textOf(query.valueAt(row, key)).trimmed();
             list.names << Recordset::textOf(query.valueAt(row, name)).trimmed();
         }
+        if (!list.numbers.isEmpty()) {
+            const QString first = Connection::quoted(list.numbers.first());
+            zq::data::RunQuery(&query,
+                               QStringLiteral(" UPDATE HolderData SET ") + keyColumn
+                                   + QStringLiteral(" = ") + first + QStringLiteral(" WHERE ")
+                                   + keyColumn + QStringLiteral(" = '' OR ") + keyColumn
+                                   + QStringLiteral(" IS NULL "),
+                               1);
+        }
     } catch (...) {
     }
     query.close();
     return list;
-}
-
-QString missingValuesUpdate(const QList<QPair<QString, QString>> &codes, const QString &today)
-{
-    QStringList sets, missing;
-    for (const auto &[column, first] : codes) {
-        const QString none = column + QStringLiteral(" = '' OR ") + column + QStringLiteral(" IS NULL");
-        sets << column + QStringLiteral(" = CASE WHEN ") + none + QStringLiteral(" THEN ")
-                    + Connection::quoted(first) + QStringLiteral(" ELSE ") + column
-                    + QStringLiteral(" END");
-        missing << none;
-    }
-    if (!today.isEmpty()) {
-        for (const QString column : {QStringLiteral("Birthday"), QStringLiteral("StartDate")}) {
-            sets << column + QStringLiteral(" = COALESCE(") + column + QStringLiteral(", ")
-                        + Connection::quoted(today) + QStringLiteral(")");
-            missing << column + QStringLiteral(" IS NULL");
-        }
-    }
-    if (sets.isEmpty())
-        return QString();
-    return QStringLiteral(" UPDATE HolderData SET ") + sets.join(QStringLiteral(" , "))
-           + QStringLiteral(" WHERE ") + missing.join(QStringLiteral(" OR ")) + QStringLiteral(" ");
 }
 
 } // namespace zq::forms::holder

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -20,15 +18,9 @@ struct CodeList
 };
 
 /// Reads a code table ordered by its number. An empty table first gets the row "1" named
-/// `defaultName` + " #1". Failures end the work quietly with what was read.
+/// `defaultName` + " #1"; holders without a code then get the first one. Failures end the
+/// work quietly with what was read.
 CodeList loadCodes(zq::data::Recordset &query, const QString &table, const QString &keyColumn,
                    const QString &nameColumn, const QString &defaultName);
-
-/// The one statement that gives every holder without a code ('' or NULL) of `codes` (its
-/// column and the first code of its list) that code and, when `today` is not empty (date
-/// text as Connection writes it), every holder without a birthday or a start date that day:
-/// one pass over HolderData rather than one for each column. Empty when there is nothing to
-/// give.
-QString missingValuesUpdate(const QList<QPair<QString, QString>> &codes, const QString &today);
 
 } // namespace zq::forms::holder

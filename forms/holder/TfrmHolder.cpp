@@ -163,8 +163,18 @@ void TfrmHolder::formCreate()
     resize(790, 640);
     zq::data::BindFormDataSets(this, 0);
     svc::SelectLanguage();
-    // Holders without dates get today's, in the same pass as those without codes.
-    loadCodeLists(Connection::dateTimeText(QDate::currentDate().startOfDay()));
+    loadCodeLists();
+    // Holders without dates get today's. Each statement finds its holders through its own
+    // index of the holders without that date; the day goes in as text, so that no statement
+    // is prepared (three round trips on PostgreSQL instead of one).
+    const QString today =
+        Connection::quoted(Connection::dateTimeText(QDate::currentDate().startOfDay()));
+    for (const char *column : {"Birthday", "StartDate"})
+        zq::data::RunQuery(adqTmp,
+                           QStringLiteral(" UPDATE HolderData SET %1 = %2 WHERE %1 IS NULL ")
+                               .arg(QLatin1String(column), today),
+                           1);
+    adqTmp->close();
     cmbDepartment->setCurrentIndex(cmbDepartment->count() > 0 ? 0 : -1);
     cmbTitle->setCurrentIndex(cmbTitle->count() > 0 ? 0 : -1);
     cmbType->setCurrentIndex(cmbType->count() > 0 ? 0 : -1);
@@ -178,7 +188,7 @@ void TfrmHolder::formCreate()
     applyRights();
 }
 
-void TfrmHolder::loadCodeLists(const QString &today)
+void TfrmHolder::loadCodeLists()
 {
     svc::SelectFormLanguage(this);
     const st::CodeList departments =
@@ -191,17 +201,6 @@ void TfrmHolder::loadCodeLists(const QString &today)
     const st::CodeList types = st::loadCodes(*adqTmp, QStringLiteral("OccupationType"),
                                              QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
                                              svc::GetMessageString(QStringLiteral("DefineTypeName")));
-    // Holders without a code get the first of its list.
-    QList<QPair<QString, QString>> firstCodes;
-    for (const auto &[column, list] : {qMakePair(QStringLiteral("DepartmentNo"), &departments),
-                                       qMakePair(QStringLiteral("TitleNo"), &titles),
-                                       qMakePair(QStringLiteral("TypeNo"), &types)})
-        if (!list->numbers.isEmpty())
-            firstCodes.append({column, list->numbers.first()});
-    const QString fill = st::missingValuesUpdate(firstCodes, today);
-    if (!fill.isEmpty())
-        zq::data::RunQuery(adqTmp, fill, 1);
-    adqTmp->close();
     const QSignalBlocker b1(cmbDepartment), b2(cmbTitle), b3(cmbType);
     cmbDepartment->clear();
     cmbDepartment->addItems(departments.names);
@@ -682,7 +681,7 @@ void TfrmHolder::btnRefreshClick()
     setEnabled(false);
     m_lock = true;
     m_modified = false;
-    loadCodeLists(QString());
+    loadCodeLists();
     svc::SelectFormLanguage(this);
     loadUserAndDepartments();
     m_filter.clear();

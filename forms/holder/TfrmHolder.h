@@ -129,9 +129,7 @@ private:
     void connectControls();
     void formCreate();
     void formShow();
-    // The code lists, holders without a code given the first of each; with `today` (date
-    // text), those without a birthday or start date also get that day.
-    void loadCodeLists(const QString &today);
+    void loadCodeLists();
     void loadUserAndDepartments();
     void applyRights();
     void enterMode(Mode mode);
