@@ -1,10 +1,13 @@
 #include "RecordsetStore.h"
 
+#include "SortKeys.h"
+
 #include <QSqlQuery>
 #include <QByteArray>
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <numeric>
 #include <sqlite3.h>
@@ -602,30 +605,180 @@ int RecordsetStore::compareValues(const QVariant &a, const QVariant &b)
     return c != 0 ? c : x.compare(y, Qt::CaseSensitive);
 }
 
+namespace {
+
+bool isNumber(int type)
+{
+    return type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::Double
+           || type == QMetaType::UInt || type == QMetaType::ULongLong || type == QMetaType::Short
+           || type == QMetaType::Float || type == QMetaType::Bool;
+}
+
+enum class KeyKind { Unknown, Text, Number, WallClock };
+
+constexpr qint64 kEpochDay = 2440588; // the Julian day of 1970-01-01
+constexpr qint64 kMSecsPerDay = 86400000;
+
+// A day far enough from ours that its milliseconds might not fit: the general way decides.
+bool plainDay(qint64 day)
+{
+    return day > kEpochDay - 100000000 && day < kEpochDay + 100000000;
+}
+
+} // namespace
+
+// The keys of the values sortKey() gives, as compareValues() orders them. False when a
+// column's values are not all of one kind, NULL aside (compareValues then compares numbers
+// with texts as texts, and blobs as bytes), or one has no place in the order of the keys (NaN,
+// an invalid date-time, a type compared by its text): those rows are sorted by comparing
+// their values.
+bool RecordsetStore::compactKeys(const QVector<SortKey> &keys, SortKeys &out) const
+{
+    const int count = rowCount();
+    std::vector<KeyKind> kinds(size_t(keys.size()), KeyKind::Unknown);
+    out.reserve(size_t(count), size_t(count) * 40 * size_t(keys.size()));
+    for (int r = 0; r < count; ++r) {
+        out.beginRow();
+        for (qsizetype k = 0; k < keys.size(); ++k) {
+            const int column = keys.at(k).column;
+            KeyKind &kind = kinds[size_t(k)];
+            const auto is = [&kind](KeyKind found) {
+                if (kind == KeyKind::Unknown)
+                    kind = found;
+                return kind == found;
+            };
+            const auto number = [&](double value) {
+                if (std::isnan(value) || !is(KeyKind::Number))
+                    return false;
+                out.addNumber(value);
+                return true;
+            };
+            const char *p = m_rows[size_t(r)];
+            for (int i = 0; i < column; ++i)
+                skipCell(p);
+            const char *q = p + 1;
+            bool made = true;
+            bool general = false;
+            switch (static_cast<unsigned char>(*p)) {
+            case Null:
+                out.addNull();
+                break;
+            case Int32:
+                made = number(double(getRaw<qint32>(q)));
+                break;
+            case Int64:
+                made = number(double(getRaw<qint64>(q)));
+                break;
+            case Double:
+                made = number(getRaw<double>(q));
+                break;
+            case Latin1: {
+                const size_t n = getLength(q);
+                made = is(KeyKind::Text);
+                if (made)
+                    out.addLatin1(q, n);
+                break;
+            }
+            case Utf16: {
+                const size_t n = getLength(q);
+                made = is(KeyKind::Text);
+                if (made)
+                    out.addUtf16(q, n);
+                break;
+            }
+            case DbText: {
+                const size_t n = getLength(q);
+                QDate date;
+                QTime time;
+                general = !splitDateTime(q, n, date, time) || !plainDay(date.toJulianDay());
+                if (!general) {
+                    made = is(KeyKind::WallClock);
+                    if (made)
+                        out.addWallClock((date.toJulianDay() - kEpochDay) * kMSecsPerDay
+                                         + time.msecsSinceStartOfDay());
+                }
+                break;
+            }
+            case WallClock: {
+                const qint64 day = getRaw<qint64>(q);
+                const qint32 ms = getRaw<qint32>(q);
+                general = !plainDay(day);
+                if (!general) {
+                    made = is(KeyKind::WallClock);
+                    if (made)
+                        out.addWallClock((day - kEpochDay) * kMSecsPerDay + ms);
+                }
+                break;
+            }
+            default:
+                general = true;
+                break;
+            }
+            if (general) {
+                const QVariant v = sortKey(r, column);
+                const int type = v.metaType().id();
+                if (!v.isValid() || v.isNull()) {
+                    out.addNull();
+                } else if (type == QMetaType::QString) {
+                    made = is(KeyKind::Text);
+                    if (made)
+                        out.addText(*static_cast<const QString *>(v.constData()));
+                } else if (type == QMetaType::QDateTime) {
+                    const QDateTime dt = v.toDateTime();
+                    made = dt.isValid() && is(KeyKind::WallClock);
+                    if (made)
+                        out.addWallClock(dt.toMSecsSinceEpoch());
+                } else {
+                    made = isNumber(type) && number(v.toDouble());
+                }
+            }
+            if (!made)
+                return false;
+            if (keys.at(k).descending)
+                out.reverseLast();
+        }
+    }
+    return true;
+}
+
+// Each key value is unpacked once, not at every comparison.
+std::vector<int> RecordsetStore::comparedOrder(const QVector<SortKey> &keys) const
+{
+    const int count = rowCount();
+    std::vector<int> order(static_cast<size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    const qsizetype width = keys.size();
+    QVector<QVariant> values(count * width);
+    for (int r = 0; r < count; ++r)
+        for (qsizetype k = 0; k < width; ++k)
+            values[r * width + k] = sortKey(r, keys.at(k).column);
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
+        for (qsizetype k = 0; k < width; ++k) {
+            const int c = compareValues(values.at(x * width + k), values.at(y * width + k));
+            if (c != 0)
+                return keys.at(k).descending ? c > 0 : c < 0;
+        }
+        return sequence.at(x) < sequence.at(y);
+    });
+    return order;
+}
+
 void RecordsetStore::sortRows(const QVector<SortKey> &keys)
 {
     const int count = rowCount();
-    QVector<int> order(count);
-    std::iota(order.begin(), order.end(), 0);
+    std::vector<int> order;
     if (keys.isEmpty()) {
+        order.resize(size_t(count));
+        std::iota(order.begin(), order.end(), 0);
         std::sort(order.begin(), order.end(), [this](int x, int y) {
             return sequence.at(x) < sequence.at(y);
         });
     } else {
-        // Each key value is unpacked once, not at every comparison.
-        const qsizetype width = keys.size();
-        QVector<QVariant> values(count * width);
-        for (int r = 0; r < count; ++r)
-            for (qsizetype k = 0; k < width; ++k)
-                values[r * width + k] = sortKey(r, keys.at(k).column);
-        std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-            for (qsizetype k = 0; k < width; ++k) {
-                const int c = compareValues(values.at(x * width + k), values.at(y * width + k));
-                if (c != 0)
-                    return keys.at(k).descending ? c > 0 : c < 0;
-            }
-            return sequence.at(x) < sequence.at(y);
-        });
+        SortKeys compact;
+        if (compactKeys(keys, compact))
+            order = compact.order(sequence.constData());
+        else
+            order = comparedOrder(keys);
     }
     std::vector<const char *> sortedRows;
     QVector<int> sortedSequence;

@@ -18,6 +18,8 @@ struct sqlite3_stmt;
 
 namespace zq::data {
 
+class SortKeys;
+
 enum class FieldKind { Plain, Blob, DateTime };
 
 struct SortKey
@@ -85,6 +87,8 @@ private:
     class Encoder;
     const char *store(const std::vector<char> &bytes);
     QVariant sortKey(int row, int column) const;
+    bool compactKeys(const QVector<SortKey> &keys, SortKeys &out) const;
+    std::vector<int> comparedOrder(const QVector<SortKey> &keys) const;
 
     std::vector<const char *> m_rows;
     std::vector<std::unique_ptr<char[]>> m_blocks;
