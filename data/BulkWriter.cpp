@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace zq::data {
@@ -106,12 +107,20 @@ struct BulkWriter::Private
     qsizetype written = 0;
     QString error;
     bool ended = false;
+    // The update sent and not yet answered, with the rows it carries; the outcome of one
+    // answered while the connection closed.
+    bool writing = false;
+    qsizetype sentRows = 0;
+    std::optional<bool> answered;
     QMetaObject::Connection closing;
 
     bool copies() const { return pg && key.isEmpty(); }
 
     void release()
     {
+        // The connection may not close with an answer outstanding, nor take another command.
+        if (writing)
+            answered = takeAnswer();
         if (statement)
             sqlite3_finalize(statement);
         statement = nullptr;
@@ -130,7 +139,8 @@ struct BulkWriter::Private
     bool writeSQLite();
     bool writePostgres();
     bool runCopy(const QByteArray &sql);
-    bool runUpdate();
+    bool sendUpdate();
+    bool takeAnswer();
 };
 
 BulkWriter::BulkWriter(Connection *connection,
@@ -348,6 +358,12 @@ void BulkWriter::clear()
 
 bool BulkWriter::write()
 {
+    return send() && finishWrite();
+}
+
+bool BulkWriter::send()
+{
+    finishWrite();
     d->written = 0;
     d->error.clear();
     d->ended = false;
@@ -363,6 +379,28 @@ bool BulkWriter::write()
         }
     }
     clear();
+    return ok;
+}
+
+bool BulkWriter::isWriting() const
+{
+    return d->writing || d->answered.has_value();
+}
+
+bool BulkWriter::finishWrite()
+{
+    bool ok = true;
+    if (d->answered) {
+        ok = *d->answered;
+        d->answered.reset();
+    } else if (d->writing) {
+        ok = d->takeAnswer();
+    } else {
+        return true;
+    }
+    if (ok)
+        d->written = d->sentRows;
+    d->sentRows = 0;
     return ok;
 }
 
@@ -424,7 +462,7 @@ bool BulkWriter::Private::runCopy(const QByteArray &sql)
     return ok;
 }
 
-bool BulkWriter::Private::runUpdate()
+bool BulkWriter::Private::sendUpdate()
 {
     // One text array per column in the binary form of arrays: no value is escaped or lexed.
     const int count = int(values.size() / qMax<qsizetype>(1, rows));
@@ -478,21 +516,49 @@ bool BulkWriter::Private::runUpdate()
     PQclear(r);
     if (!ok)
         return false;
-    r = PQexecPrepared(pg, updateName.constData(), count, data.data(), lengths.data(),
-                       formats.data(), 0);
-    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!ok)
-        error = pgMessage(pg, r);
-    PQclear(r);
+    // The parameters are copied into the connection's buffer as they are sent: the arrays
+    // may take the next batch at once, while the server updates.
+    if (PQsendQueryPrepared(
+            pg, updateName.constData(), count, data.data(), lengths.data(), formats.data(), 0)
+        != 1) {
+        error = pgMessage(pg, nullptr);
+        // A send cut short may still leave results to read before the next command.
+        while ((r = PQgetResult(pg)))
+            PQclear(r);
+        return false;
+    }
+    writing = true;
+    sentRows = rows;
+    return true;
+}
+
+// The answer to the update sent: every result read, so that the connection takes commands
+// again; the first refusal tells the message.
+bool BulkWriter::Private::takeAnswer()
+{
+    writing = false;
+    bool ok = true;
+    PGresult *r = nullptr;
+    while ((r = PQgetResult(pg))) {
+        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+            if (ok)
+                error = pgMessage(pg, r);
+            ok = false;
+        }
+        PQclear(r);
+    }
     return ok;
 }
 
 bool BulkWriter::Private::writePostgres()
 {
-    if (!(copies() ? runCopy(copySql) : runUpdate()))
-        return false;
-    written = rows;
-    return true;
+    if (copies()) {
+        if (!runCopy(copySql))
+            return false;
+        written = rows;
+        return true;
+    }
+    return sendUpdate();
 }
 
 qsizetype BulkWriter::writtenRows() const

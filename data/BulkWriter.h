@@ -59,7 +59,17 @@ public:
     /// itself; on PostgreSQL none is written and the transaction must be rolled back to a
     /// savepoint before anything else runs in it.
     bool write();
-    /// The rows the last `write()` wrote.
+    /// Sends the pending rows and drops them, without waiting for the engine where it can
+    /// write them while the caller goes on (PostgreSQL's updates): then nothing else may use
+    /// the connection until `finishWrite()`. Elsewhere the rows are written at once, as
+    /// `write()` writes them. False when they were refused at once.
+    bool send();
+    /// True while rows sent are being written.
+    bool isWriting() const;
+    /// Waits for the rows sent: what `write()` would have returned for them (true when none
+    /// were outstanding).
+    bool finishWrite();
+    /// The rows the last `write()` (or `finishWrite()`) wrote.
     qsizetype writtenRows() const;
     /// The engine's message of the last refusal.
     QString errorText() const;

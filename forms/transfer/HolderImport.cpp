@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace zq::transfer {
 
@@ -372,6 +373,7 @@ HolderImport::~HolderImport()
 {
     if (m_inBatch && isConnected() && !m_options.dryRun) {
         flushPending();
+        settle();
         m_connection->commit();
     }
     m_sql.reset();
@@ -522,6 +524,7 @@ bool HolderImport::commitBatch()
     if (!m_inBatch)
         return !m_stopped && isConnected();
     flushPending();
+    settle();
     m_inBatch = false;
     const int done = m_counts[int(Outcome::Inserted)] + m_counts[int(Outcome::Updated)];
     if (m_connection->commit()) {
@@ -583,6 +586,7 @@ QString HolderImport::numberOf(int table, QStringView nameView)
     const QString tableName = QLatin1String(t.table);
     QString number = name;
     Recordset &q = m_sql->names[table];
+    settle();
     if (name.contains(QChar(0)) || !savepoint())
         return name;
     bool keep = false;
@@ -639,6 +643,7 @@ bool HolderImport::storeHolder(Pending &&row)
         return true;
     row.sequence = m_tableSize + 1;
     if (!m_inBatch || !m_savepoints) {
+        settle();
         // SQLite, or no transaction to undo a batch in: each line on its own.
         return m_savepoints ? writeHolder(row) : writeDirect(row);
     }
@@ -649,6 +654,13 @@ bool HolderImport::storeHolder(Pending &&row)
         flushPending();
     m_pending.push_back(std::move(row));
     return true;
+}
+
+qint64 HolderImport::firstUnwritten() const
+{
+    if (!m_sent.empty())
+        return m_sent.front().line;
+    return m_pending.empty() ? std::numeric_limits<qint64>::max() : m_pending.front().line;
 }
 
 void HolderImport::audit(bool update, const QString &number)
@@ -746,40 +758,44 @@ bool HolderImport::writeDirect(const Pending &row)
     return writeHolder(row);
 }
 
-// The pending holders by one statement, with their audit entries, in one savepoint.
-bool HolderImport::writeBatch()
+// `rows` by one statement, with their audit entries, in one savepoint. An update through
+// the engine's own library is only sent: the server writes it while the next lines are
+// judged, and settle() takes its answer.
+HolderImport::Batch HolderImport::writeBatch(const std::vector<Pending> &rows)
 {
-    const bool update = m_pending.front().exists;
+    const bool update = rows.front().exists;
     if (zq::data::BulkWriter *w = m_options.directWrites
                                       ? writerOf(m_connection, m_sql->writers,
                                                  m_sql->writerTried, update)
                                       : nullptr) {
-        for (const Pending &row : m_pending)
+        for (const Pending &row : rows)
             addRow(row);
         if (!savepoint()) {
             w->clear();
             m_lastError = m_sql->control.lastError().text();
-            return false;
+            return Batch::Refused;
         }
-        const bool ok = w->write();
+        const bool ok = w->send();
+        if (ok && w->isWriting())
+            return Batch::Sent;
         if (ok)
-            for (const Pending &row : m_pending)
+            for (const Pending &row : rows)
                 audit(update, row.number);
         else
             m_lastError = w->errorText();
-        return endSavepoint(ok);
+        return endSavepoint(ok) ? Batch::Written : Batch::Refused;
     }
     QSqlQuery &q = update ? m_sql->batchUpdate : m_sql->batchInsert;
     if (!m_sql->batchPrepared[update]) {
         q = QSqlQuery(m_connection->database());
         if (!q.prepare(batchStatement(update))) {
             m_lastError = q.lastError().text();
-            return false;
+            return Batch::Refused;
         }
         m_sql->batchPrepared[update] = true;
     }
     QStringList columns(kWritten.size() + 2, QStringLiteral("{"));
-    for (const Pending &row : m_pending) {
+    for (const Pending &row : rows) {
         appendElement(columns[0], row.number);
         for (int c = 0; c < kValues; ++c)
             appendElement(columns[c + 1], row.variant(c));
@@ -792,32 +808,61 @@ bool HolderImport::writeBatch()
         q.bindValue(int(c), columns.at(c) + QLatin1Char('}'));
     if (!savepoint()) {
         m_lastError = m_sql->control.lastError().text();
-        return false;
+        return Batch::Refused;
     }
     const bool ok = q.exec();
     if (ok)
-        for (const Pending &row : m_pending)
+        for (const Pending &row : rows)
             audit(update, row.number);
     else
         m_lastError = q.lastError().text();
-    return endSavepoint(ok);
+    return endSavepoint(ok) ? Batch::Written : Batch::Refused;
 }
 
-// Writes the pending holders. When their batch is refused, each is written alone, and a
-// line refused then is taken back from the stored ones into the refusals, at its place.
+// Writes the pending holders (after taking the answer to the batch sent before). When
+// their batch is refused, each is written alone.
 void HolderImport::flushPending()
 {
+    settle();
     if (m_pending.empty())
         return;
     std::vector<Pending> rows;
     rows.swap(m_pending);
     if (rows.size() > 1) {
-        m_pending.swap(rows);
-        const bool written = writeBatch();
-        m_pending.swap(rows);
-        if (written)
+        switch (writeBatch(rows)) {
+        case Batch::Written:
             return;
+        case Batch::Sent:
+            m_sent = std::move(rows);
+            return;
+        case Batch::Refused:
+            break;
+        }
     }
+    writeAlone(rows);
+}
+
+void HolderImport::settle()
+{
+    if (m_sent.empty())
+        return;
+    std::vector<Pending> rows;
+    rows.swap(m_sent);
+    zq::data::BulkWriter *w = m_sql->writers[true].get();
+    const bool ok = w->finishWrite();
+    if (ok)
+        for (const Pending &row : rows)
+            audit(true, row.number);
+    else
+        m_lastError = w->errorText();
+    if (!endSavepoint(ok))
+        writeAlone(rows);
+}
+
+// Each of `rows` by its own statement; a line refused then is taken back from the stored
+// ones into the refusals, at its place.
+void HolderImport::writeAlone(const std::vector<Pending> &rows)
+{
     for (const Pending &row : rows) {
         if (writeHolder(row))
             continue;
@@ -1020,8 +1065,9 @@ HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringV
     }
     const qint64 *known = m_holders.find(holderNo);
     // Whether an earlier line's holder was stored is known once its batch is written.
-    if (known && *known >= 0 && !m_pending.empty() && *known >= m_pending.front().line) {
+    if (known && *known >= 0 && *known >= firstUnwritten()) {
         flushPending();
+        settle();
         known = m_holders.find(holderNo);
     }
     if (known && *known >= 0)

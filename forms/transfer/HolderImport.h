@@ -126,6 +126,11 @@ public:
     void refuseLine(qint64 lineNumber, RefusalReason reason, const QString &detail = {});
     /// Commits the last batch; false when that failed (the lines of that batch are lost).
     bool finish();
+    /// Takes the answer to the holders still being written, so that the connection is free
+    /// for other statements. Updates of holders are written while the next lines are
+    /// judged: until then nothing else may use the connection (the import itself waits
+    /// before any statement of its own).
+    void settle();
 
     /// False once the link to the database is gone; the remaining lines cannot be stored.
     bool isConnected() const;
@@ -153,8 +158,11 @@ private:
     bool writeHolder(const Pending &row);
     bool writeDirect(const Pending &row);
     void addRow(const Pending &row);
-    bool writeBatch();
+    enum class Batch { Written, Sent, Refused };
+    Batch writeBatch(const std::vector<Pending> &rows);
     void flushPending();
+    void writeAlone(const std::vector<Pending> &rows);
+    qint64 firstUnwritten() const;
     QString numberOf(int table, QStringView name);
     Outcome refuse(const QString &holderNo,
                    RefusalReason reason,
@@ -195,6 +203,7 @@ private:
     QString m_error;
     int m_counts[5] = {};
     std::vector<Pending> m_pending; // judged holders not yet written, in line order
+    std::vector<Pending> m_sent;    // the updates sent and not yet answered, in line order
     QByteArray m_todayStamp;
     int m_cacheSize = 0; // SQLite's page cache before the import, when it was widened
 };

@@ -58,7 +58,24 @@ ImportFileResult ended(HolderImport &run, ImportFileResult result)
     return result;
 }
 
-ImportFileResult importText(HolderImport &run, const QString &path, const ImportProgress &progress)
+// The progress callback, once the connection is free for it where it may need it.
+bool progressed(HolderImport &run,
+                const ImportProgress &progress,
+                ProgressAccess access,
+                qint64 done,
+                qint64 total)
+{
+    if (!progress)
+        return true;
+    if (access == ProgressAccess::Statements)
+        run.settle();
+    return progress(done, total);
+}
+
+ImportFileResult importText(HolderImport &run,
+                            const QString &path,
+                            const ImportProgress &progress,
+                            ProgressAccess access)
 {
     const QChar separator = run.options().separator;
     TextLineReader file(path, separator);
@@ -74,7 +91,7 @@ ImportFileResult importText(HolderImport &run, const QString &path, const Import
             result = stopped(run);
             return false;
         }
-        if (progress && !progress(file.position(), file.size())) {
+        if (!progressed(run, progress, access, file.position(), file.size())) {
             result.status = ImportFileResult::Status::Cancelled;
             return false;
         }
@@ -211,7 +228,8 @@ private:
 
 ImportFileResult importWorkbook(HolderImport &run,
                                 const QString &path,
-                                const ImportProgress &progress)
+                                const ImportProgress &progress,
+                                ProgressAccess access)
 {
     zq::platform::WorkbookReader book;
     book.setDateFormat(run.options().dateFormat);
@@ -247,7 +265,7 @@ ImportFileResult importWorkbook(HolderImport &run,
             result = stopped(run);
             break;
         }
-        if (progress && !progress(feed.progress(), 1000)) {
+        if (!progressed(run, progress, access, feed.progress(), 1000)) {
             result.status = ImportFileResult::Status::Cancelled;
             break;
         }
@@ -264,11 +282,12 @@ ImportFileResult importWorkbook(HolderImport &run,
 ImportFileResult importFile(HolderImport &run,
                             const QString &path,
                             ImportFileKind kind,
-                            const ImportProgress &progress)
+                            const ImportProgress &progress,
+                            ProgressAccess access)
 {
     try {
-        return kind == ImportFileKind::Workbook ? importWorkbook(run, path, progress)
-                                                : importText(run, path, progress);
+        return kind == ImportFileKind::Workbook ? importWorkbook(run, path, progress, access)
+                                                : importText(run, path, progress, access);
     } catch (const std::bad_alloc &) {
         // A file from anywhere may ask for memory that is not there: a message, not a crash.
         return ended(run,

@@ -31,6 +31,16 @@ struct ImportFileResult
 /// workbook). Returning false stops the import.
 using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 
+/// What a progress callback may do with the import's connection. Holders are written while
+/// the next lines are judged, and no other statement may run meanwhile.
+enum class ProgressAccess {
+    /// It may run statements, or let events run that do: the import waits for the holders
+    /// being written before every call.
+    Statements,
+    /// It runs none, or calls `HolderImport::settle()` before it does (or lets events run).
+    Settles,
+};
+
 /// Feeds every line of the file at `path` to `run` (already started) with its line number,
 /// counts lines the reader cannot hand over as refused, and finishes the run. A workbook is
 /// read from its first sheet, each row's cells judged as the row joined with commas (cells
@@ -39,6 +49,7 @@ using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 ImportFileResult importFile(HolderImport &run,
                             const QString &path,
                             ImportFileKind kind,
-                            const ImportProgress &progress = {});
+                            const ImportProgress &progress = {},
+                            ProgressAccess access = ProgressAccess::Statements);
 
 } // namespace zq::transfer

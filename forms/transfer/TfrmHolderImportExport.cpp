@@ -320,13 +320,18 @@ void TfrmHolderImportExport::finishOperation()
     QCoreApplication::processEvents();
 }
 
-void TfrmHolderImportExport::advance(QProgressBar *bar, int value, bool force)
+void TfrmHolderImportExport::advance(QProgressBar *bar,
+                                     int value,
+                                     bool force,
+                                     const std::function<void()> &beforeRepaint)
 {
     bar->setValue(qMin(value, bar->maximum()));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!force && now - m_lastRepaint < kRepaintMs)
         return;
     m_lastRepaint = now;
+    if (beforeRepaint)
+        beforeRepaint();
     bar->repaint();
     if (m_progress != 0) {
         if (value > m_progressAt)
@@ -542,17 +547,23 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
     m_lastRepaint = 0;
     m_cancelled = false;
     // A text file's progress goes in kilobytes: its line count is not known ahead.
-    const auto progress = [this, workbook](qint64 done, qint64 total) {
+    // The holders being written are waited for only when events are let run, a few times a
+    // second: the database may be used by them.
+    const auto settle = [&run] { run.settle(); };
+    const auto progress = [this, workbook, &settle](qint64 done, qint64 total) {
         const qint64 unit = workbook ? 1 : 1024;
         const int most = int(qMax<qint64>(1, total / unit));
         if (pbImportProcess->maximum() != most)
             pbImportProcess->setRange(0, most);
-        if (m_progress == 0 && !m_cancelled)
+        if (m_progress == 0 && !m_cancelled) {
+            settle();
             openProgress(most, QStringLiteral("Importing"));
-        advance(pbImportProcess, int(done / unit));
+        }
+        advance(pbImportProcess, int(done / unit), false, settle);
         return !m_cancelled;
     };
-    const ImportFileResult result = zq::transfer::importFile(run, path, kind, progress);
+    const ImportFileResult result = zq::transfer::importFile(
+        run, path, kind, progress, zq::transfer::ProgressAccess::Settles);
     closeProgress();
     QCoreApplication::processEvents();
     pbImportProcess->setValue(pbImportProcess->maximum());

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -112,7 +114,11 @@ private:
     void setBusy(bool busy);
     void finishOperation();
     /// Sets a progress bar, repainting a few times a second rather than per row.
-    void advance(QProgressBar *bar, int value, bool force = false);
+    /// `beforeRepaint` runs first when it does (the events let run then may use the database).
+    void advance(QProgressBar *bar,
+                 int value,
+                 bool force = false,
+                 const std::function<void()> &beforeRepaint = {});
     bool exportRoute(const QString &path);
     void runImport(bool dryRun);
     void showImportResult(const zq::transfer::HolderImport &run);

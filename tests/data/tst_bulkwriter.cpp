@@ -196,6 +196,61 @@ TEST_P(BulkWriterTest, AValueTooLongForItsColumn)
     }
 }
 
+// Rows sent are answered by finishWrite(): their refusal too, and an answer outstanding when
+// the connection closes. Until then they may be written while the caller goes on (updates on
+// PostgreSQL); afterwards the connection takes other statements again.
+TEST_P(BulkWriterTest, RowsSentAreAnsweredByFinishWrite)
+{
+    const bool postgres = GetParam() == Engine::PostgreSQL;
+    struct Case
+    {
+        const char *name;
+        QList<Row> rows;
+        bool closeFirst; // the connection closes before the answer is asked for
+        bool stored;
+    };
+    const QList<Case> cases{
+        {"stored", awkwardRows(false), false, true},
+        {"refused",
+         {{"K1", "fits", {}, "1", "a"}, {"K2", "too long", {}, "2", "b"}},
+         false,
+         !postgres},
+        {"closed before the answer", awkwardRows(false), true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ZQ_OPEN_TEST_DB(db, GetParam(), false);
+        makeTables(db, false);
+        QList<Row> seeded;
+        for (const Row &r : awkwardRows(false))
+            seeded << Row{r.key, "old", std::nullopt, "9", "old"};
+        ASSERT_TRUE(driverWrite(db.connection(), seeded, false));
+        db.exec({QStringLiteral("INSERT INTO W SELECT * FROM Q")});
+        BulkWriter w(&db.connection(), QStringLiteral("W"), kColumns, QStringLiteral("K"));
+        ASSERT_TRUE(w.prepare()) << w.errorText().toStdString();
+        add(w, c.rows);
+        ASSERT_TRUE(w.send()) << w.errorText().toStdString();
+        EXPECT_EQ(w.pendingRows(), 0);
+        // Only PostgreSQL's update goes on without the caller; SQLite has written the rows.
+        EXPECT_EQ(w.isWriting(), postgres);
+        if (c.closeFirst)
+            db.connection().close();
+        EXPECT_EQ(w.finishWrite(), c.stored) << w.errorText().toStdString();
+        EXPECT_FALSE(w.isWriting());
+        EXPECT_TRUE(w.finishWrite()); // nothing outstanding any more
+        if (c.closeFirst) {
+            ASSERT_TRUE(db.connection().open());
+        } else {
+            EXPECT_EQ(w.errorText().isEmpty(), c.stored);
+            EXPECT_EQ(w.writtenRows(), c.stored ? c.rows.size() : 0);
+        }
+        if (c.stored) {
+            ASSERT_TRUE(driverWrite(db.connection(), c.rows, true));
+        }
+        EXPECT_EQ(contents(db.connection(), "W"), contents(db.connection(), "Q"));
+    }
+}
+
 TEST_P(BulkWriterTest, AColumnTheTableLacksIsRefusedByPrepare)
 {
     ZQ_OPEN_TEST_DB(db, GetParam(), false);

@@ -210,8 +210,9 @@ int TransferTool::runImport()
         }
         return true;
     };
+    // The progress lines use no database.
     const zq::transfer::ImportFileResult result = zq::transfer::importFile(
-        run, m_options.file, kind, progress);
+        run, m_options.file, kind, progress, zq::transfer::ProgressAccess::Settles);
     if (m_options.progress && result.status == zq::transfer::ImportFileResult::Status::Complete)
         reportProgress(100);
     if (m_options.dryRun)
