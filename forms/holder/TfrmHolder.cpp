@@ -74,7 +74,6 @@ TfrmHolder::TfrmHolder(int rights, QWidget *parent)
     // the window lays out and polishes only that page, not the Data page first; switched
     // before the pages are filled, the switch itself has nothing to hide or lay out.
     m_ui.pcData->setCurrentWidget(m_ui.tsView);
-    buildDataPage();
     buildViewPage();
     m_deposits.setPath(svc::GetProgramPath() + QStringLiteral("ZQDeposit.ini"));
     m_lock = true;
@@ -122,10 +121,18 @@ void TfrmHolder::connectControls()
     });
     connect(adq1DB, &Recordset::dataChanged, this, &TfrmHolder::onDataChanged);
     connect(cmbDept, &QComboBox::activated, this, &TfrmHolder::cmbDeptCloseUp);
+    connect(btnBatchSet, &QPushButton::clicked, this, &TfrmHolder::btnBatchSetClick);
+    m_ui.tsData->installEventFilter(this);
+    m_ui.tbEdit->installEventFilter(this);
+    m_ui.dgView->installEventFilter(this);
+    m_ui.dgView->viewport()->installEventFilter(this);
+}
+
+void TfrmHolder::connectDataPage()
+{
     connect(btnOpen, &QPushButton::clicked, this, &TfrmHolder::btnOpenClick);
     connect(btnClear, &QPushButton::clicked, this, &TfrmHolder::btnClearClick);
     connect(btnPunchCard, &QToolButton::clicked, this, &TfrmHolder::btnPunchCardClick);
-    connect(btnBatchSet, &QPushButton::clicked, this, &TfrmHolder::btnBatchSetClick);
     for (QCheckBox *box : {cbxDeposit02, cbxDeposit03, cbxExpireDate})
         connect(box, &QCheckBox::clicked, this, [this] {
             if (m_mode != ViewMode)
@@ -152,10 +159,6 @@ void TfrmHolder::connectControls()
         });
     cmbDeposit04->installEventFilter(this);
     cmbDeposit04->lineEdit()->installEventFilter(this);
-    m_ui.tsData->installEventFilter(this);
-    m_ui.tbEdit->installEventFilter(this);
-    m_ui.dgView->installEventFilter(this);
-    m_ui.dgView->viewport()->installEventFilter(this);
 }
 
 void TfrmHolder::formCreate()
@@ -175,9 +178,11 @@ void TfrmHolder::formCreate()
                                .arg(QLatin1String(column), today),
                            1);
     adqTmp->close();
-    cmbDepartment->setCurrentIndex(cmbDepartment->count() > 0 ? 0 : -1);
-    cmbTitle->setCurrentIndex(cmbTitle->count() > 0 ? 0 : -1);
-    cmbType->setCurrentIndex(cmbType->count() > 0 ? 0 : -1);
+    if (m_dataBuilt) {
+        cmbDepartment->setCurrentIndex(cmbDepartment->count() > 0 ? 0 : -1);
+        cmbTitle->setCurrentIndex(cmbTitle->count() > 0 ? 0 : -1);
+        cmbType->setCurrentIndex(cmbType->count() > 0 ? 0 : -1);
+    }
     setPunch(true);
     dsDB->setColumns(kGrid);
     dsDB->setRecordset(adq1DB);
@@ -201,16 +206,21 @@ void TfrmHolder::loadCodeLists()
     const st::CodeList types = st::loadCodes(*adqTmp, QStringLiteral("OccupationType"),
                                              QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
                                              svc::GetMessageString(QStringLiteral("DefineTypeName")));
+    m_departmentItems = departments.names;
+    m_departmentNumbers = departments.numbers;
+    m_titleItems = titles.names;
+    m_titleNumbers = titles.numbers;
+    m_typeItems = types.names;
+    m_typeNumbers = types.numbers;
+    if (!m_dataBuilt)
+        return;
     const QSignalBlocker b1(cmbDepartment), b2(cmbTitle), b3(cmbType);
     cmbDepartment->clear();
-    cmbDepartment->addItems(departments.names);
-    m_departmentNumbers = departments.numbers;
+    cmbDepartment->addItems(m_departmentItems);
     cmbTitle->clear();
-    cmbTitle->addItems(titles.names);
-    m_titleNumbers = titles.numbers;
+    cmbTitle->addItems(m_titleItems);
     cmbType->clear();
-    cmbType->addItems(types.names);
-    m_typeNumbers = types.numbers;
+    cmbType->addItems(m_typeItems);
 }
 
 void TfrmHolder::loadUserAndDepartments()
@@ -229,8 +239,8 @@ void TfrmHolder::loadUserAndDepartments()
             m_supervisor = adoSearch->value(QStringLiteral("Supervisor")).toInt() == 1;
     } catch (...) {
     }
-    const QSignalBlocker b1(cmbDepartment), b2(cmbDept);
-    cmbDepartment->clear();
+    const QSignalBlocker b2(cmbDept);
+    m_departmentItems.clear();
     m_departmentNumbers.clear();
     cmbDept->clear();
     cmbDept->addItem(QString());
@@ -256,10 +266,15 @@ void TfrmHolder::loadUserAndDepartments()
             m_filterNumbers << number;
         }
         // In one insertion each: the combo boxes handle one batch of new rows, not one each.
-        cmbDepartment->addItems(items);
+        m_departmentItems = items;
         cmbDept->addItems(items);
     }
     adoSearch->close();
+    if (m_dataBuilt) {
+        const QSignalBlocker b1(cmbDepartment);
+        cmbDepartment->clear();
+        cmbDepartment->addItems(m_departmentItems);
+    }
 }
 
 void TfrmHolder::applyRights()
@@ -383,6 +398,11 @@ void TfrmHolder::setColours()
 
 void TfrmHolder::enterMode(Mode mode)
 {
+    // The Data page is made before its mode is entered; the listing's mode leaves it alone
+    // until it is made.
+    if (mode != ViewMode)
+        buildPage();
+    m_modeEntered = true;
     m_mode = mode;
     m_lock = false;
     m_modified = false;
@@ -392,20 +412,11 @@ void TfrmHolder::enterMode(Mode mode)
     m_ui.panel1->clear();
     if (adq1DB->isOpen() && !adq1DB->isEmpty())
         m_ui.panel1->setText(QString(QChar(0x3000)) + QString::number(adq1DB->recordCount()));
-    setColours();
-    const bool editing = mode != ViewMode;
-    btnOpen->setVisible(editing);
-    btnClear->setVisible(editing);
-    cbxExpireDate->setVisible(editing);
-    labExpireDate->setVisible(editing);
+    showModeOnPage();
     switch (mode) {
     case ViewMode:
         m_ui.pcData->setCurrentWidget(m_ui.tsView);
         m_ui.tsData->setEnabled(false);
-        dtExpiredDate->hide();
-        for (QWidget *w : std::initializer_list<QWidget *>{cbxDeposit02, cbxDeposit03, dtDeposit02,
-                                                           dtDeposit03})
-            w->hide();
         loadDeposits();
         break;
     case AddMode:
@@ -427,6 +438,24 @@ void TfrmHolder::enterMode(Mode mode)
     m_keyTyped = false;
     m_showTextTyped = false;
     m_modified = false;
+}
+
+void TfrmHolder::showModeOnPage()
+{
+    if (!m_dataBuilt)
+        return;
+    setColours();
+    const bool editing = m_mode != ViewMode;
+    btnOpen->setVisible(editing);
+    btnClear->setVisible(editing);
+    cbxExpireDate->setVisible(editing);
+    labExpireDate->setVisible(editing);
+    if (m_mode == ViewMode) {
+        dtExpiredDate->hide();
+        for (QWidget *w :
+             std::initializer_list<QWidget *>{cbxDeposit02, cbxDeposit03, dtDeposit02, dtDeposit03})
+            w->hide();
+    }
 }
 
 void TfrmHolder::clearFields()
@@ -451,6 +480,26 @@ void TfrmHolder::onDataChanged()
 
 void TfrmHolder::showHolder()
 {
+    if (!m_dataBuilt) {
+        // Noted for the page; what the window keeps of the holder shown is kept now.
+        m_showPending = true;
+        try {
+            if (adq1DB->isOpen() && !adq1DB->isEmpty() && adq1DB->currentRow() >= 0) {
+                m_displayed = adq1DB->text(QStringLiteral("HolderNo")).trimmed();
+                m_displayedKey = adq1DB->text(QStringLiteral("HolderNo"));
+                storeDeposit(adq1DB->text(QStringLiteral("Deposit04")).trimmed());
+                m_punch = adq1DB->value(QStringLiteral("PunchCard")).toInt() == 1 ? 1 : 0;
+            }
+        } catch (...) {
+        }
+        m_photo.clear();
+        m_photoShown = QVariant();
+        m_modified = false;
+        m_lock = false;
+        m_showTextTyped = false;
+        m_keyTyped = false;
+        return;
+    }
     const bool wasLocked = m_lock;
     m_lock = true;
     try {
@@ -516,6 +565,9 @@ void TfrmHolder::showHolder()
 
 bool TfrmHolder::savePrompt()
 {
+    // Only the listing's mode has run without the page: there is nothing to save.
+    if (!m_dataBuilt)
+        return true;
     try {
         for (QLineEdit *e : {edNo, edName, edShowText})
             e->setText(e->text().trimmed());

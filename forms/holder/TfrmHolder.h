@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DepositList.h"
+#include "LazyControl.h"
 #include "MaintenanceChrome.h"
 
 #include <QByteArray>
@@ -28,8 +29,10 @@ namespace zq::forms {
 class PictureBox;
 
 /// The card holders: the listing by department on the View page, one holder on the Data
-/// page, with photo, deposit data, validity dates and the punch-card switch.
-class TfrmHolder : public QWidget
+/// page, with photo, deposit data, validity dates and the punch-card switch. The Data page's
+/// controls are made when one of them is first used (the page shown, Add, Edit, a field
+/// read): until then the holder to show is only noted.
+class TfrmHolder : public QWidget, private LazyPage
 {
     Q_OBJECT
 public:
@@ -54,7 +57,9 @@ public:
     const QStringList &typeNumbers() const { return m_typeNumbers; }
     int punchFlag() const { return m_punch; }
     /// The JPEG bytes that a save stores in Photo ("" = no photo).
-    const QByteArray &currentPhoto() const { return m_photo; }
+    const QByteArray &currentPhoto() const;
+    /// Whether the Data page's controls are made yet.
+    bool isDataPageBuilt() const { return m_dataBuilt; }
     QString depositListPath() const { return m_deposits.path(); }
 
     // Handlers (menu items run the handler of the button of the same name).
@@ -86,33 +91,33 @@ public:
     void searchFor(const QString &number, const QString &name);
 
     // Data page
-    QLineEdit *edtSequenceNo;
-    QLineEdit *edNo;
-    QLineEdit *edName;
-    QLineEdit *edShowText;
-    QComboBox *cmbDepartment;
-    QComboBox *cmbTitle;
-    QComboBox *cmbType;
-    QDateEdit *dtBirthday;
-    QLineEdit *edEmail;
-    QLineEdit *edPIN;
-    QDateEdit *dtDeposit01;
-    QCheckBox *cbxDeposit02;
-    QDateEdit *dtDeposit02;
-    QCheckBox *cbxDeposit03;
-    QDateEdit *dtDeposit03;
-    QComboBox *cmbDeposit04;
-    QLineEdit *edDefinable1;
-    QLineEdit *edDefinable2;
-    QLineEdit *edDescription;
-    QDateEdit *dtStartDate;
-    QLabel *labExpireDate;
-    QCheckBox *cbxExpireDate;
-    QDateEdit *dtExpiredDate;
-    QToolButton *btnPunchCard;
-    PictureBox *imgPhoto;
-    QPushButton *btnOpen;
-    QPushButton *btnClear;
+    LazyControl<QLineEdit> edtSequenceNo{this};
+    LazyControl<QLineEdit> edNo{this};
+    LazyControl<QLineEdit> edName{this};
+    LazyControl<QLineEdit> edShowText{this};
+    LazyControl<QComboBox> cmbDepartment{this};
+    LazyControl<QComboBox> cmbTitle{this};
+    LazyControl<QComboBox> cmbType{this};
+    LazyControl<QDateEdit> dtBirthday{this};
+    LazyControl<QLineEdit> edEmail{this};
+    LazyControl<QLineEdit> edPIN{this};
+    LazyControl<QDateEdit> dtDeposit01{this};
+    LazyControl<QCheckBox> cbxDeposit02{this};
+    LazyControl<QDateEdit> dtDeposit02{this};
+    LazyControl<QCheckBox> cbxDeposit03{this};
+    LazyControl<QDateEdit> dtDeposit03{this};
+    LazyControl<QComboBox> cmbDeposit04{this};
+    LazyControl<QLineEdit> edDefinable1{this};
+    LazyControl<QLineEdit> edDefinable2{this};
+    LazyControl<QLineEdit> edDescription{this};
+    LazyControl<QDateEdit> dtStartDate{this};
+    LazyControl<QLabel> labExpireDate{this};
+    LazyControl<QCheckBox> cbxExpireDate{this};
+    LazyControl<QDateEdit> dtExpiredDate{this};
+    LazyControl<QToolButton> btnPunchCard{this};
+    LazyControl<PictureBox> imgPhoto{this};
+    LazyControl<QPushButton> btnOpen{this};
+    LazyControl<QPushButton> btnClear{this};
     // View page
     QComboBox *cmbDept;
     QCheckBox *chkBatch;
@@ -124,7 +129,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void buildPage() override;
     void buildDataPage();
+    void connectDataPage();
     void buildViewPage();
     void connectControls();
     void formCreate();
@@ -133,6 +140,8 @@ private:
     void loadUserAndDepartments();
     void applyRights();
     void enterMode(Mode mode);
+    // The look of the mode on the Data page, once the page is made.
+    void showModeOnPage();
     void clearFields();
     void showHolder();
     void showPhoto();
@@ -199,6 +208,12 @@ private:
     QIcon m_yes, m_no;
     // The Data page's layout until the page is first shown; null once it is on the page.
     QGridLayout *m_dataLayout = nullptr;
+    bool m_dataBuilt = false;
+    bool m_building = false;
+    bool m_modeEntered = false; // enterMode has run: the page takes on the mode's look
+    bool m_showPending = false; // the holder to show waits for the page
+    // The combo boxes' items while the page is not made.
+    QStringList m_departmentItems, m_titleItems, m_typeItems;
 };
 
 } // namespace zq::forms

@@ -3,6 +3,7 @@
 
 #include "InputGuards.h"
 #include "PictureBox.h"
+#include "Services.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +19,8 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace zq::forms {
 
@@ -86,6 +89,58 @@ QIcon mark(bool yes)
 }
 
 } // namespace
+
+// The Data page's controls are made here, then given what the window has done to them so
+// far (code lists, deposits, the mode's look, the language, the holder shown), as they would
+// have had it made with the window.
+void TfrmHolder::buildPage()
+{
+    if (m_dataBuilt || m_building)
+        return;
+    m_building = true;
+    buildDataPage();
+    m_dataBuilt = true;
+    connectDataPage();
+    {
+        const QSignalBlocker b1(cmbDepartment), b2(cmbTitle), b3(cmbType), b4(cmbDeposit04);
+        cmbDepartment->addItems(m_departmentItems);
+        cmbTitle->addItems(m_titleItems);
+        cmbType->addItems(m_typeItems);
+        cmbDeposit04->addItems(m_depositItems);
+        cmbDeposit04->setEditText(QString());
+    }
+    setPunch(m_punch == 1);
+    if (m_modeEntered)
+        showModeOnPage();
+    if (m_shown) {
+        m_ui.tsData->setProperty("zq.formClass", property("zq.formClass"));
+        zq::services::SetupFormLanguage(m_ui.tsData);
+    }
+    if (std::exchange(m_showPending, false)) {
+        // The holder noted, shown without touching the state of whoever made the page.
+        const bool lock = m_lock, modified = m_modified, keyTyped = m_keyTyped,
+                   showTextTyped = m_showTextTyped;
+        showHolder();
+        m_lock = lock;
+        m_modified = modified;
+        m_keyTyped = keyTyped;
+        m_showTextTyped = showTextTyped;
+    }
+    // Made on a page being shown, the controls are shown as the page would have shown them.
+    if (m_ui.tsData->isVisible()) {
+        for (QWidget *child : m_ui.tsData->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (!child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+                child->show();
+    }
+    m_building = false;
+}
+
+const QByteArray &TfrmHolder::currentPhoto() const
+{
+    if (m_showPending)
+        const_cast<TfrmHolder *>(this)->buildPage();
+    return m_photo;
+}
 
 void TfrmHolder::buildDataPage()
 {

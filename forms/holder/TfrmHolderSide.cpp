@@ -110,10 +110,12 @@ void TfrmHolder::applyVisibility()
 
 void TfrmHolder::setPunch(bool down)
 {
+    m_punch = down ? 1 : 0;
+    if (!m_dataBuilt)
+        return;
     btnPunchCard->setChecked(down);
     btnPunchCard->setIcon(down ? m_yes : m_no);
     btnPunchCard->setText(QString());
-    m_punch = down ? 1 : 0;
 }
 
 void TfrmHolder::btnPunchCardClick()
@@ -157,13 +159,15 @@ void TfrmHolder::loadDeposits()
     const QPair<qint64, qint64> stamp = file.exists()
                                             ? qMakePair(file.lastModified().toMSecsSinceEpoch(), file.size())
                                             : qMakePair(qint64(-1), qint64(-1));
-    if (stamp == m_depositStamp && cmbDeposit04->count() == m_depositItems.size())
+    if (stamp == m_depositStamp && (!m_dataBuilt || cmbDeposit04->count() == m_depositItems.size()))
         return;
     m_depositStamp = stamp;
+    m_depositItems = m_deposits.load();
+    if (!m_dataBuilt)
+        return;
     const QString text = cmbDeposit04->currentText();
     const QSignalBlocker block(cmbDeposit04);
     cmbDeposit04->clear();
-    m_depositItems = m_deposits.load();
     cmbDeposit04->addItems(m_depositItems);
     cmbDeposit04->setEditText(text);
 }
@@ -172,8 +176,10 @@ void TfrmHolder::storeDeposit(const QString &text)
 {
     if (text.trimmed().isEmpty())
         return;
-    const QString shown = cmbDeposit04->currentText();
     m_deposits.store(m_depositItems, text);
+    if (!m_dataBuilt)
+        return;
+    const QString shown = cmbDeposit04->currentText();
     const QSignalBlocker block(cmbDeposit04);
     cmbDeposit04->clear();
     cmbDeposit04->addItems(m_depositItems);
@@ -213,6 +219,8 @@ void TfrmHolder::btnLabelClick()
 bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Show && watched == m_ui.tsData)
+        buildPage();
     if (type == QEvent::Show && watched == m_ui.tsData && m_dataLayout) {
         // Laid out at once: the page paints, and a click may land on it, before the
         // layout's own request would come round; the window takes on the page's minimum
@@ -223,6 +231,10 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
             layout()->activate();
         return false;
     }
+    // The Data page's controls are compared with peek(): events of other controls must not
+    // make the page.
+    QComboBox *const deposit04 = cmbDeposit04.peek();
+    QLineEdit *const deposit04Edit = deposit04 ? deposit04->lineEdit() : nullptr;
     if (type == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (watched == m_ui.dgView && key->key() == Qt::Key_Delete) {
@@ -231,8 +243,7 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         // The key reaches the combo box, which hands it to its line edit.
-        if ((watched == cmbDeposit04 || watched == cmbDeposit04->lineEdit())
-            && key->key() == Qt::Key_Backspace) {
+        if ((watched == deposit04 || watched == deposit04Edit) && key->key() == Qt::Key_Backspace) {
             const QString text = cmbDeposit04->currentText();
             m_deposits.remove(m_depositItems, text);
             const QSignalBlocker block(cmbDeposit04);
@@ -244,7 +255,7 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         auto *edit = qobject_cast<QLineEdit *>(watched);
-        if (edit && edit != cmbDeposit04->lineEdit()) {
+        if (edit && edit != deposit04Edit) {
             if (key->key() == Qt::Key_PageDown) {
                 btnNextClick();
                 return true;
@@ -257,7 +268,8 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
             // validator of the field judges what they insert.
             const bool shortcut = key->modifiers()
                                   & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-            if ((edit == edPIN || edit == edtSequenceNo) && !shortcut && !key->text().isEmpty()) {
+            if ((edit == edPIN.peek() || edit == edtSequenceNo.peek()) && !shortcut
+                && !key->text().isEmpty()) {
                 const QChar c = key->text().at(0);
                 const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
                                      || key->key() == Qt::Key_Backspace
@@ -266,17 +278,18 @@ bool TfrmHolder::eventFilter(QObject *watched, QEvent *event)
                 if (!allowed)
                     return true;
             }
-            if (edit == edShowText)
+            if (edit == edShowText.peek())
                 m_showTextTyped = true;
             else
                 m_keyTyped = true;
         }
     } else if (type == QEvent::KeyRelease) {
-        if ((watched == edNo || watched == edName) && !m_showTextTyped && m_keyTyped) {
+        if ((watched == edNo.peek() || watched == edName.peek()) && !m_showTextTyped
+            && m_keyTyped) {
             edShowText->setText(holder::displayText(edNo->text(), edName->text()));
             m_keyTyped = false;
         }
-    } else if (type == QEvent::MouseButtonRelease && watched == edEmail) {
+    } else if (type == QEvent::MouseButtonRelease && watched == edEmail.peek()) {
         edEmailClick();
     } else if (type == QEvent::MouseButtonDblClick && watched == m_ui.tbEdit) {
         tbEditDblClick();

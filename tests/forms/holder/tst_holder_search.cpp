@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <functional>
@@ -144,6 +146,41 @@ TEST_P(HolderSearchTest, ANumberTypedAndEnterFindsTheHolder)
     EXPECT_EQ(w->departmentFilter(), "D3");
     EXPECT_EQ(w->edNo->text(), "H4");
     EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
+}
+
+// The hit of a search from the listing, before the Data page was ever made, is the holder
+// the page shows when the user turns to it.
+TEST_P(HolderSearchTest, AHitFoundBeforeTheDataPageIsMadeIsTheOneItShows)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    auto *w = openHolders();
+    ASSERT_TRUE(w);
+    search(w, [](TfrmHolderSearch *) {
+        QTest::keyClicks(QApplication::focusWidget(), "H4");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    ASSERT_FALSE(w->isDataPageBuilt());
+    EXPECT_EQ(w->departmentFilter(), "D3");
+    QTabBar *tabs = w->chrome().pcData->tabBar();
+    QTest::mouseClick(tabs,
+                      Qt::LeftButton,
+                      {},
+                      tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData)).center());
+    ASSERT_TRUE(w->isDataPageBuilt());
+    EXPECT_EQ(w->edNo->text(), "H4");
+    EXPECT_EQ(w->edName->text(), "Carl");
+    EXPECT_EQ(w->cmbDepartment->currentText(), "D3 : Lab");
+    // A name found by LIKE, with the page made: shown at once.
+    w->chrome().pcData->setCurrentWidget(w->chrome().tsView);
+    search(w, [](TfrmHolderSearch *dialog) {
+        QTest::mouseClick(dialog->rbtnHolderName, Qt::LeftButton);
+        QTest::mouseClick(dialog->edtHolderName, Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), "Brie");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    EXPECT_EQ(w->listing()->recordCount(), 1);
+    EXPECT_EQ(w->edNo->text(), "H2");
 }
 
 TEST_P(HolderSearchTest, BlanksOrCancelRunNoSearch)
