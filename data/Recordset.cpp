@@ -229,7 +229,9 @@ void Recordset::open()
     close();
     auto store = std::make_unique<RecordsetStore>();
     store->parameters = m_store->parameters;
-    if (!openSQLite(*store)) {
+    Connection *c = m_connection.data();
+    const bool postgres = c && c->engine() == Engine::PostgreSQL;
+    if (!(postgres ? openPostgres(*store) : openSQLite(*store))) {
         store = std::make_unique<RecordsetStore>();
         store->parameters = m_store->parameters;
         QSqlQuery q = runStatement(true);

@@ -153,6 +153,7 @@ private:
     void setRow(int row);
     QSqlQuery runStatement(bool forRows);
     bool openSQLite(RecordsetStore &store);
+    bool openPostgres(RecordsetStore &store);
     WriteTarget writeTarget() const;
     QString whereClause(const WriteTarget &target, const QVector<QVariant> &original,
                         QVariantList &binds) const;

@@ -1,5 +1,6 @@
 #include "RecordsetStore.h"
 
+#include "Schema.h"
 #include "SortKeys.h"
 
 #include <QSqlQuery>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace zq::data {
@@ -404,6 +406,200 @@ bool RecordsetStore::fetchSQLite(sqlite3_stmt *statement, int step)
         sequence.append(nextSequence++);
     }
     return step == SQLITE_DONE;
+}
+
+namespace {
+
+// How Qt's PostgreSQL driver turns the text of a value of each type into a QVariant.
+enum class PgValue { Text, Bool, Int, Int8, Float, Numeric, Date, Time, DateTime, Bytea };
+
+bool pgValueOf(unsigned int oid, PgValue &how)
+{
+    switch (oid) {
+    case 16: // bool
+        how = PgValue::Bool;
+        return true;
+    case 17: // bytea
+        how = PgValue::Bytea;
+        return true;
+    case 18:   // "char"
+    case 19:   // name
+    case 25:   // text
+    case 26:   // oid: the driver mistakes `void`'s number for it, and reads it as text
+    case 1042: // bpchar
+    case 1043: // varchar
+        how = PgValue::Text;
+        return true;
+    case 20: // int8
+        how = PgValue::Int8;
+        return true;
+    case 21:   // int2
+    case 23:   // int4
+    case 24:   // regproc
+    case 28:   // xid
+    case 29:   // cid
+    case 2278: // void
+        how = PgValue::Int;
+        return true;
+    case 700: // float4
+    case 701: // float8
+        how = PgValue::Float;
+        return true;
+    case 1700:
+        how = PgValue::Numeric;
+        return true;
+    case 702: // abstime
+    case 703: // reltime
+    case 1082: // date
+        how = PgValue::Date;
+        return true;
+    case 1083: // time
+    case 1266: // timetz
+        how = PgValue::Time;
+        return true;
+    case 1114: // timestamp
+    case 1184: // timestamptz
+        how = PgValue::DateTime;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A floating-point text as the driver reads it: what does not parse is NaN or an infinity
+// by name, or else no value at all.
+QVariant pgDouble(const char *text, int size)
+{
+    bool ok = false;
+    double d = QByteArray::fromRawData(text, size).toDouble(&ok);
+    if (!ok) {
+        if (qstricmp(text, "NaN") == 0)
+            d = qQNaN();
+        else if (qstricmp(text, "Infinity") == 0)
+            d = qInf();
+        else if (qstricmp(text, "-Infinity") == 0)
+            d = -qInf();
+        else
+            return QVariant();
+    }
+    return d;
+}
+
+} // namespace
+
+bool RecordsetStore::postgresKind(unsigned int oid, const QString &name, FieldKind &kind)
+{
+    PgValue how;
+    if (!pgValueOf(oid, how))
+        return false;
+    kind = how == PgValue::Bytea ? FieldKind::Blob
+           : how == PgValue::Date || how == PgValue::DateTime || isDateTimeColumn(name)
+               ? FieldKind::DateTime
+               : FieldKind::Plain;
+    return true;
+}
+
+// Texts, integers and zone-free timestamps of the usual shape, most of a listing, are packed
+// straight from the result's bytes; every other value is made as the driver makes it and
+// packed as `fetchAll` packs the driver's value.
+void RecordsetStore::fetchPostgres(const pg_result *result, bool numericAsText)
+{
+    auto *res = const_cast<PGresult *>(result);
+    const int columns = int(names.size());
+    const int rows = PQntuples(res);
+    // A statement's rows come in results of one row each; each column's way is found once.
+    if (m_postgresValues.size() != size_t(columns)) {
+        m_postgresValues.assign(size_t(columns), 0);
+        for (int i = 0; i < columns; ++i) {
+            PgValue how = PgValue::Text;
+            pgValueOf(PQftype(res, i), how);
+            m_postgresValues[size_t(i)] = static_cast<unsigned char>(how);
+        }
+    }
+    Encoder encoder(m_scratch, m_side);
+    for (int r = 0; r < rows; ++r) {
+        m_scratch.clear();
+        for (int i = 0; i < columns; ++i) {
+            if (PQgetisnull(res, r, i)) {
+                m_scratch.push_back(char(Null));
+                continue;
+            }
+            const char *text = PQgetvalue(res, r, i);
+            const int size = PQgetlength(res, r, i);
+            const bool dateTime = kinds.at(i) == FieldKind::DateTime;
+            QVariant value;
+            switch (static_cast<PgValue>(m_postgresValues[size_t(i)])) {
+            case PgValue::Text:
+                if (isAscii(text, size_t(size))) {
+                    encoder.putAscii(text, size_t(size), dateTime, *this, i);
+                    continue;
+                }
+                value = QString::fromUtf8(text, size);
+                break;
+            case PgValue::Bool:
+                value = QVariant(text[0] == 't');
+                break;
+            case PgValue::Int:
+                if (!dateTime) {
+                    m_scratch.push_back(char(Int32));
+                    putRaw<qint32>(m_scratch, qint32(atoi(text)));
+                    continue;
+                }
+                value = QVariant(atoi(text));
+                break;
+            case PgValue::Int8: {
+                const QByteArray digits = QByteArray::fromRawData(text, size);
+                value = text[0] == '-' ? QVariant(digits.toLongLong())
+                                       : QVariant(digits.toULongLong());
+                break;
+            }
+            case PgValue::Float:
+                value = pgDouble(text, size);
+                break;
+            case PgValue::Numeric:
+                value = numericAsText ? QVariant(QString::fromLatin1(text, size))
+                                      : pgDouble(text, size);
+                break;
+            case PgValue::Date:
+                value = QDate::fromString(QString::fromLatin1(text, size), Qt::ISODate);
+                break;
+            case PgValue::Time:
+                value = QTime::fromString(QString::fromLatin1(text, size), Qt::ISODate);
+                break;
+            case PgValue::DateTime: {
+                // The driver's QDateTime of "yyyy-MM-dd HH:mm:ss" (a zone-free timestamp
+                // without fractions: one with a zone has its offset after) holds those very
+                // fields, which is all the store keeps of it.
+                QDate date;
+                QTime time;
+                if (size == 19 && text[10] == ' '
+                    && splitDateTime(text, size_t(size), date, time)) {
+                    m_scratch.push_back(char(WallClock));
+                    putRaw<qint64>(m_scratch, date.toJulianDay());
+                    putRaw<qint32>(m_scratch, time.msecsSinceStartOfDay());
+                    continue;
+                }
+                value = QDateTime::fromString(QString::fromLatin1(text, size), Qt::ISODate)
+                            .toLocalTime();
+                break;
+            }
+            case PgValue::Bytea: {
+                size_t length = 0;
+                unsigned char *bytes = PQunescapeBytea(
+                    reinterpret_cast<const unsigned char *>(text), &length);
+                value = QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(length));
+                PQfreemem(bytes);
+                break;
+            }
+            }
+            if (dateTime)
+                encoder.putDateTime(value, *this, i);
+            else
+                encoder.put(value);
+        }
+        m_rows.push_back(store(m_scratch));
+        sequence.append(nextSequence++);
+    }
 }
 
 void RecordsetStore::appendRow(const QVector<QVariant> &row)

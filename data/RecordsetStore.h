@@ -15,6 +15,7 @@
 
 class QSqlQuery;
 struct sqlite3_stmt;
+struct pg_result;
 
 namespace zq::data {
 
@@ -71,6 +72,13 @@ public:
     /// Appends the rows of an SQLite statement whose first step returned `step`, each value
     /// as Qt's SQLite driver would have handed it to `fetchAll`. False when a step failed.
     bool fetchSQLite(sqlite3_stmt *statement, int step);
+    /// The kind of field Qt's PostgreSQL driver makes of a column named `name` of type `oid`;
+    /// false for a type whose values it is not known to convert as `fetchPostgres` does.
+    static bool postgresKind(unsigned int oid, const QString &name, FieldKind &kind);
+    /// Appends the rows of a PostgreSQL result in text form whose columns `postgresKind`
+    /// knows, each value as Qt's PostgreSQL driver would have handed it to `fetchAll`;
+    /// numeric values as their text when `numericAsText`, else as doubles.
+    void fetchPostgres(const pg_result *result, bool numericAsText);
     /// Appends a row of values as they are to be read back.
     void appendRow(const QVector<QVariant> &row);
     void replaceRow(int row, const QVector<QVariant> &values);
@@ -97,6 +105,7 @@ private:
     size_t m_nextBlock = 0;
     QVector<QVariant> m_side;
     std::vector<char> m_scratch;
+    std::vector<unsigned char> m_postgresValues; // how each column's text becomes a value
 };
 
 } // namespace zq::data

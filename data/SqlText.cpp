@@ -127,6 +127,23 @@ QString singleStatementRefusal(const QString &sql)
     return QString();
 }
 
+bool startsAsQuery(const QString &sql)
+{
+    QString masked;
+    if (!maskQuoted(sql, masked))
+        return false;
+    const QStringList list = words(masked);
+    for (const QString &w : list) {
+        if (w == QLatin1String("("))
+            continue;
+        for (const char *query : {"select", "with", "values", "table"})
+            if (w.compare(QLatin1String(query), Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    }
+    return false;
+}
+
 bool containsKeyword(const QString &sql, const QString &word)
 {
     QString masked;

@@ -17,6 +17,10 @@ ZQDATA_EXPORT QString singleStatementRefusal(const QString &sql);
 /// statement; "" for joins, several tables, sub-selects, grouping or anything else.
 ZQDATA_EXPORT QString baseTableOf(const QString &sql);
 
+/// True when `sql` begins, after blanks, comments and opening parentheses, with SELECT, WITH,
+/// VALUES or TABLE: a statement that asks for rows.
+ZQDATA_EXPORT bool startsAsQuery(const QString &sql);
+
 /// True when the keyword `word` occurs in `sql` outside quotes and comments.
 ZQDATA_EXPORT bool containsKeyword(const QString &sql, const QString &word);
 
