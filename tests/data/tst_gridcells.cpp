@@ -14,6 +14,7 @@
 #include <QItemSelectionModel>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardItemModel>
 #include <QTableView>
 
 #include <functional>
@@ -272,6 +273,70 @@ TEST_P(GridCellsTest, RowNumbersMeasureAsTheDefaultHeader)
         EXPECT_EQ(remembering.verticalHeader()->sizeHint(), plain.verticalHeader()->sizeHint());
         EXPECT_EQ(remembering.verticalHeader()->width(), plain.verticalHeader()->width());
     }
+}
+
+// Headers share what they measured only with headers that measure alike: one under a style
+// sheet, one in another font, one with a sort indicator each measure as their own default
+// header does, whichever of them measured the same row numbers first.
+TEST(GridHeaderSharing, EachHeaderMeasuresAsItsDefaultOneWhoeverMeasuredFirst)
+{
+    QStandardItemModel model(150, 1);
+    struct Pair
+    {
+        const char *name;
+        std::function<void(QWidget &, QHeaderView &)> setUp;
+    };
+    const QList<Pair> pairs{
+        {"plain", nullptr},
+        {"style sheet",
+         [](QWidget &parent, QHeaderView &) {
+             parent.setStyleSheet("QHeaderView::section { padding: 2px 17px; }");
+         }},
+        {"larger font",
+         [](QWidget &, QHeaderView &h) {
+             QFont f = h.font();
+             f.setPointSize(f.pointSize() + 4);
+             h.setFont(f);
+         }},
+        {"sort indicator", [](QWidget &, QHeaderView &h) { h.setSortIndicatorShown(true); }},
+        {"plain again", nullptr},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Pair &pair : pairs) {
+            SCOPED_TRACE(std::string(pair.name) + (round ? " (second round)" : ""));
+            QWidget parentPlain, parentRemembering;
+            QTableView plain(&parentPlain), remembering(&parentRemembering);
+            remembering.setVerticalHeader(new GridHeader(Qt::Vertical, &remembering));
+            for (QTableView *v : {&plain, &remembering}) {
+                if (pair.setUp)
+                    pair.setUp(*v->parentWidget(), *v->verticalHeader());
+                v->setModel(&model);
+                v->resize(300, 200);
+                v->parentWidget()->show();
+            }
+            QApplication::processEvents();
+            EXPECT_EQ(remembering.verticalHeader()->sizeHint(), plain.verticalHeader()->sizeHint());
+            EXPECT_EQ(remembering.verticalHeader()->sectionSizeHint(149),
+                      plain.verticalHeader()->sectionSizeHint(149));
+        }
+    }
+    // Under the application's style sheet every widget has the same style, and a rule may
+    // pick out one grid: the styled grid measured first, then one the rule leaves alone.
+    qApp->setStyleSheet("QTableView#styled QHeaderView::section { padding: 2px 17px; }");
+    for (const char *name : {"styled", "other", "styled"}) {
+        SCOPED_TRACE(name);
+        QTableView plain, remembering;
+        remembering.setVerticalHeader(new GridHeader(Qt::Vertical, &remembering));
+        for (QTableView *v : {&plain, &remembering}) {
+            v->setObjectName(name);
+            v->setModel(&model);
+            v->resize(300, 200);
+            v->show();
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(remembering.verticalHeader()->sizeHint(), plain.verticalHeader()->sizeHint());
+    }
+    qApp->setStyleSheet(QString());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,
