@@ -199,6 +199,8 @@ struct HolderImport::Pending
 {
     qint64 line = 0;
     QString number;
+    // The number as the row stores it, where that differs (blanks after it); "" otherwise.
+    QString storedAs;
     bool exists = false;
     qsizetype sequence = 0;
     QByteArray text;
@@ -211,6 +213,8 @@ struct HolderImport::Pending
         return QByteArrayView(text.constData() + begin, ends[size_t(i)] - begin);
     }
     bool isNull(int i) const { return nulls & (1u << i); }
+    /// The key the row is written by.
+    const QString &key() const { return storedAs.isEmpty() ? number : storedAs; }
     QVariant variant(int i) const
     {
         if (isNull(i))
@@ -394,6 +398,28 @@ QString HolderImport::databaseError() const
     return m_lastError;
 }
 
+// A number of the snapshot. Blanks after a number do not make it another one, as the holder
+// window sees it: it is found by its bare form and written by its stored one. Where the bare
+// form is stored too, that row is the one the number finds.
+void HolderImport::takeStored(const QString &number)
+{
+    ++m_tableSize;
+    qsizetype bare = number.size();
+    while (bare > 0 && number.at(bare - 1) == u' ')
+        --bare;
+    if (bare == number.size()) {
+        m_holders.insert(number, -1);
+        if (!m_storedAs.isEmpty())
+            m_storedAs.remove(number);
+        return;
+    }
+    const QString key = number.left(bare);
+    if (m_holders.find(key))
+        return;
+    m_holders.insert(key, -1);
+    m_storedAs.insert(key, number);
+}
+
 bool HolderImport::start()
 {
     // After a lost link an import connects again rather than failing for good.
@@ -406,15 +432,16 @@ bool HolderImport::start()
     // Only the numbers: the photos of the whole table are no business of an import. They
     // are read straight from the engine where it can be, through Qt's driver otherwise.
     m_holders.clear();
+    m_storedAs.clear();
+    m_tableSize = 0;
     const QString snapshot = QStringLiteral(" SELECT HolderNo FROM HolderData  ");
     zq::data::TextRows direct(m_connection);
     if (m_options.directWrites && direct.exec(snapshot)) {
         while (direct.next()) {
             const QByteArrayView bytes = direct.text(0);
-            m_holders.insert(direct.isText(0) && zq::data::isPlainUtf8(bytes)
-                                 ? QString::fromUtf8(bytes)
-                                 : direct.value(0).toString(),
-                             -1);
+            takeStored(direct.isText(0) && zq::data::isPlainUtf8(bytes)
+                           ? QString::fromUtf8(bytes)
+                           : direct.value(0).toString());
         }
         if (direct.failed())
             return false;
@@ -429,10 +456,9 @@ bool HolderImport::start()
             return false;
         }
         while (numbers.next())
-            m_holders.insert(numbers.value(0).toString(), -1);
+            takeStored(numbers.value(0).toString());
         numbers.finish();
     }
-    m_tableSize = m_holders.size();
     const QString columns = kWritten.join(QStringLiteral(", "));
     if (!sql->insert.prepare(QStringLiteral("INSERT INTO HolderData (HolderNo, %1, SequenceNo) "
                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
@@ -676,10 +702,10 @@ bool HolderImport::writeHolder(const Pending &row)
     QSqlQuery &q = row.exists ? m_sql->update : m_sql->insert;
     int i = 0;
     if (!row.exists)
-        q.bindValue(i++, row.number);
+        q.bindValue(i++, row.key());
     for (int v = 0; v < kValues; ++v)
         q.bindValue(i++, row.variant(v));
-    q.bindValue(i, row.exists ? QVariant(row.number) : QVariant(row.sequence));
+    q.bindValue(i, row.exists ? QVariant(row.key()) : QVariant(row.sequence));
     if (!savepoint()) {
         m_lastError = m_sql->control.lastError().text();
         return false;
@@ -720,7 +746,7 @@ void HolderImport::addRow(const Pending &row)
     zq::data::BulkWriter *w = m_sql->writers[row.exists].get();
     QByteArray &number = m_sql->numberUtf8;
     number.truncate(0);
-    appendUtf8(number, row.number);
+    appendUtf8(number, row.key());
     w->addText(number);
     for (int v = 0; v < kValues; ++v) {
         if (row.isNull(v))
@@ -796,7 +822,7 @@ HolderImport::Batch HolderImport::writeBatch(const std::vector<Pending> &rows)
     }
     QStringList columns(kWritten.size() + 2, QStringLiteral("{"));
     for (const Pending &row : rows) {
-        appendElement(columns[0], row.number);
+        appendElement(columns[0], row.key());
         for (int c = 0; c < kValues; ++c)
             appendElement(columns[c + 1], row.variant(c));
         if (!update)
@@ -1142,6 +1168,8 @@ HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringV
         row.line = m_line;
         row.number = stored;
         row.exists = exists;
+        if (exists && !m_storedAs.isEmpty())
+            row.storedAs = m_storedAs.value(lookupKey(holderNo));
         row.text.reserve(256);
         for (int v = 0; v < kValues; ++v) {
             switch (kinds[v]) {

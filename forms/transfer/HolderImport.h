@@ -83,11 +83,12 @@ struct CreatedCode
 ///
 /// The holder numbers are taken once at the start (the snapshot); a number is looked up
 /// there, and a new holder joins it, so a number repeated in a file is found by its second
-/// occurrence. Department, title and type names are looked up by name and created when
-/// missing; a created row stays even when its line's holder is not stored. The work goes
-/// in batches committed about once a second; a line whose writes fail is undone alone, and
-/// the lines before it stay stored. Every stored holder and created code gets its audit
-/// entry under the import/export window's right key.
+/// occurrence. A number stored with blanks after it is found by its bare form, as the holder
+/// window finds it, and its row is written by the number as stored. Department, title and type
+/// names are looked up by name and created when missing; a created row stays even when its line's
+/// holder is not stored. The work goes in batches committed about once a second; a line whose
+/// writes fail is undone alone, and the lines before it stay stored. Every stored holder and
+/// created code gets its audit entry under the import/export window's right key.
 ///
 /// A line is judged before anything of it is written: a refused line (see RefusalReason)
 /// writes nothing, and each refusal is kept with its line number for the report.
@@ -164,6 +165,7 @@ private:
     void writeAlone(const std::vector<Pending> &rows);
     qint64 firstUnwritten() const;
     QString numberOf(int table, QStringView name);
+    void takeStored(const QString &number);
     Outcome refuse(const QString &holderNo,
                    RefusalReason reason,
                    const QString &column,
@@ -186,6 +188,8 @@ private:
     // Every holder number of the table, the snapshot's and the stored ones, with the line
     // of the file it was first taken on (-1: none yet).
     HolderNumbers m_holders;
+    // The numbers whose row stores them with blanks after them, by their bare form.
+    QHash<QString, QString> m_storedAs;
     qsizetype m_tableSize = 0;
     QList<const struct TransferColumn *> m_columns; // per position of the column order
     QList<qsizetype> m_written;                     // its place among the written columns
