@@ -10,6 +10,8 @@
 
 #include <libpq-fe.h>
 
+#include <exception>
+
 namespace zq::data {
 
 namespace {
@@ -48,6 +50,7 @@ ReadOnlyRun readOnly(PGconn *pg, const QByteArray &sql, Take take)
     }
     bool ok = queued == 3;
     bool taking = true, ended = false;
+    std::exception_ptr thrown;
     if (PQpipelineSync(pg) == 1) {
         // Each statement's results end with a null one; the pipeline's end comes last.
         for (int statement = 0; statement < queued; ++statement) {
@@ -57,8 +60,15 @@ ReadOnlyRun readOnly(PGconn *pg, const QByteArray &sql, Take take)
                 const ExecStatusType status = PQresultStatus(result);
                 if (statement == 1
                     && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
-                    if (taking)
-                        taking = take(result);
+                    if (taking) {
+                        // The pipeline is ended whatever happens while the rows are taken.
+                        try {
+                            taking = take(result);
+                        } catch (...) {
+                            taking = false;
+                            thrown = std::current_exception();
+                        }
+                    }
                     ended = ended || status == PGRES_TUPLES_OK;
                 } else if (status != PGRES_COMMAND_OK) {
                     ok = false;
@@ -84,6 +94,10 @@ ReadOnlyRun readOnly(PGconn *pg, const QByteArray &sql, Take take)
     if (!ok && PQstatus(pg) == CONNECTION_OK && PQpipelineStatus(pg) == PQ_PIPELINE_OFF
         && PQtransactionStatus(pg) != PQTRANS_IDLE)
         PQclear(PQexec(pg, "ROLLBACK"));
+    if (thrown) {
+        PQclear(run.failure);
+        std::rethrow_exception(thrown);
+    }
     return run;
 }
 

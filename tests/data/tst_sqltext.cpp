@@ -64,3 +64,36 @@ INSTANTIATE_TEST_SUITE_P(
                     StatementRow{"dollarQuoted", "SELECT $$'$$; DROP TABLE t", false},
                     StatementRow{"escapeString", "SELECT E'\\''; DROP TABLE t", false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+struct QueryRow
+{
+    const char *name;
+    const char *sql;
+    bool query;
+};
+
+class AsksForRows : public testing::TestWithParam<QueryRow>
+{};
+
+TEST_P(AsksForRows, OnlyWhenItStartsAsAQuery)
+{
+    EXPECT_EQ(startsAsQuery(QString::fromUtf8(GetParam().sql)), GetParam().query);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, AsksForRows,
+    testing::Values(QueryRow{"select", " select * FROM t", true},
+                    QueryRow{"with", "WITH a AS (SELECT 1) SELECT * FROM a", true},
+                    QueryRow{"values", "VALUES (1)", true},
+                    QueryRow{"table", "TABLE t", true},
+                    QueryRow{"parenthesised", "((SELECT 1) UNION (SELECT 2))", true},
+                    QueryRow{"afterComments", "/* a; b */ -- c\n  SELECT 1", true},
+                    QueryRow{"longerWord", "SELECTED FROM t", false},
+                    QueryRow{"explain", "EXPLAIN SELECT 1", false},
+                    QueryRow{"show", "SHOW TimeZone", false},
+                    QueryRow{"insertSelect", "INSERT INTO t SELECT * FROM u", false},
+                    QueryRow{"begin", "BEGIN", false},
+                    QueryRow{"quotedFirst", "'select' ", false},
+                    QueryRow{"unclosedComment", "SELECT 1 /* x", false},
+                    QueryRow{"empty", "  ", false}),
+    [](const auto &info) { return std::string(info.param.name); });
