@@ -407,13 +407,48 @@ QString ReportTextPainter::surelyCut(Font &f, const QString &text, double room) 
             // The sum before must stay below the room and this character must reach it, both
             // by more than the estimate may be off; a cut before the first one is left to
             // the aligned drawing.
-            if (at < 1 || sum >= available - margin || sum + width < available + margin)
+            if (at < 1)
                 return QString();
+            if (sum >= available - margin || sum + width < available + margin)
+                return cutFromShapes(f, text, room);
             return text.left(at) + QChar(kEllipsis);
         }
         sum += width;
     }
     return QString();
+}
+
+// The cut of a text that the estimate leaves in doubt, when every character and pair of
+// neighbours up to the cut shapes as the font's own glyphs side by side; a null text
+// otherwise. The cutting adds up, in 1/64 pixel, each character's advance in the text as
+// shaped, while the sum stays below the room (to the nearest 1/64) less the ellipsis, and
+// keeps the characters before the one it stopped at. Shaped side by side, a character's
+// advance is its pair's kerned advance, as the glyphs of a text met once are drawn.
+QString ReportTextPainter::cutFromShapes(Font &f, const QString &text, double room) const
+{
+    constexpr char16_t kEllipsis = 0x2026;
+    constexpr char16_t kSimpleScripts = 0x0590;
+    const qint64 available = qint64(room * 64 + 0.5)
+                             - std::llround(character(f, QChar(kEllipsis)).advance * 64);
+    if (available < 0)
+        return QString();
+    qint64 sum = 0;
+    qsizetype at = 0;
+    qsizetype next = 0;
+    do {
+        at = next++;
+        const QChar c = text.at(at);
+        if (c.unicode() >= kSimpleScripts || controlOrMark(c) || c.isMark()
+            || !character(f, c).primary)
+            return QString();
+        const Shape s = shape(f, c.unicode(), next < text.size() ? text.at(next).unicode() : 0);
+        if (s.known != 1)
+            return QString();
+        sum += std::llround(double(s.advance) * 64);
+    } while (next < text.size() && sum < available);
+    if (at < 1)
+        return QString();
+    return text.left(at) + QChar(kEllipsis);
 }
 
 // The cutting keeps the first characters of `text` whose advances there leave room for the

@@ -115,6 +115,7 @@ private:
     const Char &character(Font &f, QChar c) const;
     double kerning(Font &f, char16_t left, char16_t right) const;
     QString surelyCut(Font &f, const QString &text, double room) const;
+    QString cutFromShapes(Font &f, const QString &text, double room) const;
     bool cutSurelyFits(Font &f, const QString &text, const QString &cut, double room) const;
     const Glyphs *shapedAgain(Font &f, const QString &text, const Look &look);
     Shape shape(Font &f, char16_t left, char16_t right) const;

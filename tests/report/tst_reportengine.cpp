@@ -377,6 +377,33 @@ TEST_P(ReportPlacementTest, ShippedTemplatesDrawTheSamePages)
     }
 }
 
+// Names, numbers and e-mails that end right at their column's edge, as a site of a million
+// holders has them ("Holder name 100000", "holder100000@example.com"): where the characters'
+// advances leave in doubt which character the cut falls before, the cut is found from their
+// shapes, and it comes out where the aligned drawing cuts.
+TEST_P(ReportPlacementTest, TextsEndingAtTheirColumnsEdgeAreCutAsTheAlignedDrawingCutsThem)
+{
+    const QString tails = QStringLiteral("0123456789il.WmAVf");
+    for (int i = 0; i < 150; ++i) {
+        const QString digits = QString::number(100000 + i * 7);
+        const QString tail = QString(tails.at(i % tails.size()))
+                             + tails.at((i / tails.size()) % tails.size());
+        run(QStringLiteral("UPDATE HolderData SET HolderName = ?, Email = ?, ShowText = ? "
+                           "WHERE HolderNo = ?"),
+            {i % 2 ? QStringLiteral("Holder name ") + digits
+                   : QStringLiteral("Holder name ") + digits.left(i % 5) + tail + tail,
+             i % 3 ? QStringLiteral("holder%1@example.com").arg(digits)
+                   : QStringLiteral("holder%1%2@example.com").arg(digits.left(i % 7), tail),
+             QStringLiteral("HN") + digits + tail.left(i % 2),
+             QStringLiteral("H%1").arg(i, 4, 10, QLatin1Char('0'))});
+    }
+    QString error;
+    const auto layout = zq::suite::loadReportTemplate(
+        QStringLiteral(ZQ_REPORT_TEMPLATES), QStringLiteral("HolderData.frf"), error);
+    ASSERT_TRUE(layout) << error.toStdString();
+    compare(*layout, QString::fromLatin1(kList), "edge");
+}
+
 // A list counted for its page total keeps its rows from the counting pass and runs its
 // statement once; its pages are those the same list prints read straight from the statement
 // (no total to count, the same footer text). A text that changes with the page cannot be
