@@ -34,6 +34,7 @@ CodeList loadCodes(Recordset &query, const QString &table, const QString &keyCol
             list.numbers << Recordset::textOf(query.valueAt(row, key)).trimmed();
             list.names << Recordset::textOf(query.valueAt(row, name)).trimmed();
         }
+        list.complete = true;
         if (!list.numbers.isEmpty()) {
             const QString first = Connection::quoted(list.numbers.first());
             zq::data::RunQuery(&query,

@@ -15,6 +15,7 @@ struct CodeList
 {
     QStringList numbers;
     QStringList names;
+    bool complete = false; ///< the whole table was read
 };
 
 /// Reads a code table ordered by its number. An empty table first gets the row "1" named

@@ -27,6 +27,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <utility>
+
 namespace zq::forms {
 
 namespace svc = zq::services;
@@ -206,6 +208,10 @@ void TfrmHolder::loadCodeLists()
     const st::CodeList types = st::loadCodes(*adqTmp, QStringLiteral("OccupationType"),
                                              QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
                                              svc::GetMessageString(QStringLiteral("DefineTypeName")));
+    // The department filter is filled right after from the same statement's rows.
+    m_departmentsRead.reset();
+    if (departments.complete)
+        m_departmentsRead = departments;
     m_departmentItems = departments.names;
     m_departmentNumbers = departments.numbers;
     m_titleItems = titles.names;
@@ -253,7 +259,18 @@ void TfrmHolder::loadUserAndDepartments()
                   + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
                   + QStringLiteral("    AND T2.UserID = ") + Connection::quoted(svc::GetLoginUserID())
                   + QStringLiteral("          ") + QStringLiteral("  ORDER BY T1.DepartmentNo                 ");
-    if (zq::data::RunQuery(adoSearch, sql, 0) == 1) {
+    // Every department: the rows the code lists have just read.
+    const std::optional<st::CodeList> read = std::exchange(m_departmentsRead, std::nullopt);
+    if ((m_supervisor || !m_rightsFlag) && read) {
+        QStringList items;
+        items.reserve(read->numbers.size());
+        for (qsizetype i = 0; i < read->numbers.size(); ++i)
+            items << read->numbers.at(i) + QStringLiteral(" : ") + read->names.at(i);
+        m_departmentNumbers = read->numbers;
+        m_filterNumbers << read->numbers;
+        m_departmentItems = items;
+        cmbDept->addItems(items);
+    } else if (zq::data::RunQuery(adoSearch, sql, 0) == 1) {
         const int no = adoSearch->fieldIndex(QStringLiteral("DepartmentNo"));
         const int name = adoSearch->fieldIndex(QStringLiteral("DepartmentName"));
         QStringList items;

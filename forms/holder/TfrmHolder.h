@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DepositList.h"
+#include "HolderCodes.h"
 #include "LazyControl.h"
 #include "MaintenanceChrome.h"
 
@@ -212,6 +213,8 @@ private:
     bool m_building = false;
     bool m_modeEntered = false; // enterMode has run: the page takes on the mode's look
     bool m_showPending = false; // the holder to show waits for the page
+    // The departments the code lists read, for the department filter filled next.
+    std::optional<holder::CodeList> m_departmentsRead;
     // The combo boxes' items while the page is not made.
     QStringList m_departmentItems, m_titleItems, m_typeItems;
 };

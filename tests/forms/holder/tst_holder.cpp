@@ -100,6 +100,32 @@ TEST_P(HolderTest, OpeningGivesHoldersTheCodesAndDatesTheyLackAndNothingElse)
               1);
 }
 
+// The department lists are read again by Refresh: one added on another workstation meanwhile
+// is in the filter and on the Data page, for a supervisor and for an operator given it.
+TEST_P(HolderTest, RefreshListsADepartmentAddedMeanwhile)
+{
+    ZQ_FORM_DB();
+    fillSite();
+    for (const QString user : {"admin", "op"}) {
+        SCOPED_TRACE(user.toStdString());
+        auto *w = openHolders(user);
+        ASSERT_TRUE(w);
+        const int before = w->cmbDept->count();
+        exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D4" + user
+                  + "', 'Yard')",
+              "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', 'D4" + user + "')"});
+        EXPECT_EQ(w->cmbDept->count(), before);
+        click(w, "btnRefresh");
+        const QString item = "D4" + user + " : Yard";
+        EXPECT_TRUE(comboItems(w->cmbDept).contains(item));
+        EXPECT_EQ(w->cmbDept->count(), before + 1);
+        EXPECT_TRUE(comboItems(w->cmbDepartment).contains(item));
+        EXPECT_EQ(w->cmbDepartment->count(), before);
+        delete w;
+        QCoreApplication::processEvents();
+    }
+}
+
 TEST_P(HolderTest, AnOperatorSeesHisDepartmentsOnly)
 {
     ZQ_FORM_DB();
