@@ -11,7 +11,12 @@ namespace {
 constexpr qsizetype kPiece = 256 * 1024;
 
 // A row: its size in bytes, a byte of flags, the group line when it begins a group, the
-// number of cells, then each text as its length in UTF-16 units and those units.
+// number of cells, then each text. A text is its length in UTF-16 units, doubled and one
+// more when it is kept as those units, then its characters: a byte each when every one is
+// below U+0100 (names, numbers, e-mails, dates: half the bytes to write and read back), else
+// the UTF-16 units as they are, so that any text QString holds, a lone surrogate too, comes
+// back unchanged. Numbers are written seven bits to a byte, the last byte without the top
+// bit.
 constexpr quint8 kNewGroup = 1;
 
 template<typename T>
@@ -20,10 +25,39 @@ void put(QByteArray &out, T value)
     out.append(reinterpret_cast<const char *>(&value), sizeof value);
 }
 
+void putNumber(QByteArray &out, quint64 n)
+{
+    while (n >= 0x80) {
+        out.append(char((n & 0x7f) | 0x80));
+        n >>= 7;
+    }
+    out.append(char(n));
+}
+
+bool narrow(const QString &text)
+{
+    const auto *units = reinterpret_cast<const char16_t *>(text.constData());
+    char16_t any = 0;
+    for (qsizetype i = 0, n = text.size(); i < n; ++i)
+        any |= units[i];
+    return any < 0x100;
+}
+
 void putText(QByteArray &out, const QString &text)
 {
-    put(out, qint32(text.size()));
-    out.append(reinterpret_cast<const char *>(text.constData()), text.size() * 2);
+    const qsizetype n = text.size();
+    if (narrow(text)) {
+        putNumber(out, quint64(n) << 1);
+        const qsizetype at = out.size();
+        out.resize(at + n);
+        char *to = out.data() + at;
+        const auto *units = reinterpret_cast<const char16_t *>(text.constData());
+        for (qsizetype i = 0; i < n; ++i)
+            to[i] = char(units[i]);
+        return;
+    }
+    putNumber(out, (quint64(n) << 1) | 1);
+    out.append(reinterpret_cast<const char *>(text.constData()), n * 2);
 }
 
 template<typename T>
@@ -53,7 +87,7 @@ void ReportSpool::append(bool newGroup, const QString &groupLine, const std::vec
     put(m_buffer, quint8(newGroup ? kNewGroup : 0));
     if (newGroup)
         putText(m_buffer, groupLine);
-    put(m_buffer, qint32(cells.size()));
+    putNumber(m_buffer, cells.size());
     for (const QString &cell : cells)
         putText(m_buffer, cell);
     const qint32 size = qint32(m_buffer.size() - start - qsizetype(sizeof(qint32)));
@@ -95,13 +129,35 @@ bool ReportSpool::fill(qsizetype bytes)
     return m_buffer.size() >= bytes;
 }
 
-bool ReportSpool::readText(QString &text)
+// A number of the row that ends at `end`; false when the row ends before it does.
+bool ReportSpool::readNumber(qsizetype end, quint64 &n)
 {
-    // Checked against the row's size before: the row is in the buffer whole.
-    const qint32 length = take<qint32>(m_buffer.constData() + m_at);
-    m_at += sizeof(qint32);
-    text = QString(reinterpret_cast<const QChar *>(m_buffer.constData() + m_at), length);
-    m_at += qsizetype(length) * 2;
+    n = 0;
+    for (int shift = 0; shift < 64 && m_at < end; shift += 7) {
+        const auto byte = quint8(m_buffer.at(m_at++));
+        n |= quint64(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            return true;
+    }
+    return false;
+}
+
+bool ReportSpool::readText(qsizetype end, QString &text)
+{
+    quint64 header;
+    if (!readNumber(end, header))
+        return false;
+    const quint64 length = header >> 1;
+    const bool wide = header & 1;
+    const quint64 bytes = wide ? length * 2 : length;
+    if (length > quint64(end - m_at) || bytes > quint64(end - m_at))
+        return false;
+    const char *at = m_buffer.constData() + m_at;
+    if (wide)
+        text = QString(reinterpret_cast<const QChar *>(at), qsizetype(length));
+    else
+        text = QString::fromLatin1(at, qsizetype(length));
+    m_at += qsizetype(bytes);
     return true;
 }
 
@@ -120,37 +176,20 @@ bool ReportSpool::next()
         return false;
     }
     m_at += sizeof(qint32);
-    const qsizetype end = m_at + size;
     // Every length is checked against the row before it is used.
-    auto fits = [&](qsizetype bytes) { return m_at + bytes <= end; };
-    auto text = [&](QString &out) {
-        if (!fits(sizeof(qint32)))
-            return false;
-        const qint32 length = take<qint32>(m_buffer.constData() + m_at);
-        if (length < 0 || !fits(sizeof(qint32) + qsizetype(length) * 2))
-            return false;
-        return readText(out);
-    };
+    const qsizetype end = m_at + size;
     const quint8 flags = quint8(m_buffer.at(m_at));
     ++m_at;
     m_newGroup = flags & kNewGroup;
-    if (m_newGroup && !text(m_groupLine)) {
-        m_failed = true;
-        return false;
-    }
-    if (!fits(sizeof(qint32))) {
-        m_failed = true;
-        return false;
-    }
-    const qint32 cells = take<qint32>(m_buffer.constData() + m_at);
-    m_at += sizeof(qint32);
-    if (cells < 0 || cells > size) {
+    quint64 cells = 0;
+    if ((m_newGroup && !readText(end, m_groupLine)) || !readNumber(end, cells)
+        || cells > quint64(end - m_at)) {
         m_failed = true;
         return false;
     }
     m_cells.resize(size_t(cells));
     for (QString &cell : m_cells) {
-        if (!text(cell)) {
+        if (!readText(end, cell)) {
             m_failed = true;
             return false;
         }

@@ -32,7 +32,8 @@ public:
 private:
     bool flush();
     bool fill(qsizetype bytes);
-    bool readText(QString &text);
+    bool readNumber(qsizetype end, quint64 &n);
+    bool readText(qsizetype end, QString &text);
 
     QTemporaryFile m_file;
     QByteArray m_buffer;

@@ -68,6 +68,42 @@ const Case kCases[] = {
              {false, QString(), {QStringLiteral("after")}}};
      }},
     {"many rows across pieces", [] { return many(20000); }},
+    {"texts a byte a character beside texts of UTF-16 units",
+     [] {
+         return std::vector<Row>{
+             {true,
+              QStringLiteral("\u00e9t\u00e9 \u00ff\u00a0\u00b5"),
+              {QStringLiteral("caf\u00e9"),
+               QStringLiteral("\u0100"),
+               QStringLiteral("a\u00ff\u0101"),
+               QString(QChar(0xff)),
+               QStringLiteral("plain")}},
+             {false, QString(), {QStringLiteral("\u9673\u5927\u6587"), QStringLiteral("x")}}};
+     }},
+    {"lone surrogates, reversed pairs and a pair cut at the end",
+     [] {
+         return std::vector<Row>{{true,
+                                  QString(QChar(0xdc00)),
+                                  {QString(QChar(0xd800)),
+                                   QStringLiteral("a") + QChar(0xdc01) + QChar(0xd801) + 'b',
+                                   QStringLiteral("end") + QChar(0xd83d),
+                                   QString(QChar(0xdfff)) + QStringLiteral("\u00e9")}}};
+     }},
+    {"lengths either side of each byte more their length takes",
+     [] {
+         std::vector<Row> rows;
+         for (const int n : {63, 64, 65, 127, 128, 8191, 8192, 8193, 16384})
+             rows.push_back(Row{n % 2 == 1,
+                                QString(n, QLatin1Char('g')),
+                                {QString(n, QLatin1Char('a')), QString(n, QChar(0x4e00))}});
+         return rows;
+     }},
+    {"a text the size of a piece",
+     [] {
+         return std::vector<Row>{{false, QString(), {QString(256 * 1024, QLatin1Char('p'))}},
+                                 {true, QStringLiteral("next"), {QString(256 * 1024 - 9, 'q')}},
+                                 {false, QString(), {QStringLiteral("last")}}};
+     }},
 };
 
 TEST(ReportSpool, RowsComeBackAsTheyWentIn)
