@@ -9,6 +9,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -102,6 +103,10 @@ struct BulkWriter::Private
     PGconn *pg = nullptr;
     QByteArray copySql;    // the inserts
     QByteArray updateName; // the prepared update, its values one array per column
+    // Where columns are timestamps, a second update takes them as binary timestamp arrays,
+    // for batches whose every stamp has the plain form (the first is then the fallback).
+    QByteArray stampUpdateName;
+    std::vector<bool> stamps; // per value of a row: a timestamp column
     std::vector<QByteArray> arrays;
 
     qsizetype written = 0;
@@ -130,8 +135,13 @@ struct BulkWriter::Private
             && PQtransactionStatus(pg) != PQTRANS_ACTIVE) {
             PGresult *r = PQexec(pg, "DEALLOCATE " + updateName);
             PQclear(r);
+            if (!stampUpdateName.isEmpty()) {
+                r = PQexec(pg, "DEALLOCATE " + stampUpdateName);
+                PQclear(r);
+            }
         }
         updateName.clear();
+        stampUpdateName.clear();
         pg = nullptr;
     }
 
@@ -232,18 +242,25 @@ bool BulkWriter::Private::prepareUpdate(const QStringList &all)
     const char *params[1] = {tableName.constData()};
     PGresult *r = PQexecParams(pg,
                                "SELECT a.attname, pg_catalog.format_type(a.atttypid, NULL), "
-                               "t.typcategory FROM pg_catalog.pg_attribute a JOIN "
+                               "t.typcategory, a.atttypid FROM pg_catalog.pg_attribute a JOIN "
                                "pg_catalog.pg_type t ON t.oid = a.atttypid WHERE a.attrelid = "
                                "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT "
                                "a.attisdropped",
-                               1, nullptr, params, nullptr, nullptr, 0);
+                               1,
+                               nullptr,
+                               params,
+                               nullptr,
+                               nullptr,
+                               0);
     if (PQresultStatus(r) != PGRES_TUPLES_OK) {
         error = pgMessage(pg, r);
         PQclear(r);
         return false;
     }
-    // Each column's value as it is assigned: the text itself, or the text read as the type.
-    QStringList read;
+    // Each column's value as it is assigned: the text itself, or the text read as the type
+    // (`direct`: a timestamp taken as one, by the statement of binary stamps).
+    QStringList read, direct;
+    stamps.assign(size_t(all.size()), false);
     for (qsizetype i = 0; i < all.size(); ++i) {
         const QString alias = QStringLiteral("v.c%1").arg(i);
         int found = -1;
@@ -260,33 +277,88 @@ bool BulkWriter::Private::prepareUpdate(const QStringList &all)
                      ? alias
                      : QStringLiteral("CAST(%1 AS %2)")
                            .arg(alias, QString::fromUtf8(PQgetvalue(r, found, 1))));
+        stamps[size_t(i)] = qstrcmp(PQgetvalue(r, found, 3), "1114") == 0;
+        direct << (stamps[size_t(i)] ? alias : read.last());
     }
     PQclear(r);
+    const bool anyStamp = std::find(stamps.cbegin(), stamps.cend(), true) != stamps.cend();
     // The arrays are unnested side by side in the select list, which hands the rows on one
     // by one; unnest() in FROM would first copy them all into a tuple store.
-    QStringList sets, unnested;
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        if (i > 0)
-            sets << QStringLiteral("%1 = %2").arg(all.at(i), read.at(i));
-        unnested << QStringLiteral("unnest($%1) AS c%2").arg(i + 1).arg(i);
-    }
-    const QByteArray sql = QStringLiteral("UPDATE %1 SET %2 FROM (SELECT %3) AS v WHERE "
-                                          "%1.%4 = %5")
-                               .arg(table, sets.join(QStringLiteral(", ")),
-                                    unnested.join(QStringLiteral(", ")), key, read.at(0))
-                               .toUtf8();
-    const QByteArray name = "zq_bulk_" + QByteArray::number(g_statementCounter.fetchAndAddRelaxed(1));
-    constexpr Oid kTextArray = 1009;
-    const std::vector<Oid> types(size_t(all.size()), kTextArray);
-    r = PQprepare(pg, name.constData(), sql.constData(), int(types.size()), types.data());
-    const bool made = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!made)
-        error = pgMessage(pg, r);
-    PQclear(r);
-    if (made)
-        updateName = name;
-    return made;
+    const auto make = [&](const QStringList &assigned, bool binaryStamps, QByteArray &madeName) {
+        QStringList sets, unnested;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            if (i > 0)
+                sets << QStringLiteral("%1 = %2").arg(all.at(i), assigned.at(i));
+            unnested << QStringLiteral("unnest($%1) AS c%2").arg(i + 1).arg(i);
+        }
+        const QByteArray sql = QStringLiteral("UPDATE %1 SET %2 FROM (SELECT %3) AS v WHERE "
+                                              "%1.%4 = %5")
+                                   .arg(table,
+                                        sets.join(QStringLiteral(", ")),
+                                        unnested.join(QStringLiteral(", ")),
+                                        key,
+                                        assigned.at(0))
+                                   .toUtf8();
+        const QByteArray name = "zq_bulk_"
+                                + QByteArray::number(g_statementCounter.fetchAndAddRelaxed(1));
+        constexpr Oid kTextArray = 1009;
+        constexpr Oid kTimestampArray = 1115;
+        std::vector<Oid> types(size_t(all.size()), kTextArray);
+        if (binaryStamps)
+            for (size_t i = 0; i < types.size(); ++i)
+                if (stamps[i])
+                    types[i] = kTimestampArray;
+        PGresult *prepared = PQprepare(
+            pg, name.constData(), sql.constData(), int(types.size()), types.data());
+        const bool made = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+        if (!made)
+            error = pgMessage(pg, prepared);
+        PQclear(prepared);
+        if (made)
+            madeName = name;
+        return made;
+    };
+    return make(read, false, updateName) && (!anyStamp || make(direct, true, stampUpdateName));
 }
+
+namespace {
+
+// Microseconds from 2000-01-01 00:00 to `text`, the plain form "YYYY-MM-DD HH:MM:SS" of a
+// timestamp (years 1 to 9999), as PostgreSQL reads it into a timestamp without time zone;
+// false for any other text, which then goes as text for the server to read or refuse.
+bool plainStamp(const char *text, qsizetype size, qint64 &micros)
+{
+    if (size != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':'
+        || text[16] != ':')
+        return false;
+    int part[6] = {};
+    const int at[6] = {0, 5, 8, 11, 14, 17};
+    const int width[6] = {4, 2, 2, 2, 2, 2};
+    for (int p = 0; p < 6; ++p)
+        for (int k = 0; k < width[p]; ++k) {
+            const char c = text[at[p] + k];
+            if (c < '0' || c > '9')
+                return false;
+            part[p] = part[p] * 10 + (c - '0');
+        }
+    const int y = part[0], m = part[1], d = part[2];
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] + (m == 2 && leap) || part[3] > 23
+        || part[4] > 59 || part[5] > 59)
+        return false;
+    // Days from the civil date (proleptic Gregorian, as PostgreSQL counts them).
+    const int yy = m <= 2 ? y - 1 : y;
+    const int era = yy / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const qint64 days = qint64(era) * 146097 + doe - 719468 - 10957; // 10957: 1970 to 2000
+    micros = (days * 86400 + part[3] * 3600 + part[4] * 60 + part[5]) * qint64(1000000);
+    return true;
+}
+
+} // namespace
 
 bool BulkWriter::isPrepared() const
 {
@@ -467,16 +539,34 @@ bool BulkWriter::Private::sendUpdate()
     // One text array per column in the binary form of arrays: no value is escaped or lexed.
     const int count = int(values.size() / qMax<qsizetype>(1, rows));
     constexpr qint32 kTextOid = 25;
+    constexpr qint32 kTimestampOid = 1114;
     arrays.resize(size_t(count));
     std::vector<const char *> data(static_cast<size_t>(count));
     std::vector<int> lengths(static_cast<size_t>(count));
     const std::vector<int> formats(size_t(count), 1);
+    // The binary stamps go where every stamp of the batch has the plain form.
+    std::vector<qint64> micros;
+    const bool binaryStamps = !stampUpdateName.isEmpty() && [&] {
+        micros.resize(values.size());
+        for (int c = 0; c < count; ++c) {
+            if (!stamps[size_t(c)])
+                continue;
+            for (qsizetype row = 0; row < rows; ++row) {
+                const size_t i = size_t(row * count + c);
+                const Value &v = values[i];
+                if (v.size >= 0 && !plainStamp(bytes.constData() + v.begin, v.size, micros[i]))
+                    return false;
+            }
+        }
+        return true;
+    }();
     for (int c = 0; c < count; ++c) {
+        const bool stamp = binaryStamps && stamps[size_t(c)];
         qsizetype size = 20;
         bool nulls = false;
         for (qsizetype row = 0; row < rows; ++row) {
             const Value &v = values[size_t(row * count + c)];
-            size += 4 + qMax<qsizetype>(0, v.size);
+            size += 4 + (v.size < 0 ? 0 : stamp ? 8 : v.size);
             nulls = nulls || v.size < 0;
         }
         QByteArray &a = arrays[size_t(c)];
@@ -492,11 +582,18 @@ bool BulkWriter::Private::sendUpdate()
         };
         put(1); // dimensions
         put(nulls ? 1 : 0);
-        put(kTextOid);
+        put(stamp ? kTimestampOid : kTextOid);
         put(qint32(rows));
         put(1); // lower bound
         for (qsizetype row = 0; row < rows; ++row) {
             const Value &v = values[size_t(row * count + c)];
+            if (stamp && v.size >= 0) {
+                put(8);
+                const quint64 u = quint64(micros[size_t(row * count + c)]);
+                put(qint32(u >> 32));
+                put(qint32(u & 0xFFFFFFFFu));
+                continue;
+            }
             put(qint32(v.size));
             if (v.size > 0) {
                 memcpy(p, bytes.constData() + v.begin, size_t(v.size));
@@ -518,8 +615,9 @@ bool BulkWriter::Private::sendUpdate()
         return false;
     // The parameters are copied into the connection's buffer as they are sent: the arrays
     // may take the next batch at once, while the server updates.
+    const QByteArray &statementName = binaryStamps ? stampUpdateName : updateName;
     if (PQsendQueryPrepared(
-            pg, updateName.constData(), count, data.data(), lengths.data(), formats.data(), 0)
+            pg, statementName.constData(), count, data.data(), lengths.data(), formats.data(), 0)
         != 1) {
         error = pgMessage(pg, nullptr);
         // A send cut short may still leave results to read before the next command.

@@ -109,14 +109,30 @@ TEST_P(BulkWriterTest, WritesWhatTheDriverWrites)
         const char *name;
         bool update;
         bool integerKey;
+        QStringList stamps; // stamps put into the rows in turn
     };
-    for (const Case &c : {Case{"insert", false, false},
-                          Case{"update by a text key", true, false},
-                          Case{"update by an integer key", true, true}}) {
+    // Stamps of the plain form at the ends of its range go to PostgreSQL as binary stamps;
+    // a batch holding one of any other form goes as text for the server to read, all of it.
+    const QStringList edges{"0001-01-01 00:00:00",
+                            "9999-12-31 23:59:59",
+                            "1600-02-29 12:00:00",
+                            "1970-01-01 00:00:01",
+                            "1999-12-31 23:59:59",
+                            "2100-03-01 00:00:00"};
+    for (const Case &c : {Case{"insert", false, false, {}},
+                          Case{"update by a text key", true, false, {}},
+                          Case{"update by an integer key", true, true, {}},
+                          Case{"update, stamps at the ends of their range", true, false, edges},
+                          Case{"update, stamps of other forms",
+                               true,
+                               false,
+                               edges + QStringList{"2024-02-29", "2024-02-29 10:00:00.25"}}}) {
         SCOPED_TRACE(c.name);
         ZQ_OPEN_TEST_DB(db, GetParam(), false);
         makeTables(db, c.integerKey);
         QList<Row> rows = awkwardRows(c.integerKey);
+        for (qsizetype i = 0; i < c.stamps.size(); ++i)
+            rows[i % rows.size()].stamp = c.stamps.at(i);
         if (c.update) {
             // Every row stands in both tables first, with one more that no update names.
             QList<Row> seeded;
