@@ -249,6 +249,10 @@ void Recordset::open()
             store->addField(f.name(), kind);
         }
         store->fetchAll(q);
+        // A statement that fails after its first rows (a value it cannot compute) ends the
+        // rows early; what was read is not the statement's result.
+        if (q.lastError().isValid())
+            throw failure(c, q.lastError());
     }
     m_store = std::move(store);
     m_state = State::Browse;

@@ -126,6 +126,10 @@ TEST_P(RecordsetDirectTest, FailuresReadAsTheDriversOnes)
         {"syntax", "SELECT FROM WHERE"},
         {"two statements", "SELECT 1; SELECT 2"},
         {"no statement", "   "},
+        // Rows come before the failing one, read one at a time by the driver.
+        {"after the first row", "SELECT CASE WHEN SequenceNo = 2 "
+                                "THEN abs(SequenceNo * 0 - 9223372036854775807 - 1) "
+                                "ELSE SequenceNo END AS v FROM HolderData"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

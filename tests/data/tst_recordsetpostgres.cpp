@@ -329,6 +329,7 @@ TEST(RecordsetPostgresDirect, FailuresReadAsTheDriversOnesAndLeaveNoTransaction)
         {"no such column", "SELECT NoSuchColumn FROM Awkward"},
         {"syntax", "SELECT FROM WHERE ("},
         {"while running", "SELECT 1 / (k - k) FROM Awkward"},
+        {"after some rows", "SELECT k, 1 / (k - 3) FROM Awkward"},
         {"a bad cast of a value", "SELECT t::integer FROM Awkward WHERE k = 3"},
         {"unclosed comment", "SELECT 1 /* open"},
         {"two statements", "SELECT 1; SELECT 2"},
