@@ -79,27 +79,8 @@ QRect textRectangle(const QStyleOptionViewItem &opt, QSize measured)
 
 GridCellPainter::GridCellPainter(QObject *parent)
     : QStyledItemDelegate(parent)
+    , m_cells(2000)
 {}
-
-namespace {
-void *g_cells = nullptr;
-} // namespace
-
-// Shared by the grids of every window: a window's first paint finds the texts that the
-// windows before it laid out. Their glyphs belong to the application's fonts, so they go
-// with the application, before its fonts do.
-QCache<GridCellPainter::CellKey, GridCellPainter::CellText> &GridCellPainter::cells()
-{
-    using Cells = QCache<CellKey, CellText>;
-    if (!g_cells) {
-        g_cells = new Cells(2000);
-        qAddPostRoutine([] {
-            delete static_cast<Cells *>(g_cells);
-            g_cells = nullptr;
-        });
-    }
-    return *static_cast<Cells *>(g_cells);
-}
 
 GridCellPainter::~GridCellPainter() = default;
 
@@ -155,16 +136,15 @@ bool GridCellPainter::paintQuick(QPainter *painter, const QStyleOptionViewItem &
     const int flags = (opt.features & QStyleOptionViewItem::WrapText ? Wrap : 0)
                       | (opt.showDecorationSelected ? WholeCellSelected : 0)
                       | int(opt.textElideMode) << 2;
-    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-    const CellKey key{opt.text, opt.font, opt.rect.size(), flags, margin};
-    QCache<CellKey, CellText> &kept = cells();
-    CellText *cell = kept.object(key);
+    const CellKey key{opt.text, opt.font, opt.rect.size(), flags};
+    CellText *cell = m_cells.object(key);
     if (!cell) {
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         auto made = std::make_unique<CellText>();
         if (!layOutFitting(opt, margin, *made) && !layOutCutShort(opt, margin, *made))
             return false;
         cell = made.get();
-        kept.insert(key, made.release());
+        m_cells.insert(key, made.release());
     }
 
     QPalette::ColorGroup group = opt.state & QStyle::State_Enabled ? QPalette::Normal

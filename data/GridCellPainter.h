@@ -14,7 +14,7 @@ namespace zq::data {
 /// painter of the view's style does, in fewer steps for the common cell (text only, nothing
 /// selected, no focus, check box, icon or background of its own): its text is laid out once
 /// instead of three or four times, and kept for the next cell of the same text, size and
-/// font, in this grid or any other of the process. Every other cell goes the default way.
+/// font. Every other cell goes the default way.
 class ZQDATA_EXPORT GridCellPainter : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -38,16 +38,13 @@ private:
         QFont font;
         QSize size;
         int flags;
-        int margin;
         bool operator==(const CellKey &o) const
         {
-            return flags == o.flags && margin == o.margin && size == o.size && text == o.text
-                   && font == o.font;
+            return flags == o.flags && size == o.size && text == o.text && font == o.font;
         }
         friend size_t qHash(const CellKey &k, size_t seed = 0)
         {
-            return qHashMulti(seed, k.text, k.font, k.size.width(), k.size.height(), k.flags,
-                              k.margin);
+            return qHashMulti(seed, k.text, k.font, k.size.width(), k.size.height(), k.flags);
         }
     };
     bool paintQuick(QPainter *painter, const QStyleOptionViewItem &option) const;
@@ -55,8 +52,7 @@ private:
     bool layOutCutShort(const QStyleOptionViewItem &opt, int margin, CellText &cell) const;
     bool m_quick = true;
     mutable int m_quickCells = 0;
-    // The laid-out texts of every painter of the process, until the application goes.
-    static QCache<CellKey, CellText> &cells();
+    mutable QCache<CellKey, CellText> m_cells;
 };
 
 } // namespace zq::data
