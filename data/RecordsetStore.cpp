@@ -828,12 +828,13 @@ bool plainDay(qint64 day)
 // with texts as texts, and blobs as bytes), or one has no place in the order of the keys (NaN,
 // an invalid date-time, a type compared by its text): those rows are sorted by comparing
 // their values.
-bool RecordsetStore::compactKeys(const QVector<SortKey> &keys, SortKeys &out) const
+bool RecordsetStore::compactKeys(const QVector<SortKey> &keys,
+                                 const std::vector<int> &rows,
+                                 SortKeys &out) const
 {
-    const int count = rowCount();
     std::vector<KeyKind> kinds(size_t(keys.size()), KeyKind::Unknown);
-    out.reserve(size_t(count), size_t(count) * 40 * size_t(keys.size()));
-    for (int r = 0; r < count; ++r) {
+    out.reserve(rows.size(), rows.size() * 40 * size_t(keys.size()));
+    for (const int r : rows) {
         out.beginRow();
         for (qsizetype k = 0; k < keys.size(); ++k) {
             const int column = keys.at(k).column;
@@ -959,22 +960,41 @@ std::vector<int> RecordsetStore::comparedOrder(const QVector<SortKey> &keys) con
     return order;
 }
 
+// The rows in fetch order (rows of one sequence number as they stand). A sorted listing's
+// rows lie in memory as they were fetched: read in this order, a million of them are read
+// from one end of their blocks to the other, not each from another place.
+std::vector<int> RecordsetStore::fetchOrder() const
+{
+    const int count = rowCount();
+    int most = -1;
+    for (const int s : sequence)
+        most = std::max(most, s);
+    std::vector<int> starts(size_t(most) + 2, 0);
+    for (const int s : sequence)
+        ++starts[size_t(s) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    std::vector<int> rows(static_cast<size_t>(count));
+    for (int r = 0; r < count; ++r)
+        rows[size_t(starts[size_t(sequence.at(r))]++)] = r;
+    return rows;
+}
+
 void RecordsetStore::sortRows(const QVector<SortKey> &keys)
 {
     const int count = rowCount();
-    std::vector<int> order;
-    if (keys.isEmpty()) {
-        order.resize(size_t(count));
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(), [this](int x, int y) {
-            return sequence.at(x) < sequence.at(y);
-        });
-    } else {
+    std::vector<int> order = fetchOrder();
+    if (!keys.isEmpty()) {
+        // Keys made in fetch order: rows of equal keys stay in it.
         SortKeys compact;
-        if (compactKeys(keys, compact))
-            order = compact.order(sequence.constData());
-        else
+        if (compactKeys(keys, order, compact)) {
+            const std::vector<int> sorted = compact.order();
+            std::vector<int> rows(sorted.size());
+            for (size_t i = 0; i < sorted.size(); ++i)
+                rows[i] = order[size_t(sorted[i])];
+            order = std::move(rows);
+        } else {
             order = comparedOrder(keys);
+        }
     }
     std::vector<const char *> sortedRows;
     QVector<int> sortedSequence;

@@ -95,7 +95,10 @@ private:
     class Encoder;
     const char *store(const std::vector<char> &bytes);
     QVariant sortKey(int row, int column) const;
-    bool compactKeys(const QVector<SortKey> &keys, SortKeys &out) const;
+    std::vector<int> fetchOrder() const;
+    bool compactKeys(const QVector<SortKey> &keys,
+                     const std::vector<int> &rows,
+                     SortKeys &out) const;
     std::vector<int> comparedOrder(const QVector<SortKey> &keys) const;
 
     std::vector<const char *> m_rows;

@@ -5,6 +5,7 @@
 #include <QStringView>
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace zq::data {
@@ -38,17 +39,20 @@ public:
     void reverseLast();
 
     int rows() const { return int(m_starts.size()); }
-    size_t bytes() const { return m_bytes.size(); }
+    size_t bytes() const { return m_size; }
     /// The order of two rows' keys: negative, zero or positive.
     int compare(int a, int b) const;
-    /// The rows in the order of their keys; rows of equal keys by `sequence` (one value per
-    /// row, as RecordsetStore keeps the fetch order), then as they were.
-    std::vector<int> order(const int *sequence) const;
+    /// The rows (numbered as they were begun) in the order of their keys; rows of equal keys
+    /// in the order they were begun.
+    std::vector<int> order() const;
 
 private:
-    void put(unsigned char byte) { m_bytes.push_back(byte); }
+    // Room for `bytes` more at the end of the keys; where they begin.
+    unsigned char *room(size_t bytes);
 
-    std::vector<unsigned char> m_bytes;
+    std::unique_ptr<unsigned char[]> m_data;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
     std::vector<size_t> m_starts;
     size_t m_value = 0;
 };

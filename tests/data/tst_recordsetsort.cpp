@@ -185,12 +185,11 @@ TEST(SortKeysTest, NumbersDateTimesAndNullOrderByValueEitherWay)
         EXPECT_LT(keys.compare(a - 1, a), 0) << a;
 }
 
-TEST(SortKeysTest, SeveralKeysOrderByTheFirstThenTheNextAndTiesKeepTheirSequence)
+TEST(SortKeysTest, SeveralKeysOrderByTheFirstThenTheNextAndTiesKeepTheirOrder)
 {
     // (text ascending, number descending) side by side in one key per row.
-    const QStringList texts{"b", "a", "B", "a", "", "a", "ab"};
-    const std::vector<double> numbers{1, 2, 1, 2, 5, 3, 0};
-    const int sequence[] = {6, 5, 4, 3, 2, 1, 0};
+    const QStringList texts{"b", "a", "B", "a", "", "a", "ab", "a"};
+    const std::vector<double> numbers{1, 2, 1, 2, 5, 3, 0, 2};
     SortKeys keys;
     for (qsizetype r = 0; r < texts.size(); ++r) {
         keys.beginRow();
@@ -198,9 +197,31 @@ TEST(SortKeysTest, SeveralKeysOrderByTheFirstThenTheNextAndTiesKeepTheirSequence
         keys.addNumber(numbers[size_t(r)]);
         keys.reverseLast();
     }
-    const std::vector<int> order = keys.order(sequence);
-    // ""; "a" 3, then "a" 2 twice (the smaller sequence first); "ab"; "B" before "b".
-    EXPECT_EQ(order, (std::vector<int>{4, 5, 3, 1, 6, 2, 0}));
+    // ""; "a" 3, then "a" 2 three times as they came; "ab"; "B" before "b".
+    EXPECT_EQ(keys.order(), (std::vector<int>{4, 5, 1, 3, 7, 6, 2, 0}));
+}
+
+TEST(SortKeysTest, ManyKeysThatBeginAlikeSortAsComparedOneByOne)
+{
+    for (const QString &prefix : {QString(), QStringLiteral("Holder name "), QString(30, 'x')}) {
+        SCOPED_TRACE(prefix.toStdString());
+        QStringList texts;
+        for (const QString &text : awkwardTexts(3000, 12))
+            texts << prefix + text;
+        texts += texts.mid(0, 500); // equal keys keep the order they came in
+        SortKeys keys;
+        for (qsizetype r = 0; r < texts.size(); ++r) {
+            keys.beginRow();
+            keys.addText(texts.at(r));
+            keys.addNumber(double(r % 3));
+            keys.reverseLast();
+        }
+        std::vector<int> expected(static_cast<size_t>(keys.rows()));
+        std::iota(expected.begin(), expected.end(), 0);
+        std::stable_sort(
+            expected.begin(), expected.end(), [&](int a, int b) { return keys.compare(a, b) < 0; });
+        EXPECT_EQ(keys.order(), expected);
+    }
 }
 
 class RecordsetSortTest : public testing::TestWithParam<Engine>
