@@ -3,6 +3,7 @@
 #include "Connection.h"
 
 #include <QAtomicInt>
+#include <QDate>
 #include <QSqlDriver>
 #include <QVariant>
 
@@ -341,19 +342,11 @@ bool plainStamp(const char *text, qsizetype size, qint64 &micros)
                 return false;
             part[p] = part[p] * 10 + (c - '0');
         }
-    const int y = part[0], m = part[1], d = part[2];
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (y < 1 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] + (m == 2 && leap) || part[3] > 23
-        || part[4] > 59 || part[5] > 59)
+    // PostgreSQL counts days by the proleptic Gregorian calendar, as QDate does.
+    const QDate day(part[0], part[1], part[2]);
+    if (part[0] < 1 || !day.isValid() || part[3] > 23 || part[4] > 59 || part[5] > 59)
         return false;
-    // Days from the civil date (proleptic Gregorian, as PostgreSQL counts them).
-    const int yy = m <= 2 ? y - 1 : y;
-    const int era = yy / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const qint64 days = qint64(era) * 146097 + doe - 719468 - 10957; // 10957: 1970 to 2000
+    const qint64 days = day.toJulianDay() - QDate(2000, 1, 1).toJulianDay();
     micros = (days * 86400 + part[3] * 3600 + part[4] * 60 + part[5]) * qint64(1000000);
     return true;
 }
