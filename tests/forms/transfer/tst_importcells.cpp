@@ -264,8 +264,9 @@ TEST_P(ImportCellsTest, ReadingAheadStopsWhereTheImportStops)
                 return c.cancelAt < 0 || steps.size() < c.cancelAt;
             });
         EXPECT_EQ(result.status, c.status) << result.error.toStdString();
-        if (c.status == ImportFileResult::Status::Unreadable)
+        if (c.status == ImportFileResult::Status::Unreadable) {
             EXPECT_TRUE(result.error.contains("ends in the middle")) << result.error.toStdString();
+        }
         EXPECT_EQ(import.stored(), c.stored);
         EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderName = 'Ahead'"), c.stored);
         EXPECT_TRUE(std::is_sorted(steps.cbegin(), steps.cend()));

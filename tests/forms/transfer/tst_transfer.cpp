@@ -650,7 +650,7 @@ TEST_P(TransferTest, DepartmentsAnImportCreatesAreGrantedToTheImporterAndEverySu
     EXPECT_EQ(d.messages().last(), "ImportComplete");
     EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'N1'"), "Yard");
     QStringList users;
-    for (const QString &u : {"admin", "boss", "op", "other"})
+    for (const char *u : {"admin", "boss", "op", "other"})
         if (count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'Yard' AND UserID = "
                   + Connection::quoted(u))
             == 1)
