@@ -119,8 +119,9 @@ TEST(ReportSpool, RowsComeBackAsTheyWentIn)
         for (size_t i = 0; i < rows.size(); ++i) {
             ASSERT_TRUE(spool.next()) << "row " << i;
             EXPECT_EQ(spool.newGroup(), rows[i].newGroup) << "row " << i;
-            if (rows[i].newGroup)
+            if (rows[i].newGroup) {
                 EXPECT_EQ(spool.groupLine(), rows[i].groupLine) << "row " << i;
+            }
             EXPECT_EQ(spool.cells(), rows[i].cells) << "row " << i;
         }
         EXPECT_FALSE(spool.next());
