@@ -230,6 +230,15 @@ public:
         putSide(value);
     }
 
+    // A column's value as the driver or the engine gave it.
+    void putColumn(const QVariant &value, bool dateTime, const RecordsetStore &store, int column)
+    {
+        if (dateTime)
+            putDateTime(value, store, column);
+        else
+            put(value);
+    }
+
     // A date-time column's value as the driver gave it; read back as fromDatabase would
     // have converted it.
     void putDateTime(const QVariant &value, const RecordsetStore &store, int column)
@@ -342,13 +351,9 @@ void RecordsetStore::fetchAll(QSqlQuery &query)
     while (query.next()) {
         m_scratch.clear();
         for (int i = 0; i < columns; ++i) {
-            if (dateTime[size_t(i)])
-                encoder.putDateTime(query.value(i), *this, i);
-            else
-                encoder.put(query.value(i));
+            encoder.putColumn(query.value(i), dateTime[size_t(i)], *this, i);
         }
-        m_rows.push_back(store(m_scratch));
-        sequence.append(nextSequence++);
+        keepRow();
     }
 }
 
@@ -397,13 +402,9 @@ bool RecordsetStore::fetchSQLite(sqlite3_stmt *statement, int step)
                 break;
             }
             }
-            if (dateTime)
-                encoder.putDateTime(value, *this, i);
-            else
-                encoder.put(value);
+            encoder.putColumn(value, dateTime, *this, i);
         }
-        m_rows.push_back(store(m_scratch));
-        sequence.append(nextSequence++);
+        keepRow();
     }
     return step == SQLITE_DONE;
 }
@@ -592,13 +593,9 @@ void RecordsetStore::fetchPostgres(const pg_result *result, bool numericAsText)
                 break;
             }
             }
-            if (dateTime)
-                encoder.putDateTime(value, *this, i);
-            else
-                encoder.put(value);
+            encoder.putColumn(value, dateTime, *this, i);
         }
-        m_rows.push_back(store(m_scratch));
-        sequence.append(nextSequence++);
+        keepRow();
     }
 }
 
@@ -608,6 +605,12 @@ void RecordsetStore::appendRow(const QVector<QVariant> &row)
     Encoder encoder(m_scratch, m_side);
     for (const QVariant &v : row)
         encoder.put(v);
+    keepRow();
+}
+
+// The packed row in m_scratch becomes the last row, in fetch order.
+void RecordsetStore::keepRow()
+{
     m_rows.push_back(store(m_scratch));
     sequence.append(nextSequence++);
 }

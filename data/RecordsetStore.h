@@ -94,6 +94,7 @@ public:
 private:
     class Encoder;
     const char *store(const std::vector<char> &bytes);
+    void keepRow();
     QVariant sortKey(int row, int column) const;
     std::vector<int> fetchOrder() const;
     bool compactKeys(const QVector<SortKey> &keys,
