@@ -195,7 +195,8 @@ bool BulkWriter::prepare()
         if (d->key.isEmpty()) {
             QStringList marks(d->columns.size(), QStringLiteral("?"));
             sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                      .arg(d->table, d->columns.join(QStringLiteral(", ")),
+                      .arg(d->table,
+                           d->columns.join(QStringLiteral(", ")),
                            marks.join(QStringLiteral(", ")));
         } else {
             QStringList sets;
@@ -205,8 +206,12 @@ bool BulkWriter::prepare()
                       .arg(d->table, sets.join(QStringLiteral(", ")), d->key);
         }
         const QByteArray text = sql.toUtf8();
-        if (sqlite3_prepare_v3(d->db, text.constData(), int(text.size()),
-                               SQLITE_PREPARE_PERSISTENT, &d->statement, nullptr)
+        if (sqlite3_prepare_v3(d->db,
+                               text.constData(),
+                               int(text.size()),
+                               SQLITE_PREPARE_PERSISTENT,
+                               &d->statement,
+                               nullptr)
             != SQLITE_OK) {
             d->error = QString::fromUtf8(sqlite3_errmsg(d->db));
             d->release();
@@ -483,8 +488,11 @@ bool BulkWriter::Private::writeSQLite()
                 sqlite3_bind_null(statement, c + 1);
             else
                 // A null pointer would bind NULL: an empty text needs a real one.
-                sqlite3_bind_text(statement, c + 1, v.size ? bytes.constData() + v.begin : empty,
-                                  int(v.size), SQLITE_STATIC);
+                sqlite3_bind_text(statement,
+                                  c + 1,
+                                  v.size ? bytes.constData() + v.begin : empty,
+                                  int(v.size),
+                                  SQLITE_STATIC);
         }
         const int rc = sqlite3_step(statement);
         if (rc != SQLITE_DONE && rc != SQLITE_ROW) {

@@ -37,7 +37,7 @@ bool isLostLinkSQLite(int extendedCode)
 {
     const int primary = extendedCode & 0xff;
     return primary == 10 /* IOERR family */ || primary == 11 /* CORRUPT */
-           || primary == 14 /* CANTOPEN */ || primary == 26 /* NOTADB */
+           || primary == 14 /* CANTOPEN */ || primary == 26  /* NOTADB */
            || extendedCode == 1032 /* READONLY_DBMOVED */;
 }
 

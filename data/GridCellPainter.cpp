@@ -71,8 +71,8 @@ QRect textRectangle(const QStyleOptionViewItem &opt, QSize measured)
 {
     if (opt.showDecorationSelected)
         return opt.rect;
-    return QStyle::alignedRect(opt.direction, opt.displayAlignment,
-                               measured.boundedTo(opt.rect.size()), opt.rect);
+    return QStyle::alignedRect(
+        opt.direction, opt.displayAlignment, measured.boundedTo(opt.rect.size()), opt.rect);
 }
 
 } // namespace
@@ -84,7 +84,8 @@ GridCellPainter::GridCellPainter(QObject *parent)
 
 GridCellPainter::~GridCellPainter() = default;
 
-void GridCellPainter::paint(QPainter *painter, const QStyleOptionViewItem &option,
+void GridCellPainter::paint(QPainter *painter,
+                            const QStyleOptionViewItem &option,
                             const QModelIndex &index) const
 {
     QStyleOptionViewItem opt = option;
@@ -120,8 +121,9 @@ bool GridCellPainter::paintQuick(QPainter *painter, const QStyleOptionViewItem &
                                                          | QStyleOptionViewItem::WrapText;
     if ((opt.features | plain) != plain)
         return false;
-    if (opt.state & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_Editing
-                     | QStyle::State_MouseOver))
+    if (opt.state
+        & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_Editing
+           | QStyle::State_MouseOver))
         return false;
     if (opt.backgroundBrush.style() != Qt::NoBrush || opt.direction != Qt::LeftToRight
         || opt.displayAlignment != (Qt::AlignLeft | Qt::AlignVCenter)
@@ -129,8 +131,8 @@ bool GridCellPainter::paintQuick(QPainter *painter, const QStyleOptionViewItem &
         return false;
     if (opt.text.isEmpty())
         return true;
-    if (!opt.rect.isValid() || opt.text.contains(QLatin1Char('\n')) || opt.text.contains(QChar(0x9c))
-        || opt.text.isRightToLeft())
+    if (!opt.rect.isValid() || opt.text.contains(QLatin1Char('\n'))
+        || opt.text.contains(QChar(0x9c)) || opt.text.isRightToLeft())
         return false;
 
     const int flags = (opt.features & QStyleOptionViewItem::WrapText ? Wrap : 0)
@@ -162,7 +164,8 @@ bool GridCellPainter::paintQuick(QPainter *painter, const QStyleOptionViewItem &
 }
 
 // One line that fits the cell: measured, broken and drawn from one layout.
-bool GridCellPainter::layOutFitting(const QStyleOptionViewItem &opt, int margin,
+bool GridCellPainter::layOutFitting(const QStyleOptionViewItem &opt,
+                                    int margin,
                                     CellText &cell) const
 {
     const qsizetype length = opt.text.size();
@@ -201,15 +204,16 @@ bool GridCellPainter::layOutFitting(const QStyleOptionViewItem &opt, int margin,
 
     QRect textRect = textRectangle(opt, QSize(qCeil(natural) + 2 * margin, height));
     textRect.adjust(margin, 0, -margin, 0);
-    const QRect lineRect = QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
-                                               QSize(textRect.width(), height), textRect);
+    const QRect lineRect = QStyle::alignedRect(
+        Qt::LayoutDirectionAuto, opt.displayAlignment, QSize(textRect.width(), height), textRect);
     cell.at = QPointF(textRect.x(), lineRect.top()) - display.topLeft();
     return true;
 }
 
 // A text that does not fit: the default painter's own steps, from measuring to the text it
 // draws, cut short where that one cuts it.
-bool GridCellPainter::layOutCutShort(const QStyleOptionViewItem &opt, int margin,
+bool GridCellPainter::layOutCutShort(const QStyleOptionViewItem &opt,
+                                     int margin,
                                      CellText &cell) const
 {
     const bool wrap = opt.features & QStyleOptionViewItem::WrapText;
@@ -230,7 +234,8 @@ bool GridCellPainter::layOutCutShort(const QStyleOptionViewItem &opt, int margin
     layout.setTextOption(option);
     int lastVisible = -1;
     layOutLines(layout, textRect.width(), textRect.height(), &lastVisible);
-    const QRect layoutRect = QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
+    const QRect layoutRect = QStyle::alignedRect(Qt::LayoutDirectionAuto,
+                                                 opt.displayAlignment,
                                                  layout.boundingRect().size().toSize(),
                                                  textRect);
     QPointF start(textRect.x(), layoutRect.top());
@@ -264,7 +269,8 @@ bool GridCellPainter::layOutCutShort(const QStyleOptionViewItem &opt, int margin
         } else {
             shown += text;
         }
-        if (height + layoutRect.top() >= textRect.bottom() || (lastVisible >= 0 && lastVisible == i))
+        if (height + layoutRect.top() >= textRect.bottom()
+            || (lastVisible >= 0 && lastVisible == i))
             break;
     }
 

@@ -27,7 +27,8 @@ public:
     /// How many texts of cells were drawn in fewer steps since the painter was made.
     int quickCells() const { return m_quickCells; }
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+    void paint(QPainter *painter,
+               const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
 
 private:

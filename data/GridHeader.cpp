@@ -23,8 +23,8 @@ struct SharedSizes
     QHash<QString, QSize> sizes;
 };
 
-QHash<QString, QSize> &sharedSizes(QStyle *style, const QFont &font, int dpi,
-                                   Qt::Orientation orientation, bool sortShown)
+QHash<QString, QSize> &sharedSizes(
+    QStyle *style, const QFont &font, int dpi, Qt::Orientation orientation, bool sortShown)
 {
     static QList<SharedSizes> all;
     all.removeIf([](const SharedSizes &s) { return s.style.isNull(); });

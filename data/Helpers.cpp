@@ -125,8 +125,11 @@ void OpenQueryText(Recordset *query, const QString &statement)
     query->open();
 }
 
-void FillComboFromDataSet(Recordset *dataSet, const QString &keyField, const QString &nameField,
-                          QComboBox *combo, QStringList &keys)
+void FillComboFromDataSet(Recordset *dataSet,
+                          const QString &keyField,
+                          const QString &nameField,
+                          QComboBox *combo,
+                          QStringList &keys)
 {
     dataSet->first();
     combo->addItem(QString());

@@ -44,8 +44,10 @@ ZQDATA_EXPORT void OpenQueryText(Recordset *query, const QString &statement);
 
 /// Adds an empty item, then "key : name" per row (trimmed texts), appending each key to
 /// `keys`; selects item 0. `keys` is neither cleared nor given an empty first entry.
-ZQDATA_EXPORT void FillComboFromDataSet(Recordset *dataSet, const QString &keyField,
-                                        const QString &nameField, QComboBox *combo,
+ZQDATA_EXPORT void FillComboFromDataSet(Recordset *dataSet,
+                                        const QString &keyField,
+                                        const QString &nameField,
+                                        QComboBox *combo,
                                         QStringList &keys);
 
 /// The trimmed text before the first `separator`, or `text` unchanged without one.

@@ -163,8 +163,8 @@ QSqlQuery Recordset::runStatement(bool forRows)
 bool Recordset::openSQLite(RecordsetStore &store)
 {
     Connection *c = m_connection.data();
-    if (!c || c->engine() != Engine::SQLite || !m_store->parameters.isEmpty()
-        || !c->isConnected() || m_statement.trimmed().isEmpty()
+    if (!c || c->engine() != Engine::SQLite || !m_store->parameters.isEmpty() || !c->isConnected()
+        || m_statement.trimmed().isEmpty()
         || !sqltext::singleStatementRefusal(m_statement).isEmpty())
         return false;
     const QSqlDriver *driver = c->database().driver();
@@ -200,7 +200,8 @@ bool Recordset::openSQLite(RecordsetStore &store)
         const int primary = step & 0xff;
         const QSqlError busy(QCoreApplication::translate("QSQLiteResult", "Unable to fetch row"),
                              QString(static_cast<const QChar *>(sqlite3_errmsg16(db))),
-                             QSqlError::ConnectionError, QString::number(step));
+                             QSqlError::ConnectionError,
+                             QString::number(step));
         sqlite3_finalize(stmt);
         if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
             throw failure(c, busy);
@@ -213,9 +214,10 @@ bool Recordset::openSQLite(RecordsetStore &store)
         const bool blob = declared.isEmpty()
                               ? step == SQLITE_ROW && sqlite3_column_type(stmt, i) == SQLITE_BLOB
                               : declared.compare(QLatin1String("blob"), Qt::CaseInsensitive) == 0;
-        store.addField(name, blob                     ? FieldKind::Blob
-                             : isDateTimeColumn(name) ? FieldKind::DateTime
-                                                      : FieldKind::Plain);
+        store.addField(name,
+                       blob                     ? FieldKind::Blob
+                       : isDateTimeColumn(name) ? FieldKind::DateTime
+                                                : FieldKind::Plain);
     }
     const bool read = store.fetchSQLite(stmt, step);
     sqlite3_finalize(stmt);
@@ -512,8 +514,8 @@ WriteTarget Recordset::writeTarget() const
     WriteTarget target;
     target.table = table;
     const QString key = table + QLatin1Char('\n') + db.connectionName() + QLatin1Char('\n')
-                        + db.databaseName() + QLatin1Char('\n') + db.hostName()
-                        + QLatin1Char('\n') + QString::number(db.port());
+                        + db.databaseName() + QLatin1Char('\n') + db.hostName() + QLatin1Char('\n')
+                        + QString::number(db.port());
     if (key != m_schemaKey) {
         QSqlRecord rec = db.record(table);
         QSqlIndex pk = db.primaryIndex(table);
@@ -549,7 +551,8 @@ WriteTarget Recordset::writeTarget() const
     return target;
 }
 
-QString Recordset::whereClause(const WriteTarget &target, const QVector<QVariant> &original,
+QString Recordset::whereClause(const WriteTarget &target,
+                               const QVector<QVariant> &original,
                                QVariantList &binds) const
 {
     QStringList parts;
@@ -610,7 +613,8 @@ void Recordset::post()
         const QString sql = cols.isEmpty()
                                 ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(target.table)
                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(target.table, cols.join(QStringLiteral(", ")),
+                                      .arg(target.table,
+                                           cols.join(QStringLiteral(", ")),
                                            marks.join(QStringLiteral(", ")));
         runWrite(sql, binds);
         const QVector<QVariant> row = buffer;

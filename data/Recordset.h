@@ -155,7 +155,8 @@ private:
     bool openSQLite(RecordsetStore &store);
     bool openPostgres(RecordsetStore &store);
     WriteTarget writeTarget() const;
-    QString whereClause(const WriteTarget &target, const QVector<QVariant> &original,
+    QString whereClause(const WriteTarget &target,
+                        const QVector<QVariant> &original,
                         QVariantList &binds) const;
     QString condition(int column, const QVariant &read, QVariantList &binds) const;
     DbError conflict() const;

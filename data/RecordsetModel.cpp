@@ -153,7 +153,9 @@ void RecordsetModel::attach(QTableView *view)
     if (QAbstractItemDelegate *current = view->itemDelegate();
         current && typeid(*current) == typeid(QStyledItemDelegate))
         view->setItemDelegate(new GridCellPainter(view));
-    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+    connect(view->selectionModel(),
+            &QItemSelectionModel::currentRowChanged,
+            this,
             [this](const QModelIndex &current) {
                 if (m_syncing || !m_rs || !current.isValid())
                     return;
@@ -180,8 +182,8 @@ void RecordsetModel::syncViewToCursor()
     } else {
         const QModelIndex current = sel->currentIndex();
         const QModelIndex target = index(row, current.isValid() ? current.column() : 0);
-        sel->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect
-                                         | QItemSelectionModel::Rows);
+        sel->setCurrentIndex(target,
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_view->scrollTo(target);
     }
     m_syncing = false;

@@ -58,8 +58,7 @@ ReadOnlyRun readOnly(PGconn *pg, const QByteArray &sql, Take take)
                 PQsetSingleRowMode(pg);
             while (PGresult *result = PQgetResult(pg)) {
                 const ExecStatusType status = PQresultStatus(result);
-                if (statement == 1
-                    && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
+                if (statement == 1 && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
                     if (taking) {
                         // The pipeline is ended whatever happens while the rows are taken.
                         try {
@@ -112,7 +111,9 @@ QSqlError driverError(const PGresult *result, const QByteArray &message)
     }
     return QSqlError(QStringLiteral("QPSQL: ")
                          + QCoreApplication::translate("QPSQLResult", "Unable to create query"),
-                     text, QSqlError::StatementError, state);
+                     text,
+                     QSqlError::StatementError,
+                     state);
 }
 
 } // namespace

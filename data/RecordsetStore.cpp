@@ -3,15 +3,15 @@
 #include "Schema.h"
 #include "SortKeys.h"
 
-#include <QSqlQuery>
 #include <QByteArray>
+#include <QSqlQuery>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 #include <libpq-fe.h>
+#include <numeric>
 #include <sqlite3.h>
 
 namespace zq::data {
@@ -275,8 +275,8 @@ public:
     }
 
     // Text of ASCII characters only, as `put` or `putDateTime` writes the same text.
-    void putAscii(const char *text, size_t n, bool dateTime, const RecordsetStore &store,
-                  int column)
+    void putAscii(
+        const char *text, size_t n, bool dateTime, const RecordsetStore &store, int column)
     {
         const size_t start = m_out.size();
         m_out.push_back(char(dateTime ? DbText : Latin1));
@@ -449,8 +449,8 @@ bool pgValueOf(unsigned int oid, PgValue &how)
     case 1700:
         how = PgValue::Numeric;
         return true;
-    case 702: // abstime
-    case 703: // reltime
+    case 702:  // abstime
+    case 703:  // reltime
     case 1082: // date
         how = PgValue::Date;
         return true;

@@ -120,7 +120,8 @@ QString singleStatementRefusal(const QString &sql)
 {
     QString masked;
     if (!maskQuoted(sql, masked))
-        return QCoreApplication::translate("zq::data", "The statement has an unclosed quote or comment.");
+        return QCoreApplication::translate("zq::data",
+                                           "The statement has an unclosed quote or comment.");
     const qsizetype semicolon = masked.indexOf(QLatin1Char(';'));
     if (semicolon >= 0 && !masked.mid(semicolon + 1).trimmed().isEmpty())
         return QCoreApplication::translate("zq::data", "Only one statement can run at a time.");
@@ -180,8 +181,8 @@ QString baseTableOf(const QString &sql)
         return QString();
     qsizetype i = from + 2;
     // An optional alias, with or without AS.
-    static const QStringList clauses{QStringLiteral("where"), QStringLiteral("order"),
-                                     QStringLiteral(";")};
+    static const QStringList clauses{
+        QStringLiteral("where"), QStringLiteral("order"), QStringLiteral(";")};
     if (i < w.size() && w[i].compare(QLatin1String("as"), Qt::CaseInsensitive) == 0)
         i += 2;
     else if (i < w.size() && isWordChar(w[i].at(0)) && !clauses.contains(w[i], Qt::CaseInsensitive))

@@ -15,11 +15,12 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
                        "user's own site (a demo site is created on the first start)."));
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption home(
-        QStringLiteral("home"), QStringLiteral("Site folder (default: ~/.local/share/ZQHolder)."),
-        QStringLiteral("DIR"));
+    const QCommandLineOption home(QStringLiteral("home"),
+                                  QStringLiteral("Site folder (default: ~/.local/share/ZQHolder)."),
+                                  QStringLiteral("DIR"));
     const QCommandLineOption db(
-        QStringLiteral("db"), QStringLiteral("SQLite site database (default: ZQSite.db in the site folder)."),
+        QStringLiteral("db"),
+        QStringLiteral("SQLite site database (default: ZQSite.db in the site folder)."),
         QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
                                 QStringLiteral("PostgreSQL site database (libpq key=value)."),

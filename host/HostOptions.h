@@ -10,8 +10,8 @@ struct HostOptions
     QString pgConnInfo; // PostgreSQL instead of SQLite when set
     QString user = QStringLiteral("admin");
     QString language = QStringLiteral("en");
-    QStringList open;   // department, title, type, holder, report, transfer
-    QStringList click;  // buttons of the active window to click, by object name
+    QStringList open;  // department, title, type, holder, report, transfer
+    QStringList click; // buttons of the active window to click, by object name
     QString reportDir;
     QString screenshot;
     QString waitFor; // the clicks wait until this file exists (scripts of two hosts)

@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 
 namespace {
-const char *const kSuite[5] = {"libZQCommon.so", "libZQLanguage.so", "libZQUserRight.so",
-                               "libZQCom.so", "libZQUtility.so"};
+const char *const kSuite[5] = {
+    "libZQCommon.so", "libZQLanguage.so", "libZQUserRight.so", "libZQCom.so", "libZQUtility.so"};
 }
 
 SuiteLoader::~SuiteLoader()

@@ -15,8 +15,8 @@ int32_t openWindow(WindowKind kind)
         const int32_t right = zq::services::GetProgramRight(rightKey(kind));
         state().lastRight = right;
         if (right == 0) {
-            zq::services::ShowMessageBox(QStringLiteral("NoProgramRight"),
-                                         QStringLiteral("SystemMessage"), 0);
+            zq::services::ShowMessageBox(
+                QStringLiteral("NoProgramRight"), QStringLiteral("SystemMessage"), 0);
             return 1;
         }
         const int i = int(kind);
@@ -34,14 +34,18 @@ int32_t openWindow(WindowKind kind)
 
 } // namespace
 
-int32_t SetGlobalFunction(intptr_t common, intptr_t language, intptr_t userRight, intptr_t com,
-                          intptr_t utility, intptr_t reserved)
+int32_t SetGlobalFunction(intptr_t common,
+                          intptr_t language,
+                          intptr_t userRight,
+                          intptr_t com,
+                          intptr_t utility,
+                          intptr_t reserved)
 {
     (void)reserved;
     installFactories();
     try {
-        const intptr_t handles[zq::services::LibraryCount] = {common, language, userRight, com,
-                                                              utility};
+        const intptr_t handles[zq::services::LibraryCount] = {
+            common, language, userRight, com, utility};
         zq::services::bind(handles);
     } catch (...) {
     }
@@ -79,9 +83,27 @@ int32_t CheckFormStatus()
     return sum > 0 ? 1 : 0;
 }
 
-int32_t ShowDepartmentForm() { return openWindow(WindowKind::Department); }
-int32_t ShowOccupationTitleForm() { return openWindow(WindowKind::OccupationTitle); }
-int32_t ShowOccupationTypeForm() { return openWindow(WindowKind::OccupationType); }
-int32_t ShowHolderForm() { return openWindow(WindowKind::Holder); }
-int32_t ShowHolderReport() { return openWindow(WindowKind::HolderReport); }
-int32_t HolderImportExport() { return openWindow(WindowKind::HolderImportExport); }
+int32_t ShowDepartmentForm()
+{
+    return openWindow(WindowKind::Department);
+}
+int32_t ShowOccupationTitleForm()
+{
+    return openWindow(WindowKind::OccupationTitle);
+}
+int32_t ShowOccupationTypeForm()
+{
+    return openWindow(WindowKind::OccupationType);
+}
+int32_t ShowHolderForm()
+{
+    return openWindow(WindowKind::Holder);
+}
+int32_t ShowHolderReport()
+{
+    return openWindow(WindowKind::HolderReport);
+}
+int32_t HolderImportExport()
+{
+    return openWindow(WindowKind::HolderImportExport);
+}

@@ -6,8 +6,12 @@
 // the plug-in stays hidden.
 #define ZQ_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
-ZQ_MODULE_EXPORT int32_t SetGlobalFunction(intptr_t common, intptr_t language, intptr_t userRight,
-                                           intptr_t com, intptr_t utility, intptr_t reserved);
+ZQ_MODULE_EXPORT int32_t SetGlobalFunction(intptr_t common,
+                                           intptr_t language,
+                                           intptr_t userRight,
+                                           intptr_t com,
+                                           intptr_t utility,
+                                           intptr_t reserved);
 ZQ_MODULE_EXPORT int32_t SetADOConnection(void *connection);
 ZQ_MODULE_EXPORT int32_t CheckFormStatus();
 ZQ_MODULE_EXPORT int32_t ShowDepartmentForm();

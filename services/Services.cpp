@@ -84,18 +84,36 @@ intptr_t handle(Library library)
     return library >= 0 && library < LibraryCount ? g_handles[library] : 0;
 }
 
-#define ZQ_CALL_VOID(entry, ...)                                                                   \
-    do {                                                                                           \
-        if (g_entries.entry)                                                                       \
-            g_entries.entry(__VA_ARGS__);                                                          \
+#define ZQ_CALL_VOID(entry, ...) \
+    do { \
+        if (g_entries.entry) \
+            g_entries.entry(__VA_ARGS__); \
     } while (false)
 
-void PlaySoundOpen() { ZQ_CALL_VOID(PlaySoundOpen); }
-void PlaySoundClose() { ZQ_CALL_VOID(PlaySoundClose); }
-void PlaySoundOk() { ZQ_CALL_VOID(PlaySoundOk); }
-void PlaySoundError() { ZQ_CALL_VOID(PlaySoundError); }
-void PlaySoundQuestion() { ZQ_CALL_VOID(PlaySoundQuestion); }
-void PlaySoundClick() { ZQ_CALL_VOID(PlaySoundClick); }
+void PlaySoundOpen()
+{
+    ZQ_CALL_VOID(PlaySoundOpen);
+}
+void PlaySoundClose()
+{
+    ZQ_CALL_VOID(PlaySoundClose);
+}
+void PlaySoundOk()
+{
+    ZQ_CALL_VOID(PlaySoundOk);
+}
+void PlaySoundError()
+{
+    ZQ_CALL_VOID(PlaySoundError);
+}
+void PlaySoundQuestion()
+{
+    ZQ_CALL_VOID(PlaySoundQuestion);
+}
+void PlaySoundClick()
+{
+    ZQ_CALL_VOID(PlaySoundClick);
+}
 
 QString GetProgramPath()
 {
@@ -135,8 +153,8 @@ int ShowMessageBox(const QString &messageKey, const QString &captionKey, int sty
 {
     if (!g_entries.ShowMessageBox)
         return 0;
-    return g_entries.ShowMessageBox(utf8(messageKey).constData(), utf8(captionKey).constData(),
-                                    style);
+    return g_entries.ShowMessageBox(
+        utf8(messageKey).constData(), utf8(captionKey).constData(), style);
 }
 
 int GetProgramRight(const QString &rightKey)

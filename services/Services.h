@@ -62,15 +62,15 @@ void PlaySoundOk();
 void PlaySoundError();
 void PlaySoundQuestion();
 void PlaySoundClick();
-QString GetProgramPath();                       // "" when unbound
+QString GetProgramPath(); // "" when unbound
 void SetupFormLanguage(QWidget *window, const QString &section = QStringLiteral("ZQBasic"));
 void SelectFormLanguage(QWidget *window, const QString &section = QStringLiteral("ZQBasic"));
 void SelectLanguage(const QString &section = QStringLiteral("ZQBasic"));
-QString GetFunctionString(const QString &key);  // the key itself when unbound
-QString GetMessageString(const QString &key);   // the key itself when unbound
+QString GetFunctionString(const QString &key); // the key itself when unbound
+QString GetMessageString(const QString &key);  // the key itself when unbound
 int ShowMessageBox(const QString &messageKey, const QString &captionKey, int style); // 0
-int GetProgramRight(const QString &rightKey);   // 0 when unbound
-QString GetLoginUserID();                       // ""
+int GetProgramRight(const QString &rightKey); // 0 when unbound
+QString GetLoginUserID();                     // ""
 void AddProgramRunEdit(const QString &rightKey, const QString &entry);
 void DeviceCardDelete(int deviceNo, int cardNo);
 void ShowSearchDataForm(zq::data::Recordset *query, const QString &baseStatement);
@@ -80,7 +80,7 @@ void SelectReportLanguage(const QString &section = QStringLiteral("ZQBasic"));
 void ShowReport(const QString &templateFile, const QString &statement);
 intptr_t ShowProcessForm(int owner, int total, const QString &message); // 0
 void IncProcessFormPosition(intptr_t handle, int step);
-int CancelProcessForm(intptr_t handle);         // 0
+int CancelProcessForm(intptr_t handle); // 0
 void CloseProcessForm(intptr_t handle);
 
 } // namespace zq::services

@@ -4,12 +4,12 @@
 
 #include <QApplication>
 #include <QHash>
-#include <QIcon>
-#include <QPointer>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -84,7 +84,8 @@ void setEditWritable(QLineEdit *edit, bool writable)
     edit->setPalette(p);
 }
 
-void MaintenanceChrome::connectCommand(const QString &command, QObject *context,
+void MaintenanceChrome::connectCommand(const QString &command,
+                                       QObject *context,
                                        const std::function<void()> &handler) const
 {
     if (QToolButton *b = button(QStringLiteral("btn") + command))
@@ -95,8 +96,8 @@ void MaintenanceChrome::connectCommand(const QString &command, QObject *context,
 
 void MaintenanceChrome::applyRights(int rights) const
 {
-    static const char *const commands[] = {"Add", "Search", "Edit", "Delete",
-                                           "Ok",  "Cancel", "Output"};
+    static const char *const commands[] = {
+        "Add", "Search", "Edit", "Delete", "Ok", "Cancel", "Output"};
     for (int bit = 0; bit < 7; ++bit) {
         const bool on = (rights & (1 << bit)) != 0;
         const QString name = QString::fromLatin1(commands[bit]);
@@ -113,7 +114,8 @@ void MaintenanceChrome::setButtonVisible(const QString &name, bool visible)
         a->setVisible(visible);
 }
 
-void MaintenanceChrome::build(QWidget *window, const QStringList &toolButtons,
+void MaintenanceChrome::build(QWidget *window,
+                              const QStringList &toolButtons,
                               const QStringList &menuCommands)
 {
     auto *layout = new QVBoxLayout(window);

@@ -35,8 +35,8 @@ struct MaintenanceChrome
     QLabel *panel1 = nullptr;
     /// Icon-only tool buttons, for narrow windows.
     bool compact = false;
-    QHash<QString, QToolButton *> buttons;  ///< by name: "btnAdd", ...
-    QHash<QString, QAction *> menuItems;    ///< by name: "mnuAdd", ...
+    QHash<QString, QToolButton *> buttons; ///< by name: "btnAdd", ...
+    QHash<QString, QAction *> menuItems;   ///< by name: "mnuAdd", ...
     QHash<QString, QAction *> buttonActions;
 
     /// Builds the controls into `window`. `toolButtons` lists the tool bar in order ("|" is a
@@ -45,7 +45,8 @@ struct MaintenanceChrome
 
     QToolButton *button(const QString &name) const { return buttons.value(name); }
     /// Runs `handler` on a click of "btn" + command and on "mnu" + command.
-    void connectCommand(const QString &command, QObject *context,
+    void connectCommand(const QString &command,
+                        QObject *context,
                         const std::function<void()> &handler) const;
     /// Rights bits 1 Add, 2 Search, 4 Edit, 8 Delete, 16 OK, 32 Cancel, 64 Output enable
     /// the button and the menu item of their command.

@@ -12,11 +12,11 @@ namespace zq::forms {
 struct MaintenanceSpec
 {
     zq::module::WindowKind kind;
-    QString formClass;   ///< "TfrmOccupationTitle"
+    QString formClass; ///< "TfrmOccupationTitle"
     QString designCaption;
-    QString table;       ///< "OccupationTitle"
-    QString keyColumn;   ///< "TitleNo"
-    QString nameColumn;  ///< "TitleName"
+    QString table;      ///< "OccupationTitle"
+    QString keyColumn;  ///< "TitleNo"
+    QString nameColumn; ///< "TitleName"
     QString listStatement;
     QString searchStatement;
     /// Statements that get the key appended as a quoted literal, then the suffix.

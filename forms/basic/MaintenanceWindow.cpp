@@ -50,9 +50,11 @@ void MaintenanceWindow::setScreenSizeOverride(const QSize &size)
     g_screenOverride = size;
 }
 
-MaintenanceWindow::MaintenanceWindow(const MaintenanceSpec &spec, int rights,
+MaintenanceWindow::MaintenanceWindow(const MaintenanceSpec &spec,
+                                     int rights,
                                      const QStringList &toolButtons,
-                                     const QStringList &menuCommands, QWidget *parent,
+                                     const QStringList &menuCommands,
+                                     QWidget *parent,
                                      bool compactToolBar)
     : QWidget(parent)
     , m_spec(spec)
@@ -102,15 +104,19 @@ void MaintenanceWindow::connectCommands()
         const Handler handler = c.second;
         m_ui.connectCommand(c.first, this, [this, handler] { (this->*handler)(); });
     }
-    connect(m_ui.dgView->horizontalHeader(), &QHeaderView::sectionClicked, this,
+    connect(m_ui.dgView->horizontalHeader(),
+            &QHeaderView::sectionClicked,
+            this,
             &MaintenanceWindow::dgViewTitleClick);
     connect(adoDB, &Recordset::dataChanged, this, &MaintenanceWindow::onDataChanged);
     m_ui.dgView->installEventFilter(this);
     m_ui.dgView->viewport()->installEventFilter(this);
 }
 
-QLineEdit *MaintenanceWindow::addEdit(const QString &editName, const QString &labelName,
-                                      const QString &caption, int maxLength,
+QLineEdit *MaintenanceWindow::addEdit(const QString &editName,
+                                      const QString &labelName,
+                                      const QString &caption,
+                                      int maxLength,
                                       const QString &column)
 {
     auto *label = new QLabel(caption, m_ui.tsData);
@@ -120,7 +126,8 @@ QLineEdit *MaintenanceWindow::addEdit(const QString &editName, const QString &la
     edit->setMaxLength(maxLength);
     refuseControlCharacters(edit);
     // Wide enough for the longest input, not wider than the page.
-    edit->setMinimumWidth(qBound(120, edit->fontMetrics().averageCharWidth() * maxLength + 24, 420));
+    edit->setMinimumWidth(
+        qBound(120, edit->fontMetrics().averageCharWidth() * maxLength + 24, 420));
     label->setBuddy(edit);
     m_dataLayout->addWidget(label, m_dataRows, 0, Qt::AlignRight | Qt::AlignVCenter);
     m_dataLayout->addWidget(edit, m_dataRows, 1);
@@ -504,8 +511,8 @@ void MaintenanceWindow::btnDeleteClick()
     try {
         if (adoDB->isOpen() && !adoDB->isEmpty() && zq::data::CheckConnection() == 1) {
             const QString key = adoDB->text(m_spec.keyColumn).trimmed();
-            if (zq::data::RunQuery(adqTmp, m_spec.inUsePrefix + quotedKey(key) + m_spec.inUseSuffix,
-                                   0)
+            if (zq::data::RunQuery(
+                    adqTmp, m_spec.inUsePrefix + quotedKey(key) + m_spec.inUseSuffix, 0)
                     == 1
                 && !adqTmp->isEmpty()) {
                 adqTmp->close();
@@ -550,8 +557,8 @@ void MaintenanceWindow::btnOkClick()
         svc::SelectFormLanguage(this, kSection);
         svc::PlaySoundQuestion();
         const bool keyMissing = m_keyEdit->text().trimmed().isEmpty();
-        svc::ShowMessageBox(keyMissing ? m_spec.msgInputKey : m_spec.msgInputName, kCaption,
-                            StyleInfo);
+        svc::ShowMessageBox(
+            keyMissing ? m_spec.msgInputKey : m_spec.msgInputName, kCaption, StyleInfo);
         m_ui.pcData->setCurrentWidget(m_ui.tsData);
         (keyMissing ? m_keyEdit : m_nameEdit)->setFocus();
         return;

@@ -42,8 +42,11 @@ public:
         RightOutput = 64
     };
 
-    MaintenanceWindow(const MaintenanceSpec &spec, int rights, const QStringList &toolButtons,
-                      const QStringList &menuCommands, QWidget *parent = nullptr,
+    MaintenanceWindow(const MaintenanceSpec &spec,
+                      int rights,
+                      const QStringList &toolButtons,
+                      const QStringList &menuCommands,
+                      QWidget *parent = nullptr,
                       bool compactToolBar = false);
     ~MaintenanceWindow() override;
 
@@ -109,8 +112,11 @@ protected:
     void setBusy(bool busy) { m_busy = busy; }
 
     /// Adds a label and an edit in the next row of the Data page's grid.
-    QLineEdit *addEdit(const QString &editName, const QString &labelName, const QString &caption,
-                       int maxLength, const QString &column);
+    QLineEdit *addEdit(const QString &editName,
+                       const QString &labelName,
+                       const QString &caption,
+                       int maxLength,
+                       const QString &column);
     QGridLayout *dataLayout() const { return m_dataLayout; }
     void audit(const QString &prefix, const QString &key);
     QString quotedKey(const QString &key) const;

@@ -37,11 +37,11 @@ void RowHeader::setModel(QAbstractItemModel *model)
     if (!model)
         return;
     // Texts of the same number of rows may change with these.
-    connect(model, &QAbstractItemModel::headerDataChanged, this,
-            [this](Qt::Orientation orientation) {
-                if (orientation == Qt::Vertical)
-                    forget();
-            });
+    connect(
+        model, &QAbstractItemModel::headerDataChanged, this, [this](Qt::Orientation orientation) {
+            if (orientation == Qt::Vertical)
+                forget();
+        });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { forget(); });
     connect(model, &QAbstractItemModel::layoutChanged, this, [this] { forget(); });
     connect(model, &QAbstractItemModel::rowsMoved, this, [this] { forget(); });

@@ -36,8 +36,8 @@ MaintenanceSpec TfrmLabelPic::pictureSpec()
     s.duplicatePrefix = QStringLiteral(" SELECT * FROM CardPicture WHERE PicNo = ");
     s.msgDouble = QStringLiteral("PicNoDouble");
     s.gridLayoutKey = QStringLiteral("ZQHolderOfCardPicData");
-    s.gridColumns = {QStringLiteral("PicNo"), QStringLiteral("PicName"),
-                     QStringLiteral("Description")};
+    s.gridColumns = {
+        QStringLiteral("PicNo"), QStringLiteral("PicName"), QStringLiteral("Description")};
     s.hasOutput = false;
     return s;
 }
@@ -49,9 +49,20 @@ QString TfrmLabelPic::fileFilter()
 }
 
 namespace {
-const QStringList kTools{"btnAdd",  "btnEdit", "btnDelete", "btnOk",     "btnCancel", "|",
-                         "btnFirst", "btnPrev", "btnNext",  "btnLast",   "|",         "btnRefresh",
-                         "|",       "btnExit"};
+const QStringList kTools{"btnAdd",
+                         "btnEdit",
+                         "btnDelete",
+                         "btnOk",
+                         "btnCancel",
+                         "|",
+                         "btnFirst",
+                         "btnPrev",
+                         "btnNext",
+                         "btnLast",
+                         "|",
+                         "btnRefresh",
+                         "|",
+                         "btnExit"};
 const QStringList kMenu{"Add", "Edit", "Delete", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
 
 // The picture number is shown centred in its narrow column.

@@ -23,19 +23,31 @@ MaintenanceSpec TfrmOccupationTitle::titleSpec()
     s.msgDouble = QStringLiteral("TitleNoDouble");
     s.msgInUse = QStringLiteral("HaveOccupationTitleCantDelete");
     s.gridLayoutKey = QStringLiteral("ZQHolderOfOccupationTitle");
-    s.gridColumns = {QStringLiteral("TitleNo"), QStringLiteral("TitleName"),
-                     QStringLiteral("Description")};
+    s.gridColumns = {
+        QStringLiteral("TitleNo"), QStringLiteral("TitleName"), QStringLiteral("Description")};
     s.hasOutput = false;
     return s;
 }
 
 namespace {
-const QStringList kTools{"btnAdd",   "btnSearch", "btnEdit", "btnDelete", "btnOk",
-                         "btnCancel", "|",        "btnFirst", "btnPrev",  "btnNext",
-                         "btnLast",  "|",         "btnRefresh", "btnOutput", "|",
+const QStringList kTools{"btnAdd",
+                         "btnSearch",
+                         "btnEdit",
+                         "btnDelete",
+                         "btnOk",
+                         "btnCancel",
+                         "|",
+                         "btnFirst",
+                         "btnPrev",
+                         "btnNext",
+                         "btnLast",
+                         "|",
+                         "btnRefresh",
+                         "btnOutput",
+                         "|",
                          "btnExit"};
-const QStringList kMenu{"Add",  "Search", "Edit", "Delete", "Output", "First",
-                        "Prev", "Next",   "Last", "Ok",     "Cancel"};
+const QStringList kMenu{
+    "Add", "Search", "Edit", "Delete", "Output", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
 } // namespace
 
 TfrmOccupationTitle::TfrmOccupationTitle(int rights, QWidget *parent)

@@ -33,8 +33,10 @@ MaintenanceSpec TfrmOccupationType::typeSpec()
     s.msgDouble = QStringLiteral("TypeNoDouble");
     s.msgInUse = QStringLiteral("HaveOccupationTypeCantDelete");
     s.gridLayoutKey = QStringLiteral("ZQHolderOfOccupationType");
-    s.gridColumns = {QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
-                     QStringLiteral("Description"), QStringLiteral("PicNoV"),
+    s.gridColumns = {QStringLiteral("TypeNo"),
+                     QStringLiteral("TypeName"),
+                     QStringLiteral("Description"),
+                     QStringLiteral("PicNoV"),
                      QStringLiteral("PicNoH")};
     s.hasOutput = false;
     s.inertOutputMenu = true;
@@ -42,12 +44,25 @@ MaintenanceSpec TfrmOccupationType::typeSpec()
 }
 
 namespace {
-const QStringList kTools{"btnAdd",  "btnSearch", "btnEdit", "btnDelete",  "btnOk",
-                         "btnCancel", "|",       "btnFirst", "btnPrev",   "btnNext",
-                         "btnLast", "|",         "btnRefresh", "|",       "btnLabelPic",
-                         "|",       "btnExit"};
-const QStringList kMenu{"Add",  "Search", "Edit", "Delete", "Output", "First",
-                        "Prev", "Next",   "Last", "Ok",     "Cancel"};
+const QStringList kTools{"btnAdd",
+                         "btnSearch",
+                         "btnEdit",
+                         "btnDelete",
+                         "btnOk",
+                         "btnCancel",
+                         "|",
+                         "btnFirst",
+                         "btnPrev",
+                         "btnNext",
+                         "btnLast",
+                         "|",
+                         "btnRefresh",
+                         "|",
+                         "btnLabelPic",
+                         "|",
+                         "btnExit"};
+const QStringList kMenu{
+    "Add", "Search", "Edit", "Delete", "Output", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
 } // namespace
 
 TfrmOccupationType::TfrmOccupationType(int rights, QWidget *parent)
@@ -65,7 +80,8 @@ TfrmOccupationType::TfrmOccupationType(int rights, QWidget *parent)
     formCreate();
 }
 
-QComboBox *TfrmOccupationType::addPicker(const QString &name, const QString &labelName,
+QComboBox *TfrmOccupationType::addPicker(const QString &name,
+                                         const QString &labelName,
                                          const QString &caption)
 {
     const int row = dataLayout()->rowCount() - 1;
@@ -96,8 +112,8 @@ void TfrmOccupationType::fillPicker(QComboBox *picker)
     picker->clear();
     QStringList keys;
     if (adoSearch->isOpen())
-        zq::data::FillComboFromDataSet(adoSearch, QStringLiteral("PicNo"),
-                                       QStringLiteral("PicName"), picker, keys);
+        zq::data::FillComboFromDataSet(
+            adoSearch, QStringLiteral("PicNo"), QStringLiteral("PicName"), picker, keys);
 }
 
 void TfrmOccupationType::openExtraQueries()
@@ -141,10 +157,12 @@ void TfrmOccupationType::showRecord()
 void TfrmOccupationType::writeColumns(zq::data::Recordset &rs)
 {
     MaintenanceWindow::writeColumns(rs);
-    rs.setField(QStringLiteral("PicNoV"),
-                zq::data::TextBeforeSeparator(cmbPicV->currentText(), QStringLiteral(":")).trimmed());
-    rs.setField(QStringLiteral("PicNoH"),
-                zq::data::TextBeforeSeparator(cmbPicH->currentText(), QStringLiteral(":")).trimmed());
+    rs.setField(
+        QStringLiteral("PicNoV"),
+        zq::data::TextBeforeSeparator(cmbPicV->currentText(), QStringLiteral(":")).trimmed());
+    rs.setField(
+        QStringLiteral("PicNoH"),
+        zq::data::TextBeforeSeparator(cmbPicH->currentText(), QStringLiteral(":")).trimmed());
 }
 
 void TfrmOccupationType::btnLabelPicClick()
@@ -158,7 +176,8 @@ void TfrmOccupationType::btnLabelPicClick()
 void TfrmOccupationType::closeEvent(QCloseEvent *event)
 {
     using namespace zq::module;
-    if (state().flags[int(WindowKind::LabelPic)] == 1 && state().registry[int(WindowKind::LabelPic)])
+    if (state().flags[int(WindowKind::LabelPic)] == 1
+        && state().registry[int(WindowKind::LabelPic)])
         state().registry[int(WindowKind::LabelPic)]->close();
     MaintenanceWindow::closeEvent(event);
 }

@@ -19,8 +19,8 @@ DepartmentList loadParentCandidates(Connection *connection, bool supervisor, con
                             : QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
                                   + QStringLiteral("   FROM UserRightDept T2,DepartmentData T1 ")
                                   + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
-                                  + QStringLiteral("    AND T2.UserID = ") + Connection::quoted(userId)
-                                  + QStringLiteral("          ")
+                                  + QStringLiteral("    AND T2.UserID = ")
+                                  + Connection::quoted(userId) + QStringLiteral("          ")
                                   + QStringLiteral("  ORDER BY T1.DepartmentNo                 ");
     try {
         if (zq::data::RunQuery(&q, sql, 0) == 1) {
@@ -39,7 +39,9 @@ DepartmentList loadParentCandidates(Connection *connection, bool supervisor, con
 
 namespace {
 
-void removeBelow(Connection *connection, const QString &statement, DepartmentList &list,
+void removeBelow(Connection *connection,
+                 const QString &statement,
+                 DepartmentList &list,
                  QSet<QString> &visited)
 {
     Recordset q;
@@ -63,8 +65,10 @@ void removeBelow(Connection *connection, const QString &statement, DepartmentLis
             }
             removeBelow(connection,
                         QStringLiteral(" SELECT * FROM DepartmentData WHERE UnderNo = ")
-                            + Connection::quoted(number) + QStringLiteral(" ORDER BY DepartmentNo "),
-                        list, visited);
+                            + Connection::quoted(number)
+                            + QStringLiteral(" ORDER BY DepartmentNo "),
+                        list,
+                        visited);
         } catch (...) {
         }
     }
@@ -78,7 +82,8 @@ void removeSubtree(Connection *connection, const QString &number, DepartmentList
     removeBelow(connection,
                 QStringLiteral(" SELECT * FROM DepartmentData WHERE DepartmentNo = ")
                     + Connection::quoted(number) + QStringLiteral(" "),
-                list, visited);
+                list,
+                visited);
 }
 
 bool isAncestorOrSelf(Connection *connection, const QString &ancestor, const QString &number)
@@ -91,10 +96,11 @@ bool isAncestorOrSelf(Connection *connection, const QString &ancestor, const QSt
         if (current == ancestor)
             return true;
         visited.insert(current);
-        if (zq::data::RunQuery(&q,
-                               QStringLiteral("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = ")
-                                   + Connection::quoted(current),
-                               0)
+        if (zq::data::RunQuery(
+                &q,
+                QStringLiteral("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = ")
+                    + Connection::quoted(current),
+                0)
                 != 1
             || q.isEmpty())
             break;

@@ -24,7 +24,8 @@ struct DepartmentList
 
 /// The departments a user may pick as parents: every department for a supervisor, else
 /// those of his UserRightDept rows. Errors leave the list with what was read.
-DepartmentList loadParentCandidates(zq::data::Connection *connection, bool supervisor,
+DepartmentList loadParentCandidates(zq::data::Connection *connection,
+                                    bool supervisor,
                                     const QString &userId);
 
 /// Removes `number` and every department below it from `list`. The walk visits each
@@ -32,7 +33,8 @@ DepartmentList loadParentCandidates(zq::data::Connection *connection, bool super
 void removeSubtree(zq::data::Connection *connection, const QString &number, DepartmentList &list);
 
 /// True when `ancestor` is `number` itself or lies above it on its UnderNo chain.
-bool isAncestorOrSelf(zq::data::Connection *connection, const QString &ancestor,
+bool isAncestorOrSelf(zq::data::Connection *connection,
+                      const QString &ancestor,
                       const QString &number);
 
 } // namespace zq::forms

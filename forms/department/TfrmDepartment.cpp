@@ -24,12 +24,25 @@ using zq::data::Recordset;
 
 namespace {
 const QString kCaption = QStringLiteral("SystemMessage");
-const QStringList kTools{"btnAdd",   "btnSearch", "btnEdit",    "btnDelete", "btnOk",
-                         "btnCancel", "|",        "btnFirst",   "btnPrev",   "btnNext",
-                         "btnLast",  "|",         "btnRefresh", "btnOutput", "btnTreeView",
-                         "|",        "btnExit"};
-const QStringList kMenu{"Add",  "Search", "Edit", "Delete", "Output", "First",
-                        "Prev", "Next",   "Last", "Ok",     "Cancel"};
+const QStringList kTools{"btnAdd",
+                         "btnSearch",
+                         "btnEdit",
+                         "btnDelete",
+                         "btnOk",
+                         "btnCancel",
+                         "|",
+                         "btnFirst",
+                         "btnPrev",
+                         "btnNext",
+                         "btnLast",
+                         "|",
+                         "btnRefresh",
+                         "btnOutput",
+                         "btnTreeView",
+                         "|",
+                         "btnExit"};
+const QStringList kMenu{
+    "Add", "Search", "Edit", "Delete", "Output", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
 } // namespace
 
 MaintenanceSpec TfrmDepartment::departmentSpec()
@@ -46,8 +59,10 @@ MaintenanceSpec TfrmDepartment::departmentSpec()
     s.msgInputName = QStringLiteral("PleaseInputDepartmentName");
     s.msgDouble = QStringLiteral("DepartmentNoDouble");
     s.gridLayoutKey = QStringLiteral("ZQHolderOfDepartment");
-    s.gridColumns = {QStringLiteral("DepartmentNo"), QStringLiteral("DepartmentName"),
-                     QStringLiteral("Description"), QStringLiteral("UnderName")};
+    s.gridColumns = {QStringLiteral("DepartmentNo"),
+                     QStringLiteral("DepartmentName"),
+                     QStringLiteral("Description"),
+                     QStringLiteral("UnderName")};
     s.hasOutput = false;
     return s;
 }
@@ -77,7 +92,9 @@ TfrmDepartment::TfrmDepartment(int rights, QWidget *parent)
 
     m_ui.setButtonVisible(QStringLiteral("btnSearch"), false);
     m_ui.menuItem(QStringLiteral("mnuSearch"))->setVisible(false);
-    connect(m_ui.button(QStringLiteral("btnTreeView")), &QToolButton::clicked, this,
+    connect(m_ui.button(QStringLiteral("btnTreeView")),
+            &QToolButton::clicked,
+            this,
             &TfrmDepartment::btnTreeViewClick);
     // A double-click is the Edit command, so it needs the Edit right like the button.
     connect(m_ui.dgView, &QTableView::doubleClicked, this, [this] {
@@ -124,7 +141,8 @@ QString TfrmDepartment::listStatement() const
     return QStringLiteral(" SELECT T2.*, T1.DepartmentName AS UnderName ")
            + QStringLiteral(" FROM ((DepartmentData AS T2 LEFT JOIN DepartmentData AS T1 ON "
                             "T2.UnderNo = T1.DepartmentNo) ")
-           + QStringLiteral(" INNER JOIN UserRightDept AS T3 ON T2.DepartmentNo = T3.DepartmentNo ) ")
+           + QStringLiteral(
+               " INNER JOIN UserRightDept AS T3 ON T2.DepartmentNo = T3.DepartmentNo ) ")
            + QStringLiteral(" WHERE T3.UserID = ") + Connection::quoted(loginUser())
            + QStringLiteral("          ") + QStringLiteral(" ORDER BY T2.DepartmentNo,T2.UnderNo ");
 }
@@ -180,7 +198,8 @@ void TfrmDepartment::setRow(Recordset &rs)
     rs.setField(QStringLiteral("DepartmentNo"), edNo->text().trimmed());
     rs.setField(QStringLiteral("DepartmentName"), edName->text().trimmed());
     rs.setField(QStringLiteral("Description"), edDescription->text().trimmed());
-    rs.setField(QStringLiteral("UnderNo"), m_picker.numbers.value(cmbUnderNo->currentIndex()).trimmed());
+    rs.setField(QStringLiteral("UnderNo"),
+                m_picker.numbers.value(cmbUnderNo->currentIndex()).trimmed());
 }
 
 void TfrmDepartment::grantToUsers(const QString &number)
@@ -189,11 +208,11 @@ void TfrmDepartment::grantToUsers(const QString &number)
         return;
     Connection *c = adoDB->connection();
     try {
-        if (zq::data::RunQuery(adqUserData,
-                               QStringLiteral(" SELECT * FROM UserData ")
-                                   + QStringLiteral(" WHERE UserID = ") + Connection::quoted(loginUser())
-                                   + QStringLiteral(" OR Supervisor = 1 "),
-                               0)
+        if (zq::data::RunQuery(
+                adqUserData,
+                QStringLiteral(" SELECT * FROM UserData ") + QStringLiteral(" WHERE UserID = ")
+                    + Connection::quoted(loginUser()) + QStringLiteral(" OR Supervisor = 1 "),
+                0)
             == 1) {
             for (int row = 0; row < adqUserData->recordCount(); ++row) {
                 const QString user = Recordset::textOf(
@@ -202,7 +221,8 @@ void TfrmDepartment::grantToUsers(const QString &number)
                                     + Connection::quoted(user)
                                     + QStringLiteral(" AND DepartmentNo = ")
                                     + Connection::quoted(number) + QStringLiteral(" ");
-                if (zq::data::RunQuery(adqUserRightDept, sql, 0) != 1 || !adqUserRightDept->isEmpty())
+                if (zq::data::RunQuery(adqUserRightDept, sql, 0) != 1
+                    || !adqUserRightDept->isEmpty())
                     continue;
                 if (!zq::data::WriteInTransaction(c, [&] {
                         adqUserRightDept->append();
@@ -321,7 +341,8 @@ void TfrmDepartment::btnDeleteClick()
         const QString q = Connection::quoted(number);
         if (zq::data::RunQuery(adqTmp,
                                QStringLiteral(" SELECT DepartmentNo FROM HolderData ")
-                                   + QStringLiteral("  WHERE DepartmentNo = ") + q + QStringLiteral(" "),
+                                   + QStringLiteral("  WHERE DepartmentNo = ") + q
+                                   + QStringLiteral(" "),
                                0)
                 == 1
             && !adqTmp->isEmpty()) {
@@ -364,10 +385,11 @@ void TfrmDepartment::btnDeleteClick()
                 if (deleted) {
                     audit(QStringLiteral("D "), number);
                     if (hasRightsTables())
-                        zq::data::RunQuery(adqTmp,
-                                           QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ")
-                                               + q + QStringLiteral(" "),
-                                           1);
+                        zq::data::RunQuery(
+                            adqTmp,
+                            QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ") + q
+                                + QStringLiteral(" "),
+                            1);
                 }
                 adqUserData->close();
                 adqUserRightDept->close();

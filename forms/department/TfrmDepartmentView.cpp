@@ -136,12 +136,14 @@ void TfrmDepartmentView::rebuild()
         root->setData(0, NumberRole, all);
         root->setData(0, LevelRole, 0);
         const QString user = svc::GetLoginUserID();
-        addChildren(root, 1,
+        addChildren(root,
+                    1,
                     QStringLiteral(" SELECT T1.* FROM DepartmentData T1, UserRightDept T2 WHERE "
                                    "T1.DepartmentNo = T2.DepartmentNo AND ( T1.UnderNo = '' OR "
                                    "T1.UnderNo IS NULL ) ")
                         + QStringLiteral(" AND T2.UserID = ") + Connection::quoted(user)
-                        + QStringLiteral("          ") + QStringLiteral(" ORDER BY T1.DepartmentNo "));
+                        + QStringLiteral("          ")
+                        + QStringLiteral(" ORDER BY T1.DepartmentNo "));
         trvDept->setCurrentItem(root);
         trvDept->expandAll();
     } catch (...) {
@@ -160,10 +162,11 @@ void TfrmDepartmentView::addChildren(QTreeWidgetItem *parent, int level, const Q
         return;
     QList<QPair<QString, QString>> rows;
     for (int row = 0; row < q.recordCount(); ++row)
-        rows.append({Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo"))))
-                         .trimmed(),
-                     Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentName"))))
-                         .trimmed()});
+        rows.append(
+            {Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo"))))
+                 .trimmed(),
+             Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentName"))))
+                 .trimmed()});
     q.close();
     for (const auto &r : std::as_const(rows)) {
         try {
@@ -176,13 +179,15 @@ void TfrmDepartmentView::addChildren(QTreeWidgetItem *parent, int level, const Q
             item->setData(0, LevelRole, level);
             item->setToolTip(0, r.first);
             const QString user = svc::GetLoginUserID();
-            addChildren(item, level + 1,
-                        QStringLiteral(" SELECT T1.* FROM DepartmentData T1, UserRightDept T2 WHERE "
-                                       "T1.DepartmentNo = T2.DepartmentNo ")
-                            + QStringLiteral(" AND T2.UserID = ") + Connection::quoted(user)
-                            + QStringLiteral(" ") + QStringLiteral(" AND T1.UnderNo = ")
-                            + Connection::quoted(r.first) + QStringLiteral(" ")
-                            + QStringLiteral(" ORDER BY T1.DepartmentNo "));
+            addChildren(
+                item,
+                level + 1,
+                QStringLiteral(" SELECT T1.* FROM DepartmentData T1, UserRightDept T2 WHERE "
+                               "T1.DepartmentNo = T2.DepartmentNo ")
+                    + QStringLiteral(" AND T2.UserID = ") + Connection::quoted(user)
+                    + QStringLiteral(" ") + QStringLiteral(" AND T1.UnderNo = ")
+                    + Connection::quoted(r.first) + QStringLiteral(" ")
+                    + QStringLiteral(" ORDER BY T1.DepartmentNo "));
         } catch (...) {
         }
     }

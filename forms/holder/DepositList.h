@@ -10,7 +10,9 @@ namespace zq::forms::holder {
 class DepositList
 {
 public:
-    explicit DepositList(const QString &path = QString()) : m_path(path) {}
+    explicit DepositList(const QString &path = QString())
+        : m_path(path)
+    {}
     void setPath(const QString &path) { m_path = path; }
     QString path() const { return m_path; }
 

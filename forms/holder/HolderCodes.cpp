@@ -9,13 +9,16 @@ namespace zq::forms::holder {
 using zq::data::Connection;
 using zq::data::Recordset;
 
-CodeList loadCodes(Recordset &query, const QString &table, const QString &keyColumn,
-                   const QString &nameColumn, const QString &defaultName)
+CodeList loadCodes(Recordset &query,
+                   const QString &table,
+                   const QString &keyColumn,
+                   const QString &nameColumn,
+                   const QString &defaultName)
 {
     CodeList list;
     try {
-        const QString select = QStringLiteral(" SELECT * FROM ") + table + QStringLiteral(" ORDER BY ")
-                               + keyColumn + QStringLiteral(" ");
+        const QString select = QStringLiteral(" SELECT * FROM ") + table
+                               + QStringLiteral(" ORDER BY ") + keyColumn + QStringLiteral(" ");
         if (zq::data::RunQuery(&query, select, 0) != 1)
             return list;
         if (query.isEmpty()) {

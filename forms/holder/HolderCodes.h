@@ -21,7 +21,10 @@ struct CodeList
 /// Reads a code table ordered by its number. An empty table first gets the row "1" named
 /// `defaultName` + " #1"; holders without a code then get the first one. Failures end the
 /// work quietly with what was read.
-CodeList loadCodes(zq::data::Recordset &query, const QString &table, const QString &keyColumn,
-                   const QString &nameColumn, const QString &defaultName);
+CodeList loadCodes(zq::data::Recordset &query,
+                   const QString &table,
+                   const QString &keyColumn,
+                   const QString &nameColumn,
+                   const QString &defaultName);
 
 } // namespace zq::forms::holder

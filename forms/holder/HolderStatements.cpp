@@ -42,7 +42,8 @@ QString PN()
 }
 QString PF()
 {
-    return QStringLiteral("   FROM OccupationType T4,OccupationTitle T3,DepartmentData T2,HolderData T1 ");
+    return QStringLiteral(
+        "   FROM OccupationType T4,OccupationTitle T3,DepartmentData T2,HolderData T1 ");
 }
 
 namespace {
@@ -50,7 +51,8 @@ QString joins()
 {
     return QStringLiteral("    AND T1.DepartmentNo = T2.DepartmentNo ")
            + QStringLiteral("    AND T1.TitleNo=T3.TitleNo ")
-           + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ") + QStringLiteral("  ORDER BY T1.HolderNo ");
+           + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ")
+           + QStringLiteral("  ORDER BY T1.HolderNo ");
 }
 // Every holder: one without a department (or with one that is gone) is listed too, with an
 // empty department name, so that a search can show him.
@@ -61,7 +63,8 @@ QString allFrom()
 }
 QString allJoins()
 {
-    return QStringLiteral("  WHERE T1.TitleNo=T3.TitleNo ") + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ");
+    return QStringLiteral("  WHERE T1.TitleNo=T3.TitleNo ")
+           + QStringLiteral("    AND T1.TypeNo=T4.TypeNo ");
 }
 // The holders of the departments `user` has a right to.
 QString rightsCondition(const QString &user)
@@ -96,9 +99,10 @@ QString filterListing(const QString &filter, bool allDepartments, const QString 
                                 "T3,DepartmentData T2,HolderData T1 ")
                + QStringLiteral("  WHERE T5.DepartmentNo = T1.DepartmentNo ")
                + QStringLiteral("  AND T1.DepartmentNo = T2.DepartmentNo ")
-               + QStringLiteral("  AND T1.TitleNo=T3.TitleNo ") + QStringLiteral("  AND T5.UserID = ")
-               + Connection::quoted(userId) + QStringLiteral(" ")
-               + QStringLiteral("  AND T1.TypeNo=T4.TypeNo ") + QStringLiteral("  ORDER BY T1.HolderNo ");
+               + QStringLiteral("  AND T1.TitleNo=T3.TitleNo ")
+               + QStringLiteral("  AND T5.UserID = ") + Connection::quoted(userId)
+               + QStringLiteral(" ") + QStringLiteral("  AND T1.TypeNo=T4.TypeNo ")
+               + QStringLiteral("  ORDER BY T1.HolderNo ");
     return QStringLiteral(" SELECT ") + P1() + P2() + P3() + P4S() + P5() + PN() + PF()
            + QStringLiteral("  WHERE T1.DepartmentNo = ") + Connection::quoted(filter)
            + QStringLiteral(" ") + joins();
@@ -122,30 +126,34 @@ QString sameNumber(const QString &column, const QString &number)
     const QString bare = number.trimmed();
     return QStringLiteral("( ") + column + QStringLiteral(" >= ") + Connection::quoted(bare)
            + QStringLiteral(" AND ") + column + QStringLiteral(" <= ")
-           + Connection::quoted(bare + QString(64, QLatin1Char(' '))) + QStringLiteral(" AND RTRIM(")
-           + column + QStringLiteral(") = ") + Connection::quoted(bare) + QStringLiteral(" )");
+           + Connection::quoted(bare + QString(64, QLatin1Char(' ')))
+           + QStringLiteral(" AND RTRIM(") + column + QStringLiteral(") = ")
+           + Connection::quoted(bare) + QStringLiteral(" )");
 }
 
 QString holdersNumbered(const QString &number)
 {
-    return QStringLiteral(" SELECT * FROM HolderData WHERE ") + sameNumber(QStringLiteral("HolderNo"), number)
-           + QStringLiteral(" ORDER BY HolderNo ");
+    return QStringLiteral(" SELECT * FROM HolderData WHERE ")
+           + sameNumber(QStringLiteral("HolderNo"), number) + QStringLiteral(" ORDER BY HolderNo ");
 }
 
 QString exactSearch(const QString &text, bool byNumber)
 {
     // The rows stored under the number as the user sees it, the one without blanks first.
-    const QString where = byNumber
-                              ? sameNumber(QStringLiteral("T1.HolderNo"), text)
-                              : QStringLiteral("T1.HolderName = ") + Connection::quoted(text);
+    const QString where = byNumber ? sameNumber(QStringLiteral("T1.HolderNo"), text)
+                                   : QStringLiteral("T1.HolderName = ") + Connection::quoted(text);
     return QStringLiteral(" SELECT * FROM HolderData T1 WHERE ") + where
            + QStringLiteral(" ORDER BY T1.HolderNo ");
 }
 
-QString likeListing(const QString &text, bool byNumber, bool postgres, const std::optional<QString> &rightsUser)
+QString likeListing(const QString &text,
+                    bool byNumber,
+                    bool postgres,
+                    const std::optional<QString> &rightsUser)
 {
     const QString like = postgres ? QStringLiteral(" ILIKE ") : QStringLiteral(" LIKE ");
-    const QString condition = (byNumber ? QStringLiteral(" T1.HolderNo") : QStringLiteral(" T1.HolderName"))
+    const QString condition = (byNumber ? QStringLiteral(" T1.HolderNo")
+                                        : QStringLiteral(" T1.HolderName"))
                               + like + containsPattern(text) + QStringLiteral(" ");
     const QString from = !rightsUser
                              ? allFrom() + allJoins()

@@ -24,7 +24,8 @@ QString filterListing(const QString &filter, bool allDepartments, const QString 
 /// The listing read again after a save (no SequenceNo). `rightsUser` is the user whose
 /// department rights bound the listing, none for a user who sees every department; the
 /// same holds for the search and print statements below.
-QString reloadListing(const QString &filter, const std::optional<QString> &rightsUser = std::nullopt);
+QString reloadListing(const QString &filter,
+                      const std::optional<QString> &rightsUser = std::nullopt);
 /// The condition that finds the rows whose `column` holds `number` as the user sees it: the
 /// number alone or followed by trailing blanks, as other tools store it. A range on the
 /// indexed column keeps it an index look-up; the trimmed comparison drops what the range
@@ -37,9 +38,12 @@ QString holdersNumbered(const QString &number);
 QString exactSearch(const QString &text, bool byNumber);
 /// The LIKE listing of a search that found nothing exactly; `%` and `_` typed by the user
 /// match themselves. PostgreSQL compares with ILIKE so that both engines ignore case alike.
-QString likeListing(const QString &text, bool byNumber, bool postgres,
+QString likeListing(const QString &text,
+                    bool byNumber,
+                    bool postgres,
                     const std::optional<QString> &rightsUser = std::nullopt);
 /// The statement of the printed holder list.
-QString printListing(const QString &filter, const std::optional<QString> &rightsUser = std::nullopt);
+QString printListing(const QString &filter,
+                     const std::optional<QString> &rightsUser = std::nullopt);
 
 } // namespace zq::forms::holder

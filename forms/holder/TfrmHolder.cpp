@@ -1,9 +1,9 @@
 #include "TfrmHolder.h"
 
 #include "Connection.h"
+#include "Helpers.h"
 #include "HolderCodes.h"
 #include "HolderStatements.h"
-#include "Helpers.h"
 #include "ModuleState.h"
 #include "PictureBox.h"
 #include "Recordset.h"
@@ -38,14 +38,28 @@ using zq::data::Recordset;
 
 namespace {
 const QString kLayoutKey = QStringLiteral("ZQHolderOfHolderData");
-const QStringList kTools{"btnAdd",   "btnSearch", "btnEdit",  "btnDelete",  "btnOk",
-                         "btnCancel", "|",        "btnFirst", "btnPrev",    "btnNext",
-                         "btnLast",  "|",         "btnLabel", "btnRefresh", "btnOutput",
-                         "|",        "btnExit",   "SpeedButton1"};
-const QStringList kMenu{"Add",  "Search", "Edit", "Delete", "Output", "First",
-                        "Prev", "Next",   "Last", "Ok",     "Cancel"};
-const QStringList kGrid{"HolderNo", "HolderName", "DepartmentName", "TitleName",
-                        "TypeName", "ShowText",   "Description"};
+const QStringList kTools{"btnAdd",
+                         "btnSearch",
+                         "btnEdit",
+                         "btnDelete",
+                         "btnOk",
+                         "btnCancel",
+                         "|",
+                         "btnFirst",
+                         "btnPrev",
+                         "btnNext",
+                         "btnLast",
+                         "|",
+                         "btnLabel",
+                         "btnRefresh",
+                         "btnOutput",
+                         "|",
+                         "btnExit",
+                         "SpeedButton1"};
+const QStringList kMenu{
+    "Add", "Search", "Edit", "Delete", "Output", "First", "Prev", "Next", "Last", "Ok", "Cancel"};
+const QStringList kGrid{
+    "HolderNo", "HolderName", "DepartmentName", "TitleName", "TypeName", "ShowText", "Description"};
 const QColor kSkyBlue(166, 202, 240);
 } // namespace
 
@@ -101,21 +115,32 @@ void TfrmHolder::connectControls()
 {
     using Handler = void (TfrmHolder::*)();
     const QList<QPair<QString, Handler>> commands{
-        {"Add", &TfrmHolder::btnAddClick},       {"Search", &TfrmHolder::btnSearchClick},
-        {"Edit", &TfrmHolder::btnEditClick},     {"Delete", &TfrmHolder::btnDeleteClick},
-        {"Ok", &TfrmHolder::btnOkClick},         {"Cancel", &TfrmHolder::btnCancelClick},
-        {"First", &TfrmHolder::btnFirstClick},   {"Prev", &TfrmHolder::btnPrevClick},
-        {"Next", &TfrmHolder::btnNextClick},     {"Last", &TfrmHolder::btnLastClick},
-        {"Refresh", &TfrmHolder::btnRefreshClick}, {"Output", &TfrmHolder::btnOutputClick},
-        {"Exit", &TfrmHolder::btnExitClick},     {"Label", &TfrmHolder::btnLabelClick},
+        {"Add", &TfrmHolder::btnAddClick},
+        {"Search", &TfrmHolder::btnSearchClick},
+        {"Edit", &TfrmHolder::btnEditClick},
+        {"Delete", &TfrmHolder::btnDeleteClick},
+        {"Ok", &TfrmHolder::btnOkClick},
+        {"Cancel", &TfrmHolder::btnCancelClick},
+        {"First", &TfrmHolder::btnFirstClick},
+        {"Prev", &TfrmHolder::btnPrevClick},
+        {"Next", &TfrmHolder::btnNextClick},
+        {"Last", &TfrmHolder::btnLastClick},
+        {"Refresh", &TfrmHolder::btnRefreshClick},
+        {"Output", &TfrmHolder::btnOutputClick},
+        {"Exit", &TfrmHolder::btnExitClick},
+        {"Label", &TfrmHolder::btnLabelClick},
     };
     for (const auto &c : commands) {
         const Handler handler = c.second;
         m_ui.connectCommand(c.first, this, [this, handler] { (this->*handler)(); });
     }
-    connect(m_ui.button(QStringLiteral("SpeedButton1")), &QToolButton::clicked, this,
+    connect(m_ui.button(QStringLiteral("SpeedButton1")),
+            &QToolButton::clicked,
+            this,
             &TfrmHolder::SpeedButton1Click);
-    connect(m_ui.dgView->horizontalHeader(), &QHeaderView::sectionClicked, this,
+    connect(m_ui.dgView->horizontalHeader(),
+            &QHeaderView::sectionClicked,
+            this,
             &TfrmHolder::dgViewTitleClick);
     connect(m_ui.dgView, &QTableView::doubleClicked, this, [this] {
         if (m_ui.button(QStringLiteral("btnEdit"))->isEnabled() && m_mode == ViewMode)
@@ -172,8 +197,8 @@ void TfrmHolder::formCreate()
     // Holders without dates get today's. Each statement finds its holders through its own
     // index of the holders without that date; the day goes in as text, so that no statement
     // is prepared (three round trips on PostgreSQL instead of one).
-    const QString today =
-        Connection::quoted(Connection::dateTimeText(QDate::currentDate().startOfDay()));
+    const QString today = Connection::quoted(
+        Connection::dateTimeText(QDate::currentDate().startOfDay()));
     for (const char *column : {"Birthday", "StartDate"})
         zq::data::RunQuery(adqTmp,
                            QStringLiteral(" UPDATE HolderData SET %1 = %2 WHERE %1 IS NULL ")
@@ -198,16 +223,24 @@ void TfrmHolder::formCreate()
 void TfrmHolder::loadCodeLists()
 {
     svc::SelectFormLanguage(this);
-    const st::CodeList departments =
-        st::loadCodes(*adqTmp, QStringLiteral("DepartmentData"), QStringLiteral("DepartmentNo"),
-                      QStringLiteral("DepartmentName"),
-                      svc::GetMessageString(QStringLiteral("DefineDepartmentName")));
-    const st::CodeList titles = st::loadCodes(*adqTmp, QStringLiteral("OccupationTitle"),
-                                              QStringLiteral("TitleNo"), QStringLiteral("TitleName"),
-                                              svc::GetMessageString(QStringLiteral("DefineTitleName")));
-    const st::CodeList types = st::loadCodes(*adqTmp, QStringLiteral("OccupationType"),
-                                             QStringLiteral("TypeNo"), QStringLiteral("TypeName"),
-                                             svc::GetMessageString(QStringLiteral("DefineTypeName")));
+    const st::CodeList departments = st::loadCodes(
+        *adqTmp,
+        QStringLiteral("DepartmentData"),
+        QStringLiteral("DepartmentNo"),
+        QStringLiteral("DepartmentName"),
+        svc::GetMessageString(QStringLiteral("DefineDepartmentName")));
+    const st::CodeList titles = st::loadCodes(
+        *adqTmp,
+        QStringLiteral("OccupationTitle"),
+        QStringLiteral("TitleNo"),
+        QStringLiteral("TitleName"),
+        svc::GetMessageString(QStringLiteral("DefineTitleName")));
+    const st::CodeList types = st::loadCodes(
+        *adqTmp,
+        QStringLiteral("OccupationType"),
+        QStringLiteral("TypeNo"),
+        QStringLiteral("TypeName"),
+        svc::GetMessageString(QStringLiteral("DefineTypeName")));
     // The department filter is filled right after from the same statement's rows.
     m_departmentsRead.reset();
     if (departments.complete)
@@ -251,14 +284,15 @@ void TfrmHolder::loadUserAndDepartments()
     cmbDept->clear();
     cmbDept->addItem(QString());
     m_filterNumbers = {QString()};
-    const QString sql =
-        m_supervisor || !m_rightsFlag
-            ? QStringLiteral(" SELECT * FROM DepartmentData ORDER BY DepartmentNo ")
-            : QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
-                  + QStringLiteral("   FROM UserRightDept T2,DepartmentData T1 ")
-                  + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
-                  + QStringLiteral("    AND T2.UserID = ") + Connection::quoted(svc::GetLoginUserID())
-                  + QStringLiteral("          ") + QStringLiteral("  ORDER BY T1.DepartmentNo                 ");
+    const QString sql = m_supervisor || !m_rightsFlag
+                            ? QStringLiteral(" SELECT * FROM DepartmentData ORDER BY DepartmentNo ")
+                            : QStringLiteral(" SELECT T1.DepartmentNo,T1.DepartmentName  ")
+                                  + QStringLiteral("   FROM UserRightDept T2,DepartmentData T1 ")
+                                  + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo  ")
+                                  + QStringLiteral("    AND T2.UserID = ")
+                                  + Connection::quoted(svc::GetLoginUserID())
+                                  + QStringLiteral("          ")
+                                  + QStringLiteral("  ORDER BY T1.DepartmentNo                 ");
     // Every department: the rows the code lists have just read.
     const std::optional<st::CodeList> read = std::exchange(m_departmentsRead, std::nullopt);
     if ((m_supervisor || !m_rightsFlag) && read) {
@@ -400,9 +434,16 @@ void TfrmHolder::setColours()
         const bool writable = !view && !(m_mode == EditMode && e == edNo);
         setEditWritable(e, writable);
     }
-    for (QWidget *w : std::initializer_list<QWidget *>{cmbDepartment, cmbTitle, cmbType, cmbDeposit04,
-                                                       dtBirthday, dtStartDate, dtExpiredDate,
-                                                       dtDeposit01, dtDeposit02, dtDeposit03}) {
+    for (QWidget *w : std::initializer_list<QWidget *>{cmbDepartment,
+                                                       cmbTitle,
+                                                       cmbType,
+                                                       cmbDeposit04,
+                                                       dtBirthday,
+                                                       dtStartDate,
+                                                       dtExpiredDate,
+                                                       dtDeposit01,
+                                                       dtDeposit02,
+                                                       dtDeposit03}) {
         QPalette p = QApplication::palette(w);
         if (view) {
             p.setColor(QPalette::Base, kSkyBlue);
@@ -484,7 +525,8 @@ void TfrmHolder::clearFields()
     cmbTitle->setCurrentIndex(cmbTitle->count() > 0 ? 0 : -1);
     cmbType->setCurrentIndex(cmbType->count() > 0 ? 0 : -1);
     const QDate today = QDate::currentDate();
-    for (QDateEdit *d : {dtBirthday, dtStartDate, dtExpiredDate, dtDeposit01, dtDeposit02, dtDeposit03})
+    for (QDateEdit *d :
+         {dtBirthday, dtStartDate, dtExpiredDate, dtDeposit01, dtDeposit02, dtDeposit03})
         d->setDate(today);
     clearPhoto();
 }
@@ -547,9 +589,12 @@ void TfrmHolder::showHolder()
             // A holder without a date shows today's; each field is set once, as every setting
             // formats and lays out the date's text again.
             const QDate today = QDate::currentDate();
-            const QList<QPair<QString, QDateEdit *>> dates{
-                {"Birthday", dtBirthday},   {"StartDate", dtStartDate}, {"ExpiredDate", dtExpiredDate},
-                {"Deposit01", dtDeposit01}, {"Deposit02", dtDeposit02}, {"Deposit03", dtDeposit03}};
+            const QList<QPair<QString, QDateEdit *>> dates{{"Birthday", dtBirthday},
+                                                           {"StartDate", dtStartDate},
+                                                           {"ExpiredDate", dtExpiredDate},
+                                                           {"Deposit01", dtDeposit01},
+                                                           {"Deposit02", dtDeposit02},
+                                                           {"Deposit03", dtDeposit03}};
             for (const auto &d : dates) {
                 // Empty or unreadable text (other tools write '' into date columns) is no date.
                 const QDate stored = adq1DB->isNull(d.first) ? QDate()
@@ -598,7 +643,8 @@ bool TfrmHolder::savePrompt()
             if (!filled)
                 return true;
             svc::SelectLanguage();
-            if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), QStringLiteral("SystemMessage"), 36) == 6)
+            if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), QStringLiteral("SystemMessage"), 36)
+                == 6)
                 return insertHolder();
             return true;
         }
@@ -607,7 +653,8 @@ bool TfrmHolder::savePrompt()
         if (!filled)
             return true;
         svc::SelectLanguage();
-        if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), QStringLiteral("SystemMessage"), 36) == 6)
+        if (svc::ShowMessageBox(QStringLiteral("SaveEdit"), QStringLiteral("SystemMessage"), 36)
+            == 6)
             return updateHolder();
         return true;
     } catch (...) {

@@ -194,7 +194,7 @@ private:
     bool m_supervisor = false;
     bool m_rightsFlag = false;
     int m_punch = 1;
-    int m_colouredMode = -1; // the mode whose colours the controls show
+    int m_colouredMode = -1;                      // the mode whose colours the controls show
     QPair<qint64, qint64> m_depositStamp{-2, -2}; // list file's time and size when last read
     QString m_filter;
     QString m_userId;

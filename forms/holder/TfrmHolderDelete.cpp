@@ -57,7 +57,8 @@ void TfrmHolder::btnDeleteClick()
     }
     svc::PlaySoundQuestion();
     svc::SelectLanguage();
-    if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), QStringLiteral("SystemMessage"), 36) != 6)
+    if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), QStringLiteral("SystemMessage"), 36)
+        != 6)
         return;
     try {
         // The row goes by its key as stored; the audit names the number as the user sees it.
@@ -88,8 +89,8 @@ void TfrmHolder::btnDeleteClick()
         if (adqCardData->isOpen() && !adqCardData->isEmpty()) {
             svc::PlaySoundQuestion();
             svc::SelectLanguage();
-            if (svc::ShowMessageBox(QStringLiteral("DeleteCardDataRecord"),
-                                    QStringLiteral("SystemMessage"), 36)
+            if (svc::ShowMessageBox(
+                    QStringLiteral("DeleteCardDataRecord"), QStringLiteral("SystemMessage"), 36)
                 == 6) {
                 QApplication::setOverrideCursor(Qt::WaitCursor);
                 m_ui.tbEdit->setEnabled(false);
@@ -102,7 +103,8 @@ void TfrmHolder::btnDeleteClick()
                     // A device row whose number is no number cannot be called; the others
                     // still are, or the cards would stay on every controller.
                     QList<int32_t> devices;
-                    for (int row = 0; adqDevice->isOpen() && row < adqDevice->recordCount(); ++row) {
+                    for (int row = 0; adqDevice->isOpen() && row < adqDevice->recordCount();
+                         ++row) {
                         const QString text = Recordset::textOf(adqDevice->valueAt(row, 0));
                         if (const auto device = deviceNumber(text))
                             devices << *device;
@@ -112,7 +114,8 @@ void TfrmHolder::btnDeleteClick()
                     }
                     const int cardColumn = adqCardData->fieldIndex(QStringLiteral("CardNo"));
                     for (int row = 0; row < adqCardData->recordCount(); ++row) {
-                        const QString cardText = Recordset::textOf(adqCardData->valueAt(row, cardColumn));
+                        const QString cardText = Recordset::textOf(
+                            adqCardData->valueAt(row, cardColumn));
                         // A card number that is no number reaches no device: that card is
                         // only released below.
                         const auto card = deviceNumber(cardText);
@@ -140,8 +143,8 @@ void TfrmHolder::btnDeleteClick()
         // One transaction: the holder goes with all of his card rows, or stays with all.
         const bool committed = zq::data::WriteInTransaction(c, [&] {
             for (const QString &card : std::as_const(removedCards))
-                run(QStringLiteral(" DELETE FROM CardData WHERE CardNo = ") + Connection::quoted(card)
-                    + QStringLiteral(" AND ") + cards);
+                run(QStringLiteral(" DELETE FROM CardData WHERE CardNo = ")
+                    + Connection::quoted(card) + QStringLiteral(" AND ") + cards);
             run(QStringLiteral(" UPDATE CardData SET HolderNo = NULL , CardFlag = 0 WHERE ") + cards
                 + QStringLiteral(" "));
             // The holder row goes only as it was shown: one changed or deleted on another
@@ -167,8 +170,10 @@ void TfrmHolder::btnDeleteClick()
         if (!skippedDevices.isEmpty()) {
             svc::SelectLanguage();
             svc::ShowMessageBox(svc::GetMessageString(QStringLiteral("DeviceNoNotNumber"))
-                                    + QStringLiteral("  ") + skippedDevices.join(QStringLiteral(", ")),
-                                QStringLiteral("SystemMessage"), 16);
+                                    + QStringLiteral("  ")
+                                    + skippedDevices.join(QStringLiteral(", ")),
+                                QStringLiteral("SystemMessage"),
+                                16);
         }
     } catch (...) {
         QApplication::restoreOverrideCursor();

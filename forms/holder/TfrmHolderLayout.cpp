@@ -222,8 +222,10 @@ void TfrmHolder::buildDataPage()
         {label(page, "lblEmail", "E_mail:"), edEmail},
         {label(page, "lblPIN", "PIN:"), edPIN},
         {label(page, "lblDeposit01", QString::fromUtf8("發卡:")), dtDeposit01},
-        {label(page, "lblDeposit02", QString::fromUtf8("換卡:")), withBox(cbxDeposit02, dtDeposit02)},
-        {label(page, "lblDeposit03", QString::fromUtf8("補卡:")), withBox(cbxDeposit03, dtDeposit03)},
+        {label(page, "lblDeposit02", QString::fromUtf8("換卡:")),
+         withBox(cbxDeposit02, dtDeposit02)},
+        {label(page, "lblDeposit03", QString::fromUtf8("補卡:")),
+         withBox(cbxDeposit03, dtDeposit03)},
         {label(page, "lblDeposit04", QString::fromUtf8("押金:")), cmbDeposit04},
     };
     int row = 0;

@@ -134,9 +134,10 @@ void TfrmHolder::SpeedButton1Click()
     try {
         // The number comes along so that each row is written back by its key; by PunchCard
         // alone the first write would change every row at once.
-        if (zq::data::RunQuery(adqTmp,
-                               QStringLiteral(" SELECT HolderNo, PunchCard FROM HolderData ORDER BY HolderNo "),
-                               0)
+        if (zq::data::RunQuery(
+                adqTmp,
+                QStringLiteral(" SELECT HolderNo, PunchCard FROM HolderData ORDER BY HolderNo "),
+                0)
             != 1)
             return;
         for (int i = 0; i < adqTmp->recordCount(); ++i) {
@@ -156,9 +157,9 @@ void TfrmHolder::loadDeposits()
 {
     // Read again only when the file changed since (another workstation may write it too).
     const QFileInfo file(m_deposits.path());
-    const QPair<qint64, qint64> stamp = file.exists()
-                                            ? qMakePair(file.lastModified().toMSecsSinceEpoch(), file.size())
-                                            : qMakePair(qint64(-1), qint64(-1));
+    const QPair<qint64, qint64> stamp = file.exists() ? qMakePair(
+                                            file.lastModified().toMSecsSinceEpoch(), file.size())
+                                                      : qMakePair(qint64(-1), qint64(-1));
     if (stamp == m_depositStamp && (!m_dataBuilt || cmbDeposit04->count() == m_depositItems.size()))
         return;
     m_depositStamp = stamp;

@@ -46,9 +46,12 @@ TfrmHolderSearch::TfrmHolderSearch(QWidget *parent)
     btnOk->setDefault(true);
     connect(btnOk, &QPushButton::clicked, this, &TfrmHolderSearch::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(edtHolderNo, &QLineEdit::textEdited, rbtnHolderNo, [this] { rbtnHolderNo->setChecked(true); });
-    connect(edtHolderName, &QLineEdit::textEdited, rbtnHolderName,
-            [this] { rbtnHolderName->setChecked(true); });
+    connect(edtHolderNo, &QLineEdit::textEdited, rbtnHolderNo, [this] {
+        rbtnHolderNo->setChecked(true);
+    });
+    connect(edtHolderName, &QLineEdit::textEdited, rbtnHolderName, [this] {
+        rbtnHolderName->setChecked(true);
+    });
     edtHolderNo->installEventFilter(this);
     edtHolderName->installEventFilter(this);
     rbtnHolderNo->setChecked(true);

@@ -691,9 +691,8 @@ qint64 HolderImport::firstUnwritten() const
 
 void HolderImport::audit(bool update, const QString &number)
 {
-    zq::services::AddProgramRunEdit(auditKey(),
-                                    (update ? QStringLiteral("E ") : QStringLiteral("A "))
-                                        + number);
+    zq::services::AddProgramRunEdit(
+        auditKey(), (update ? QStringLiteral("E ") : QStringLiteral("A ")) + number);
 }
 
 // One holder by its own statement, in its own savepoint with its audit entry.
@@ -728,13 +727,15 @@ static zq::data::BulkWriter *writerOf(zq::data::Connection *connection,
     if (!tried[update]) {
         tried[update] = true;
         QStringList columns = kWritten;
-        auto writer = update ? std::make_unique<zq::data::BulkWriter>(
-                                   connection, QStringLiteral("HolderData"), columns,
-                                   QStringLiteral("HolderNo"))
+        auto writer = update ? std::make_unique<zq::data::BulkWriter>(connection,
+                                                                      QStringLiteral("HolderData"),
+                                                                      columns,
+                                                                      QStringLiteral("HolderNo"))
                              : std::make_unique<zq::data::BulkWriter>(
-                                   connection, QStringLiteral("HolderData"),
-                                   QStringList{QStringLiteral("HolderNo")} + columns
-                                       + QStringList{QStringLiteral("SequenceNo")});
+                                 connection,
+                                 QStringLiteral("HolderData"),
+                                 QStringList{QStringLiteral("HolderNo")} + columns
+                                     + QStringList{QStringLiteral("SequenceNo")});
         if (writer->prepare())
             writers[update] = std::move(writer);
     }
@@ -764,10 +765,9 @@ void HolderImport::addRow(const Pending &row)
 // whose message then tells the refusal as it always has.
 bool HolderImport::writeDirect(const Pending &row)
 {
-    zq::data::BulkWriter *w = m_options.directWrites
-                                  ? writerOf(m_connection, m_sql->writers, m_sql->writerTried,
-                                             row.exists)
-                                  : nullptr;
+    zq::data::BulkWriter *w = m_options.directWrites ? writerOf(
+                                  m_connection, m_sql->writers, m_sql->writerTried, row.exists)
+                                                     : nullptr;
     if (!w)
         return writeHolder(row);
     addRow(row);
@@ -790,10 +790,9 @@ bool HolderImport::writeDirect(const Pending &row)
 HolderImport::Batch HolderImport::writeBatch(const std::vector<Pending> &rows)
 {
     const bool update = rows.front().exists;
-    if (zq::data::BulkWriter *w = m_options.directWrites
-                                      ? writerOf(m_connection, m_sql->writers,
-                                                 m_sql->writerTried, update)
-                                      : nullptr) {
+    if (zq::data::BulkWriter *w = m_options.directWrites ? writerOf(
+                                      m_connection, m_sql->writers, m_sql->writerTried, update)
+                                                         : nullptr) {
         for (const Pending &row : rows)
             addRow(row);
         if (!savepoint()) {
@@ -932,8 +931,12 @@ namespace {
 // The fields of `line` by the rule of splitFields(), each trimmed as fieldsFor() trims
 // them and padded with empty ones to `codes`; false when the line has more fields than
 // that (or than a column order can have).
-bool splitLine(QStringView line, QChar separator, qsizetype codes, QVarLengthArray<QStringView, 16> &at,
-               QString *owned, qsizetype most)
+bool splitLine(QStringView line,
+               QChar separator,
+               qsizetype codes,
+               QVarLengthArray<QStringView, 16> &at,
+               QString *owned,
+               qsizetype most)
 {
     at.clear();
     if (codes > most)
@@ -999,8 +1002,8 @@ HolderImport::Outcome HolderImport::importLine(const QString &line, qint64 lineN
     return importFields(
         lineNumber,
         [&](Fields &fields, qsizetype codes) {
-            return splitLine(line, m_options.separator, codes, fields.at, fields.owned,
-                             Fields::Most);
+            return splitLine(
+                line, m_options.separator, codes, fields.at, fields.owned, Fields::Most);
         },
         [&] { return splitFields(line, m_options.separator); });
 }
@@ -1112,9 +1115,8 @@ HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringV
     QStringView names[3];
     const QList<int> &widths = holderWidths();
     if (!fits(widths.last(), lookupKey(holderNo)))
-        return refused(RefusalReason::TooLong,
-                       QStringLiteral("HolderNo"),
-                       QString::number(widths.last()));
+        return refused(
+            RefusalReason::TooLong, QStringLiteral("HolderNo"), QString::number(widths.last()));
     for (qsizetype k = 0; k < codes; ++k) {
         const QStringView field = fields.at[k];
         const TransferColumn *column = m_columns.at(k);
@@ -1124,9 +1126,8 @@ HolderImport::Outcome HolderImport::judgeAndStore(const Fields &fields, QStringV
         switch (column->kind) {
         case ColumnKind::Text:
             if (widths.at(at) != 0 && field.size() > widths.at(at))
-                return refused(RefusalReason::TooLong,
-                               column->caption,
-                               QString::number(widths.at(at)));
+                return refused(
+                    RefusalReason::TooLong, column->caption, QString::number(widths.at(at)));
             kinds[at] = Kind::Text;
             texts[at] = field;
             break;

@@ -44,10 +44,15 @@ QString rightKey(WindowKind kind)
 
 QString windowClass(WindowKind kind)
 {
-    static const char *const names[KindCount] = {
-        "TfrmDepartment",   "TfrmOccupationTitle",    "TfrmOccupationType", "TfrmHolder",
-        "TfrmHolderReport", "TfrmHolderImportExport", "TfrmLabelPic",       "TfrmBatchShow",
-        "TfrmPrintOption"};
+    static const char *const names[KindCount] = {"TfrmDepartment",
+                                                 "TfrmOccupationTitle",
+                                                 "TfrmOccupationType",
+                                                 "TfrmHolder",
+                                                 "TfrmHolderReport",
+                                                 "TfrmHolderImportExport",
+                                                 "TfrmLabelPic",
+                                                 "TfrmBatchShow",
+                                                 "TfrmPrintOption"};
     const int i = int(kind);
     return i >= 0 && i < KindCount ? QString::fromLatin1(names[i]) : QString();
 }

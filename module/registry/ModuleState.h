@@ -23,8 +23,8 @@ enum class WindowKind {
     Holder,
     HolderReport,
     HolderImportExport,
-    LabelPic,  // opened by the occupation-type window
-    BatchShow, // opened by the holder window
+    LabelPic,    // opened by the occupation-type window
+    BatchShow,   // opened by the holder window
     PrintOption, // card labels, opened modally by the holder window
     Count
 };

@@ -145,7 +145,8 @@ TEST_P(BulkWriterTest, WritesWhatTheDriverWrites)
             // A key that stands in neither table changes nothing.
             rows << Row{c.integerKey ? "77" : "K77", "none", std::nullopt, "1", "none"};
         }
-        BulkWriter w(&db.connection(), QStringLiteral("W"),
+        BulkWriter w(&db.connection(),
+                     QStringLiteral("W"),
                      c.update ? kColumns : QStringList{"K"} + kColumns,
                      c.update ? QStringLiteral("K") : QString());
         ASSERT_TRUE(w.prepare()) << w.errorText().toStdString();
@@ -181,11 +182,12 @@ TEST_P(BulkWriterTest, AValueTooLongForItsColumn)
         const QList<Row> rows{{"K1", "fits", std::nullopt, "1", "a"},
                               {"K2", "too long", std::nullopt, "2", "b"}};
         if (update) {
-            ASSERT_TRUE(driverWrite(db.connection(), {{"K1", "x", {}, "0", {}}, {"K2", "y", {}, "0", {}}},
-                                    false));
+            ASSERT_TRUE(driverWrite(
+                db.connection(), {{"K1", "x", {}, "0", {}}, {"K2", "y", {}, "0", {}}}, false));
             db.exec({QStringLiteral("INSERT INTO W SELECT * FROM Q")});
         }
-        BulkWriter w(&db.connection(), QStringLiteral("W"),
+        BulkWriter w(&db.connection(),
+                     QStringLiteral("W"),
                      update ? kColumns : QStringList{"K"} + kColumns,
                      update ? QStringLiteral("K") : QString());
         ASSERT_TRUE(w.prepare()) << w.errorText().toStdString();
@@ -200,8 +202,8 @@ TEST_P(BulkWriterTest, AValueTooLongForItsColumn)
             // The driver refuses the same row; nothing of the writer's batch is stored.
             QSqlQuery(db.connection().database()).exec(QStringLiteral("DELETE FROM Q"));
             if (update) {
-                ASSERT_TRUE(driverWrite(db.connection(),
-                                        {{"K1", "x", {}, "0", {}}, {"K2", "y", {}, "0", {}}}, false));
+                ASSERT_TRUE(driverWrite(
+                    db.connection(), {{"K1", "x", {}, "0", {}}, {"K2", "y", {}, "0", {}}}, false));
             }
             EXPECT_FALSE(driverWrite(db.connection(), {rows.at(1)}, update));
             EXPECT_EQ(contents(db.connection(), "W"), contents(db.connection(), "Q"));
@@ -273,7 +275,8 @@ TEST_P(BulkWriterTest, AColumnTheTableLacksIsRefusedByPrepare)
     makeTables(db, false);
     for (const bool update : {false, true}) {
         SCOPED_TRACE(update ? "update" : "insert");
-        BulkWriter w(&db.connection(), QStringLiteral("W"),
+        BulkWriter w(&db.connection(),
+                     QStringLiteral("W"),
                      update ? QStringList{"Name", "Missing"} : QStringList{"K", "Missing"},
                      update ? QStringLiteral("K") : QString());
         // COPY learns of the column only when it runs.

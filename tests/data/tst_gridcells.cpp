@@ -24,7 +24,8 @@
 using namespace zq::data;
 
 class GridCellsTest : public testing::TestWithParam<Engine>
-{};
+{
+};
 
 namespace {
 
@@ -35,8 +36,11 @@ const QList<QStringList> kRows{
     {"H1  ", "Lena Lin", "", "lena@example.com", "ordinary"},
     {"H2", "  leading blanks", "trailing   ", "", "NULL"},
     {"H3", "O'Brien \"Q\"", "gyp|[]{}", "x@y", "\u9673\u5927\u6587 \u6e2c\u8a66"},
-    {"H4", "A name far too long for its column here",
-     "WWWWWWWWWWWWWWWW", "a.very.long.address.of.mail@example.com", "two\nlines"},
+    {"H4",
+     "A name far too long for its column here",
+     "WWWWWWWWWWWWWWWW",
+     "a.very.long.address.of.mail@example.com",
+     "two\nlines"},
     {"H5", "\u00c5ngstr\u00f6m \u00c9mile", "fi ffl", "", ""},
     {"H6", "x", "staff of", "if elf", "tab\there"},
     {"H7", "chief f", "Jeff ff", "of f", "a f"},
@@ -62,7 +66,10 @@ struct Grid
     RecordsetModel model;
     QTableView view;
 
-    GridCellPainter *painter() const { return qobject_cast<GridCellPainter *>(view.itemDelegate()); }
+    GridCellPainter *painter() const
+    {
+        return qobject_cast<GridCellPainter *>(view.itemDelegate());
+    }
 
     QImage paint(bool quick)
     {
@@ -252,13 +259,15 @@ TEST_P(GridCellsTest, RowNumbersMeasureAsTheDefaultHeader)
         {"150 rows", "SELECT HolderNo FROM HolderData WHERE HolderNo < 'N0150'", nullptr},
         {"no rows", "SELECT HolderNo FROM HolderData WHERE 1 = 0", nullptr},
         {"1,200 rows again", "SELECT HolderNo FROM HolderData ORDER BY HolderNo", nullptr},
-        {"larger font", "SELECT HolderNo FROM HolderData ORDER BY HolderNo",
+        {"larger font",
+         "SELECT HolderNo FROM HolderData ORDER BY HolderNo",
          [](QHeaderView &h) {
              QFont f = h.font();
              f.setPointSize(f.pointSize() + 5);
              h.setFont(f);
          }},
-        {"sort indicator", "SELECT HolderNo FROM HolderData WHERE HolderNo < 'N0150'",
+        {"sort indicator",
+         "SELECT HolderNo FROM HolderData WHERE HolderNo < 'N0150'",
          [](QHeaderView &h) { h.setSortIndicatorShown(true); }},
     };
     for (const Step &step : steps) {

@@ -104,11 +104,16 @@ TEST(LostLink, ServerStoppedClosesTheModuleConnection)
     if (geteuid() == 0)
         QProcess::execute("chown", {"postgres:postgres", dir.path()});
     const QString data = dir.path() + "/data";
-    ASSERT_TRUE(runAsPostgres(bin + "/initdb", {"-D", data, "-A", "trust", "-U", "postgres",
-                                                "--no-sync", "-E", "UTF8"}));
+    ASSERT_TRUE(runAsPostgres(
+        bin + "/initdb", {"-D", data, "-A", "trust", "-U", "postgres", "--no-sync", "-E", "UTF8"}));
     const int port = freePort();
     ASSERT_TRUE(runAsPostgres(bin + "/pg_ctl",
-                              {"-D", data, "-l", dir.path() + "/log", "-w", "-o",
+                              {"-D",
+                               data,
+                               "-l",
+                               dir.path() + "/log",
+                               "-w",
+                               "-o",
                                QString("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off")
                                    .arg(port)
                                    .arg(dir.path()),

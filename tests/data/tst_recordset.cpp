@@ -11,14 +11,18 @@ using namespace zq::data;
 using zq::test::TestDatabase;
 
 class RecordsetTest : public testing::TestWithParam<Engine>
-{};
+{
+};
 
 namespace {
 void fillTitles(TestDatabase &db)
 {
-    db.exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T2', 'beta', 'b')",
-             "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'Alpha', NULL)",
-             "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T3', 'gamma', 'c')"});
+    db.exec(
+        {"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T2', 'beta', 'b')",
+         "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T1', 'Alpha', "
+         "NULL)",
+         "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T3', 'gamma', "
+         "'c')"});
 }
 
 int countOf(Connection &c, const QString &sql)
@@ -117,8 +121,10 @@ TEST_P(RecordsetTest, ATableWithoutKeyIsWrittenByTheOriginalValues)
     rs.edit();
     rs.setField("Entry", "E 2");
     rs.post();
-    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = 'A 1'"), 1);
-    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = 'E 2'"), 1);
+    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = 'A 1'"),
+              1);
+    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = 'E 2'"),
+              1);
     rs.deleteCurrent();
     EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit"), 1);
 }
@@ -198,8 +204,13 @@ TEST_P(RecordsetTest, BlobsAndDatesRoundTripWithoutShifting)
 TEST_P(RecordsetTest, QuotedValuesRoundTripAndTouchNoOtherRow)
 {
     ZQ_OPEN_TEST_DB(db, GetParam());
-    const QStringList values{"O'Brien", "''; DROP TABLE HolderData; --", "100%", "a_b",
-                             "C:\\path\\", "\\'", QString::fromUtf8("陳大文 Ünïcødé"),
+    const QStringList values{"O'Brien",
+                             "''; DROP TABLE HolderData; --",
+                             "100%",
+                             "a_b",
+                             "C:\\path\\",
+                             "\\'",
+                             QString::fromUtf8("陳大文 Ünïcødé"),
                              QString(4000, QChar(u'長'))};
     db.exec({"INSERT INTO HolderData (HolderNo, HolderName) VALUES ('keep', 'untouched')"});
     int n = 0;
@@ -211,23 +222,29 @@ TEST_P(RecordsetTest, QuotedValuesRoundTripAndTouchNoOtherRow)
                  + " WHERE HolderNo = " + Connection::quoted(no)});
         Recordset rs;
         rs.setConnection(&db.connection());
-        rs.setStatement("SELECT * FROM HolderData WHERE HolderName = " + Connection::quoted(v.left(40)));
+        rs.setStatement("SELECT * FROM HolderData WHERE HolderName = "
+                        + Connection::quoted(v.left(40)));
         rs.open();
         ASSERT_EQ(rs.recordCount(), 1) << v.toStdString();
         EXPECT_EQ(rs.text("HolderName"), v.left(40));
         EXPECT_EQ(rs.text("HolderNo"), no);
     }
     // A long text in a wide column and a LIKE pattern built from a quoted value.
-    db.exec({"INSERT INTO ProgramRunEdit (Entry) VALUES (" + Connection::quoted(values.last().left(200)) + ")"});
-    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = "
-                                           + Connection::quoted(values.last().left(200))),
-              1);
-    EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM HolderData WHERE HolderName LIKE "
-                                           + Connection::quoted("%'%")),
-              3);
+    db.exec({"INSERT INTO ProgramRunEdit (Entry) VALUES ("
+             + Connection::quoted(values.last().left(200)) + ")"});
     EXPECT_EQ(countOf(db.connection(),
-                      "SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'keep' AND HolderName = 'untouched'"),
+                      "SELECT COUNT(*) FROM ProgramRunEdit WHERE Entry = "
+                          + Connection::quoted(values.last().left(200))),
               1);
+    EXPECT_EQ(countOf(db.connection(),
+                      "SELECT COUNT(*) FROM HolderData WHERE HolderName LIKE "
+                          + Connection::quoted("%'%")),
+              3);
+    EXPECT_EQ(
+        countOf(
+            db.connection(),
+            "SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'keep' AND HolderName = 'untouched'"),
+        1);
     EXPECT_EQ(countOf(db.connection(), "SELECT COUNT(*) FROM HolderData"), int(values.size()) + 1);
     EXPECT_THROW(Connection::quoted(QString("a") + QChar(0)), std::invalid_argument);
 }
@@ -254,9 +271,11 @@ TEST_P(RecordsetTest, SchemaIsCreatedOnceAndTablesAnswerInAnyCase)
     for (const QString &t : db.connection().userTables())
         EXPECT_FALSE(t.startsWith("sqlite_"));
     db.exec({"INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('u', 'D1')"});
-    EXPECT_FALSE(db.connection().execute("INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('u', 'D1')"));
+    EXPECT_FALSE(db.connection().execute(
+        "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('u', 'D1')"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RecordsetTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         RecordsetTest,
                          testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          zq::test::engineName);

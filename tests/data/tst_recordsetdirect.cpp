@@ -15,7 +15,8 @@
 using namespace zq::data;
 
 class RecordsetDirectTest : public testing::TestWithParam<Engine>
-{};
+{
+};
 
 namespace {
 
@@ -33,13 +34,45 @@ void fill(zq::test::TestDatabase &db)
                           "Photo, SequenceNo, Enabled, StartDate, Birthday) "
                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QList<QVariantList> rows{
-        {"H1  ", "Lena Lin", "", QVariant(), "a@b", QByteArray("\xff\xd8\x00photo", 8), 1, 1,
-         date("2024-02-29 00:00:00"), date("")},
-        {"H2", "O'Brien \"Q\" \\ %_", QVariant(), "0012", "", QByteArray(""), 2, 0,
-         date("2024-02-29T08:30:15.250"), date("someday")},
-        {"H3", "\u9673\u5927\u6587 \U0001F600", "\u00e9", "", QVariant(), QVariant(), QVariant(),
-         QVariant(), QVariant(), date(" 2025-01-02")},
-        {"H4", "  ", "\t", "x", "y", QVariant(), -7, 1, date("2025-02-30 00:00:00"),
+        {"H1  ",
+         "Lena Lin",
+         "",
+         QVariant(),
+         "a@b",
+         QByteArray("\xff\xd8\x00photo", 8),
+         1,
+         1,
+         date("2024-02-29 00:00:00"),
+         date("")},
+        {"H2",
+         "O'Brien \"Q\" \\ %_",
+         QVariant(),
+         "0012",
+         "",
+         QByteArray(""),
+         2,
+         0,
+         date("2024-02-29T08:30:15.250"),
+         date("someday")},
+        {"H3",
+         "\u9673\u5927\u6587 \U0001F600",
+         "\u00e9",
+         "",
+         QVariant(),
+         QVariant(),
+         QVariant(),
+         QVariant(),
+         QVariant(),
+         date(" 2025-01-02")},
+        {"H4",
+         "  ",
+         "\t",
+         "x",
+         "y",
+         QVariant(),
+         -7,
+         1,
+         date("2025-02-30 00:00:00"),
          date("2025-01-02 03:04")},
     };
     for (const QVariantList &row : rows) {
@@ -127,9 +160,10 @@ TEST_P(RecordsetDirectTest, FailuresReadAsTheDriversOnes)
         {"two statements", "SELECT 1; SELECT 2"},
         {"no statement", "   "},
         // Rows come before the failing one, read one at a time by the driver.
-        {"after the first row", "SELECT CASE WHEN SequenceNo = 2 "
-                                "THEN abs(SequenceNo * 0 - 9223372036854775807 - 1) "
-                                "ELSE SequenceNo END AS v FROM HolderData"},
+        {"after the first row",
+         "SELECT CASE WHEN SequenceNo = 2 "
+         "THEN abs(SequenceNo * 0 - 9223372036854775807 - 1) "
+         "ELSE SequenceNo END AS v FROM HolderData"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,8 +188,11 @@ TEST_P(RecordsetDirectTest, AStatementThatWritesRunsOnceAndIsRefusedAsBefore)
     ZQ_OPEN_TEST_DB(db, GetParam());
     fill(db);
     Recordset rs;
-    EXPECT_THROW(openOn(rs, db, "UPDATE HolderData SET SequenceNo = SequenceNo + 10 "
-                                "WHERE HolderNo = 'H2'", false),
+    EXPECT_THROW(openOn(rs,
+                        db,
+                        "UPDATE HolderData SET SequenceNo = SequenceNo + 10 "
+                        "WHERE HolderNo = 'H2'",
+                        false),
                  DbError);
     EXPECT_EQ(describe(db.connection().errors()), "-1//The statement returns no rows.");
     Recordset check;

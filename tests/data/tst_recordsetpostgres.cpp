@@ -147,7 +147,8 @@ void expectSameRecordsets(const Recordset &direct, const Recordset &driver)
     ASSERT_EQ(direct.recordCount(), driver.recordCount());
     for (int c = 0; c < driver.fieldCount(); ++c) {
         EXPECT_EQ(direct.fieldName(c), driver.fieldName(c));
-        EXPECT_EQ(direct.isBlobField(c), driver.isBlobField(c)) << driver.fieldName(c).toStdString();
+        EXPECT_EQ(direct.isBlobField(c), driver.isBlobField(c))
+            << driver.fieldName(c).toStdString();
     }
     for (int r = 0; r < driver.recordCount(); ++r) {
         for (int c = 0; c < driver.fieldCount(); ++c) {
@@ -176,13 +177,15 @@ TEST(RecordsetPostgresDirect, EveryTypeReadsAsTheDriverReadsIt)
     const QString ro = QString::fromLatin1(kReadOnly);
     const QStringList statements{
         "SELECT " + ro + ", * FROM Awkward ORDER BY k",
-        "SELECT " + ro + ", k::oid AS ko, 1 AS one, 2.5 AS half, NULL AS nothing, '' AS empty, "
-            "'x' || t AS joined, by AS picture, count(*) OVER () AS n8, d + 1 AS nextday, "
-            "ts::date AS tsday, 'boolin'::regproc AS proc, pg_sleep(0) AS nothing2, "
-            "i8 / -3 AS divided, f4::float8 AS widened FROM Awkward ORDER BY k",
+        "SELECT " + ro
+            + ", k::oid AS ko, 1 AS one, 2.5 AS half, NULL AS nothing, '' AS empty, "
+              "'x' || t AS joined, by AS picture, count(*) OVER () AS n8, d + 1 AS nextday, "
+              "ts::date AS tsday, 'boolin'::regproc AS proc, pg_sleep(0) AS nothing2, "
+              "i8 / -3 AS divided, f4::float8 AS widened FROM Awkward ORDER BY k",
         // Dates under names the site uses for its date columns, in types that are not dates.
-        "SELECT " + ro + ", t AS Birthday, i4 AS StartDate, by AS ExpiredDate, ts AS Deposit01 "
-            "FROM Awkward ORDER BY k",
+        "SELECT " + ro
+            + ", t AS Birthday, i4 AS StartDate, by AS ExpiredDate, ts AS Deposit01 "
+              "FROM Awkward ORDER BY k",
         "  -- a comment first\n (SELECT " + ro + ", bp, vc FROM Awkward WHERE k > 2 ORDER BY k);",
         "WITH a AS (SELECT * FROM Awkward) SELECT " + ro + ", n3, n FROM a ORDER BY k",
         "VALUES (1, 'one'), (2, NULL)",
@@ -263,13 +266,18 @@ TEST(RecordsetPostgresDirect, WhatItDoesNotTakeGoesTheDriversWay)
     const QList<Case> cases{
         {"a parameter", "SELECT " + ro + ", t FROM Awkward ORDER BY k", true, false},
         {"an open transaction", "SELECT " + ro + ", t FROM Awkward ORDER BY k", false, true},
-        {"a type it does not convert", "SELECT " + ro + ", '{\"a\": 1}'::json AS j, "
-                                       "'pg_class'::regclass AS r, interval '1 day' AS i, "
-                                       "ARRAY[1, 2] AS a, t FROM Awkward ORDER BY k",
-         false, false},
+        {"a type it does not convert",
+         "SELECT " + ro
+             + ", '{\"a\": 1}'::json AS j, "
+               "'pg_class'::regclass AS r, interval '1 day' AS i, "
+               "ARRAY[1, 2] AS a, t FROM Awkward ORDER BY k",
+         false,
+         false},
         {"rows of another statement", "SHOW transaction_read_only", false, false},
-        {"a lock that needs writing", "SELECT " + ro + ", k FROM Awkward ORDER BY k FOR UPDATE",
-         false, false},
+        {"a lock that needs writing",
+         "SELECT " + ro + ", k FROM Awkward ORDER BY k FOR UPDATE",
+         false,
+         false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -12,7 +12,8 @@ struct BaseTableRow
 };
 
 class BaseTable : public testing::TestWithParam<BaseTableRow>
-{};
+{
+};
 
 TEST_P(BaseTable, IsFoundOnlyForOneTableSelects)
 {
@@ -20,7 +21,8 @@ TEST_P(BaseTable, IsFoundOnlyForOneTableSelects)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Statements, BaseTable,
+    Statements,
+    BaseTable,
     testing::Values(
         BaseTableRow{"plain", "Select * From OccupationTitle Order By TitleNo", "OccupationTitle"},
         BaseTableRow{"where", " SELECT * FROM UserData WHERE 1 = 2 ", "UserData"},
@@ -29,9 +31,10 @@ INSTANTIATE_TEST_SUITE_P(
         BaseTableRow{"join", "SELECT * FROM HolderData LEFT JOIN DepartmentData AS d ON 1=1", ""},
         BaseTableRow{"twoTables", "SELECT * FROM HolderData, DepartmentData", ""},
         BaseTableRow{"parenthesisedJoin",
-                     "SELECT * FROM ((HolderData INNER JOIN DepartmentData ON 1=1))", ""},
-        BaseTableRow{"keywordInValue", "SELECT * FROM CardData WHERE HolderNo = 'a JOIN b'",
-                     "CardData"},
+                     "SELECT * FROM ((HolderData INNER JOIN DepartmentData ON 1=1))",
+                     ""},
+        BaseTableRow{
+            "keywordInValue", "SELECT * FROM CardData WHERE HolderNo = 'a JOIN b'", "CardData"},
         BaseTableRow{"group", "SELECT DepartmentNo FROM HolderData GROUP BY DepartmentNo", ""},
         BaseTableRow{"notSelect", "DELETE FROM HolderData", ""}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -44,7 +47,8 @@ struct StatementRow
 };
 
 class SingleStatement : public testing::TestWithParam<StatementRow>
-{};
+{
+};
 
 TEST_P(SingleStatement, RefusesAnythingAfterASeparator)
 {
@@ -53,10 +57,12 @@ TEST_P(SingleStatement, RefusesAnythingAfterASeparator)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Statements, SingleStatement,
+    Statements,
+    SingleStatement,
     testing::Values(StatementRow{"plain", "SELECT 1", true},
                     StatementRow{"trailingSeparator", "SELECT 1 ;  ", true},
-                    StatementRow{"separatorInValue", "SELECT * FROM t WHERE a = 'x; DROP TABLE t'", true},
+                    StatementRow{
+                        "separatorInValue", "SELECT * FROM t WHERE a = 'x; DROP TABLE t'", true},
                     StatementRow{"doubledQuote", "SELECT * FROM t WHERE a = 'it''s; DROP'", true},
                     StatementRow{"second", "SELECT 1; DROP TABLE t", false},
                     StatementRow{"afterComment", "SELECT 1 -- ; x\n; DELETE FROM t", false},
@@ -73,7 +79,8 @@ struct QueryRow
 };
 
 class AsksForRows : public testing::TestWithParam<QueryRow>
-{};
+{
+};
 
 TEST_P(AsksForRows, OnlyWhenItStartsAsAQuery)
 {
@@ -81,7 +88,8 @@ TEST_P(AsksForRows, OnlyWhenItStartsAsAQuery)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Statements, AsksForRows,
+    Statements,
+    AsksForRows,
     testing::Values(QueryRow{"select", " select * FROM t", true},
                     QueryRow{"with", "WITH a AS (SELECT 1) SELECT * FROM a", true},
                     QueryRow{"values", "VALUES (1)", true},

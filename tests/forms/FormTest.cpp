@@ -110,9 +110,12 @@ QWidget *FormTest::openKind(zq::module::WindowKind kind, int rights)
     using namespace zq::module;
     d.rights[rightKey(kind)] = rights;
     typedef int32_t (*Export)();
-    static const Export exports[] = {ShowDepartmentForm, ShowOccupationTitleForm,
-                                     ShowOccupationTypeForm, ShowHolderForm,
-                                     ShowHolderReport, HolderImportExport};
+    static const Export exports[] = {ShowDepartmentForm,
+                                     ShowOccupationTitleForm,
+                                     ShowOccupationTypeForm,
+                                     ShowHolderForm,
+                                     ShowHolderReport,
+                                     HolderImportExport};
     if (int(kind) >= ExportedKinds)
         return nullptr;
     if (exports[int(kind)]() != 1)

@@ -49,9 +49,9 @@ protected:
 
 } // namespace zq::test
 
-#define ZQ_FORM_DB()                                                                               \
-    if (!openDatabase()) {                                                                         \
-        if (::zq::test::postgresRequired())                                                        \
-            FAIL() << m_db->skipReason().toStdString();                                            \
-        GTEST_SKIP() << m_db->skipReason().toStdString();                                          \
+#define ZQ_FORM_DB() \
+    if (!openDatabase()) { \
+        if (::zq::test::postgresRequired()) \
+            FAIL() << m_db->skipReason().toStdString(); \
+        GTEST_SKIP() << m_db->skipReason().toStdString(); \
     }

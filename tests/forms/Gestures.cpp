@@ -4,14 +4,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QHeaderView>
 #include <QTableView>
-#include <QTreeWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 

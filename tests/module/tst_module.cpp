@@ -178,5 +178,7 @@ TEST_P(ModuleTest, WindowsBecomeDocumentWindowsOfTheHost)
     EXPECT_TRUE(d.sounds().contains("Close"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ModuleTest, testing::Values(Engine::SQLite, Engine::PostgreSQL),
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         ModuleTest,
+                         testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          zq::test::engineName);

@@ -158,8 +158,8 @@ TEST_P(SuiteRecordsTest, AuditEntriesPreparedOnceAreTheRowsOfTheirOwnStatements)
         for (int row = 0; row < back->recordCount(); ++row) {
             back->moveTo(row);
             EXPECT_LE(qAbs(back->dateTime("RunTime").secsTo(now)), 5);
-            rows << back->text("UserID") + "|" + back->text("RightKey") + "|"
-                        + back->text("Entry") + "|" + back->text("N");
+            rows << back->text("UserID") + "|" + back->text("RightKey") + "|" + back->text("Entry")
+                        + "|" + back->text("N");
         }
         rows.sort();
         return rows;

@@ -246,4 +246,3 @@ TEST(SuiteProgress, TheBarAdvancesAndACancelStaysUntilClosed)
     EXPECT_EQ(ModalDriver::findTopLevel<QProgressDialog>("frmProcess"), nullptr);
     EXPECT_EQ(cancelled(second), 0);
 }
-

@@ -117,7 +117,9 @@ const Step kSteps[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Changes, RowHeaderTest, ::testing::ValuesIn(kSteps),
+INSTANTIATE_TEST_SUITE_P(Changes,
+                         RowHeaderTest,
+                         ::testing::ValuesIn(kSteps),
                          [](const ::testing::TestParamInfo<Step> &info) {
                              return std::string(info.param.name);
                          });

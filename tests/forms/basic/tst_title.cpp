@@ -33,9 +33,12 @@ class OccupationTitleTest : public zq::test::FormTest
 protected:
     TfrmOccupationTitle *openTitles(int rights = 127)
     {
-        exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T01', 'Director', 'd')",
-              "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T02', 'manager', 'm')",
-              "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T03', 'Clerk', 'c')"});
+        exec({"INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T01', "
+              "'Director', 'd')",
+              "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T02', "
+              "'manager', 'm')",
+              "INSERT INTO OccupationTitle (TitleNo, TitleName, Description) VALUES ('T03', "
+              "'Clerk', 'c')"});
         auto *w = open<TfrmOccupationTitle>(WindowKind::OccupationTitle, rights);
         EXPECT_TRUE(w);
         return w;
@@ -308,7 +311,8 @@ TEST_P(OccupationTitleTest, KeysWithQuotesAreFoundStoredAndDeleted)
     typeText("O'1");
     typeInto(w->edTitleName, "it's");
     clickButton(w, "btnOk");
-    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = " + Connection::quoted("O'1")),
+    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = "
+                     + Connection::quoted("O'1")),
               "it's");
     clickButton(w, "btnAdd");
     typeText("O'1");
@@ -318,7 +322,8 @@ TEST_P(OccupationTitleTest, KeysWithQuotesAreFoundStoredAndDeleted)
     clickButton(w, "btnCancel");
 
     // In use by a holder: refused before any question.
-    exec({"INSERT INTO HolderData (HolderNo, TitleNo) VALUES ('H1', " + Connection::quoted("O'1") + ")"});
+    exec({"INSERT INTO HolderData (HolderNo, TitleNo) VALUES ('H1', " + Connection::quoted("O'1")
+          + ")"});
     ASSERT_TRUE(zq::data::LocateRecord(w->listQuery(), "TitleNo", "O'1"));
     clickRow(w->chrome().dgView, w->listQuery()->currentRow());
     pressKey(Qt::Key_Delete);
@@ -365,8 +370,14 @@ TEST_P(OccupationTitleTest, WheelAndPageKeysNavigate)
     auto *w = openTitles();
     ASSERT_TRUE(w);
     QWidget *viewport = w->chrome().dgView->viewport();
-    QWheelEvent down(QPointF(5, 5), viewport->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
-                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent down(QPointF(5, 5),
+                     viewport->mapToGlobal(QPointF(5, 5)),
+                     QPoint(),
+                     QPoint(0, -120),
+                     Qt::NoButton,
+                     Qt::NoModifier,
+                     Qt::NoScrollPhase,
+                     false);
     QCoreApplication::sendEvent(viewport, &down);
     EXPECT_EQ(w->edTitleNo->text(), "T02");
     clickButton(w, "btnEdit");
@@ -491,6 +502,7 @@ TEST_P(OccupationTitleTest, WithoutTheOkRightLeavingDoesNotSave)
     EXPECT_TRUE(d.auditEntries().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, OccupationTitleTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         OccupationTitleTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);

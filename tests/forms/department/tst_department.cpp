@@ -33,16 +33,23 @@ protected:
     // D1 > D2 > D3, D1 > D4, D5 top level; the operator holds D2, D3 and D5.
     void fillSite()
     {
-        exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D1', 'Head', '')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D2', 'Sales', 'D1')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D3', 'Shop', 'D2')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D4', 'Lab', 'D1')",
-              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D5', 'Yard', NULL)",
+        exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D1', "
+              "'Head', '')",
+              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D2', "
+              "'Sales', 'D1')",
+              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D3', "
+              "'Shop', 'D2')",
+              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D4', "
+              "'Lab', 'D1')",
+              "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('D5', "
+              "'Yard', NULL)",
               "INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('op', 'Operator', 0)"});
         for (const char *dep : {"D1", "D2", "D3", "D4", "D5"})
-            exec({QString("INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', '%1')").arg(dep)});
+            exec({QString("INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', '%1')")
+                      .arg(dep)});
         for (const char *dep : {"D2", "D3", "D5"})
-            exec({QString("INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', '%1')").arg(dep)});
+            exec({QString("INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('op', '%1')")
+                      .arg(dep)});
     }
     TfrmDepartment *openDepartments(const QString &user = "admin", int rights = 127)
     {
@@ -83,7 +90,8 @@ protected:
     static QStringList pickerNumbers(TfrmDepartment *w) { return w->picker().numbers; }
     int rightsOf(const QString &dep)
     {
-        return count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = " + Connection::quoted(dep));
+        return count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = "
+                     + Connection::quoted(dep));
     }
 };
 
@@ -149,9 +157,14 @@ TEST_P(DepartmentTest, InsertGrantsTheCreatorAndEverySupervisorOnce)
     clickButton(w, "btnOk");
     EXPECT_EQ(w->mode(), MaintenanceWindow::ViewMode);
     EXPECT_EQ(scalar("SELECT UnderNo FROM DepartmentData WHERE DepartmentNo = 'D9'"), "D3");
-    EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'op'"), 1);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'admin'"), 1);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'boss'"), 1);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'op'"), 1);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'admin'"),
+        1);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM UserRightDept WHERE DepartmentNo = 'D9' AND UserID = 'boss'"),
+        1);
     EXPECT_EQ(d.auditEntries(), QStringList{kKey + "|A D9"});
     EXPECT_EQ(w->edNo->text(), "D9");
     EXPECT_TRUE(pickerNumbers(w).contains("D9"));
@@ -313,8 +326,10 @@ TEST_P(DepartmentTest, ACycleInTheDataEndsTheWalksAndEqualNamesStayApart)
 {
     ZQ_FORM_DB();
     fillSite();
-    exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('C1', 'Same', 'C2')",
-          "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('C2', 'Same', 'C1')",
+    exec({"INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('C1', "
+          "'Same', 'C2')",
+          "INSERT INTO DepartmentData (DepartmentNo, DepartmentName, UnderNo) VALUES ('C2', "
+          "'Same', 'C1')",
           "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', 'C1')",
           "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', 'C2')"});
     auto *w = openDepartments();
@@ -373,7 +388,9 @@ TEST_P(DepartmentTest, TreeMovesFollowTheLevelRuleAndKeepTheHierarchyAcyclic)
 
     // On the root: top level, written as an empty text.
     EXPECT_TRUE(view.dropNode(view.findNumber("D3"), root));
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D3' AND UnderNo = ''"), "1");
+    EXPECT_EQ(
+        scalar("SELECT COUNT(*) FROM DepartmentData WHERE DepartmentNo = 'D3' AND UnderNo = ''"),
+        "1");
     view.rebuild();
     EXPECT_EQ(view.trvDept->topLevelItem(0)->childCount(), 3);
 }
@@ -447,6 +464,7 @@ TEST_P(DepartmentTest, NumbersWithQuotesAreKeptWhole)
     EXPECT_EQ(d.auditEntries(), (QStringList{kKey + "|A D'Q", kKey + "|E D'Q", kKey + "|D D'Q"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, DepartmentTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         DepartmentTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);

@@ -16,8 +16,8 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QLabel>
-#include <QSqlQuery>
 #include <QLineEdit>
+#include <QSqlQuery>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -39,12 +39,15 @@ TEST_P(HolderTest, EmptyCodeTablesGetTheirDefaultRowAndHoldersMoveToIt)
     ASSERT_TRUE(w);
     EXPECT_EQ(scalar("SELECT DepartmentName FROM DepartmentData WHERE DepartmentNo = '1'"),
               "DefineDepartmentN #1"); // cut to fit the column
-    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = '1'"), "DefineTitleName #1");
-    EXPECT_EQ(scalar("SELECT TypeName FROM OccupationType WHERE TypeNo = '1'"), "DefineTypeName #1");
+    EXPECT_EQ(scalar("SELECT TitleName FROM OccupationTitle WHERE TitleNo = '1'"),
+              "DefineTitleName #1");
+    EXPECT_EQ(scalar("SELECT TypeName FROM OccupationType WHERE TypeNo = '1'"),
+              "DefineTypeName #1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE DepartmentNo = '1' AND TitleNo = '1' "
                     "AND TypeNo = '1'"),
               2);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE Birthday IS NULL OR StartDate IS NULL"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE Birthday IS NULL OR StartDate IS NULL"),
+              0);
     EXPECT_EQ(w->listing()->recordCount(), 2); // the filter is on its first real department
     EXPECT_EQ(w->chrome().panel1->text(), QString(QChar(0x3000)) + "2");
 }
@@ -79,7 +82,8 @@ TEST_P(HolderTest, OpeningGivesHoldersTheCodesAndDatesTheyLackAndNothingElse)
     EXPECT_EQ(holder("H6 ", "TitleNo"), "T1");
     EXPECT_EQ(holder("H6 ", "TypeNo"), "Y1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H6 ' AND Birthday = "
-                    "'1980-02-03 00:00:00' AND StartDate = " + today),
+                    "'1980-02-03 00:00:00' AND StartDate = "
+                    + today),
               1);
     // The holders that lacked nothing are as they were.
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo IN ('H1', 'H2', 'H3') AND "
@@ -88,7 +92,8 @@ TEST_P(HolderTest, OpeningGivesHoldersTheCodesAndDatesTheyLackAndNothingElse)
               3);
     EXPECT_EQ(holder("H2", "DepartmentNo"), "D2");
     if (sqlite)
-        EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H4' AND Birthday = ''"), 1);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H4' AND Birthday = ''"),
+                  1);
 
     exec({"INSERT INTO HolderData (HolderNo, HolderName) VALUES ('H7', 'later')"});
     d.messageBoxAnswers = {Yes};
@@ -255,12 +260,16 @@ TEST_P(HolderTest, TheDataPageIsLaidOutTheFirstTimeItShows)
         {"tab",
          [](TfrmHolder *w) {
              QTabBar *tabs = w->chrome().pcData->tabBar();
-             QTest::mouseClick(tabs, Qt::LeftButton, {},
-                               tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData))
-                                   .center());
+             QTest::mouseClick(
+                 tabs,
+                 Qt::LeftButton,
+                 {},
+                 tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData)).center());
          }},
-        {"btnAdd", [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnAdd"), Qt::LeftButton); }},
-        {"btnEdit", [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnEdit"), Qt::LeftButton); }},
+        {"btnAdd",
+         [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnAdd"), Qt::LeftButton); }},
+        {"btnEdit",
+         [](TfrmHolder *w) { QTest::mouseClick(w->chrome().button("btnEdit"), Qt::LeftButton); }},
     };
     for (const Way &way : ways) {
         SCOPED_TRACE(way.name);
@@ -270,11 +279,19 @@ TEST_P(HolderTest, TheDataPageIsLaidOutTheFirstTimeItShows)
         way.bringUp(w);
         ASSERT_TRUE(page->isVisible());
         // Top to bottom in the left column, every field inside the page, none over another.
-        const QList<QWidget *> left{w->edNo, w->edName, w->edShowText, w->cmbDepartment,
-                                    w->cmbTitle, w->cmbType, w->dtBirthday, w->edEmail,
-                                    w->edPIN, w->dtDeposit01, w->cmbDeposit04};
-        const QList<QWidget *> right{w->edDefinable1, w->edDefinable2, w->edDescription,
-                                     w->dtStartDate, w->imgPhoto};
+        const QList<QWidget *> left{w->edNo,
+                                    w->edName,
+                                    w->edShowText,
+                                    w->cmbDepartment,
+                                    w->cmbTitle,
+                                    w->cmbType,
+                                    w->dtBirthday,
+                                    w->edEmail,
+                                    w->edPIN,
+                                    w->dtDeposit01,
+                                    w->cmbDeposit04};
+        const QList<QWidget *> right{
+            w->edDefinable1, w->edDefinable2, w->edDescription, w->dtStartDate, w->imgPhoto};
         for (const QList<QWidget *> &column : {left, right}) {
             for (int i = 0; i < column.size(); ++i) {
                 const QRect r(column[i]->mapTo(page, QPoint(0, 0)), column[i]->size());
@@ -308,7 +325,9 @@ TEST_P(HolderTest, ThePunchToggleSpringsBackInViewMode)
     ASSERT_TRUE(w->btnPunchCard->isChecked());
     // The toggle is on the Data page; in View mode the user brings it up by its tab.
     QTabBar *tabs = w->chrome().pcData->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {},
+    QTest::mouseClick(tabs,
+                      Qt::LeftButton,
+                      {},
                       tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData)).center());
     ASSERT_TRUE(w->btnPunchCard->isVisible());
     // The page is disabled in View mode, so the click changes nothing.
@@ -374,7 +393,8 @@ TEST_P(HolderTest, InsertAndUpdateAreAuditedAndPositioned)
     EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H9'"), "D3");
     EXPECT_EQ(scalar("SELECT Enabled FROM HolderData WHERE HolderNo = 'H9'"), "1");
     EXPECT_FALSE(scalar("SELECT ExpiredDate FROM HolderData WHERE HolderNo = 'H9'").isEmpty());
-    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H9' AND Deposit02 IS NULL"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H9' AND Deposit02 IS NULL"),
+              1);
 
     click(w, "btnEdit");
     typeInto(w->edName, "Nina B");
@@ -391,7 +411,8 @@ TEST_P(HolderTest, InsertAndUpdateAreAuditedAndPositioned)
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H9'"), "Nina B");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HolderTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         HolderTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
 
@@ -504,7 +525,8 @@ TEST_P(HolderDeleteTest, AFailedDeleteKeepsTheHolderWithAllHisCards)
     } else
         exec({"CREATE FUNCTION keep() RETURNS trigger AS 'BEGIN RAISE EXCEPTION ''kept''; END' "
               "LANGUAGE plpgsql",
-              "CREATE TRIGGER keep BEFORE DELETE ON HolderData FOR EACH ROW EXECUTE FUNCTION keep()"});
+              "CREATE TRIGGER keep BEFORE DELETE ON HolderData FOR EACH ROW EXECUTE FUNCTION "
+              "keep()"});
     d.messageBoxAnswers = {Yes, Yes};
     click(w, "btnDelete");
     EXPECT_EQ(deviceCalls().size(), 4);
@@ -530,7 +552,8 @@ TEST_P(HolderTest, SaveRulesForBlanksCombosDatesAndTheFilter)
     // Without a title the holder drops out of the joined listing until the next opening.
     EXPECT_EQ(scalar("SELECT ShowText FROM HolderData WHERE HolderNo = 'H3'"), "shown");
     EXPECT_EQ(scalar("SELECT TitleNo FROM HolderData WHERE HolderNo = 'H3'"), "");
-    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H3' AND ExpiredDate IS NULL"), 1);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H3' AND ExpiredDate IS NULL"), 1);
     EXPECT_EQ(w->departmentFilter(), "D2"); // moved to the holder's department
     EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
 
@@ -551,7 +574,8 @@ TEST_P(HolderTest, SaveRulesForBlanksCombosDatesAndTheFilter)
     EXPECT_EQ(d.messages().count("SaveEdit"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HolderDeleteTest,
+INSTANTIATE_TEST_SUITE_P(Engines,
+                         HolderDeleteTest,
                          testing::Values(zq::data::Engine::SQLite, zq::data::Engine::PostgreSQL),
                          zq::test::engineName);
 
@@ -559,7 +583,8 @@ TEST_P(HolderTest, TheMailLinkOpensOnlyInViewModeAndPunchCardsForAll)
 {
     ZQ_FORM_DB();
     fillSite();
-    exec({"UPDATE HolderData SET Email = ' ann@example.com ', PunchCard = 0 WHERE HolderNo = 'H1'"});
+    exec(
+        {"UPDATE HolderData SET Email = ' ann@example.com ', PunchCard = 0 WHERE HolderNo = 'H1'"});
     auto *w = openHolders();
     ASSERT_TRUE(w);
     QStringList opened;

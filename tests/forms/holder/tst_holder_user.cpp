@@ -6,8 +6,8 @@
 #include "Helpers.h"
 
 #include <QCheckBox>
-#include <QDateEdit>
 #include <QClipboard>
+#include <QDateEdit>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>

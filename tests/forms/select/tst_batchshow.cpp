@@ -131,8 +131,9 @@ TEST_P(BatchShowTest, ANumberWithALineBreakIsNotWrittenAndTheWindowSaysSo)
     ASSERT_TRUE(w);
     zq::forms::batch::writeBatchList(d.programPath + "ZQMain.ini", "( 'H1','')");
     pickDepartment(w, 3); // Lab
-    zq::test::doubleClick(w->trvDepartment->viewport(),
-                          w->trvDepartment->visualItemRect(w->trvDepartment->currentItem()).center());
+    zq::test::doubleClick(
+        w->trvDepartment->viewport(),
+        w->trvDepartment->visualItemRect(w->trvDepartment->currentItem()).center());
     d.calls.clear();
     QTest::mouseClick(w->btnOk, Qt::LeftButton);
     EXPECT_EQ(d.messages(), QStringList{"BatchListNotWritten"});

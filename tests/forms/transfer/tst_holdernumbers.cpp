@@ -12,7 +12,8 @@ using zq::transfer::HolderNumbers;
 
 namespace {
 
-void expectSame(const HolderNumbers &numbers, const QHash<QString, qint64> &expected,
+void expectSame(const HolderNumbers &numbers,
+                const QHash<QString, qint64> &expected,
                 const QStringList &probes)
 {
     ASSERT_EQ(numbers.size(), expected.size());
@@ -38,8 +39,17 @@ TEST(HolderNumbers, HoldsWhatAHashHolds)
     for (int i = 0; i < 5000; ++i)
         many << QStringLiteral("H%1").arg(i, 6, 10, QLatin1Char('0'));
     const QList<Case> cases{
-        {"alike", {"E002", "E002  ", " E002", "e002", "E00", "E0020", "", QStringLiteral("部門"),
-                   QStringLiteral("😀"), QStringLiteral("E002\t")}},
+        {"alike",
+         {"E002",
+          "E002  ",
+          " E002",
+          "e002",
+          "E00",
+          "E0020",
+          "",
+          QStringLiteral("部門"),
+          QStringLiteral("😀"),
+          QStringLiteral("E002\t")}},
         {"a site's numbers", many},
     };
     for (const Case &c : cases) {
@@ -47,7 +57,8 @@ TEST(HolderNumbers, HoldsWhatAHashHolds)
         HolderNumbers numbers;
         QHash<QString, qint64> expected;
         QStringList probes = c.numbers;
-        probes << "absent" << "H999999";
+        probes << "absent"
+               << "H999999";
         EXPECT_EQ(numbers.find(QStringLiteral("E002")), nullptr);
         numbers.remove(QStringLiteral("E002")); // nothing to remove yet
         QRandomGenerator random(17);

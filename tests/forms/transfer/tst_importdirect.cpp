@@ -74,7 +74,6 @@ protected:
               "three', 3)"});
     }
 
-
     // Every row of `sql`, NULL told from '' and every value as text.
     QStringList rows(const QString &sql) { return zq::test::rowTexts(db().database(), sql); }
 

@@ -18,8 +18,8 @@
 #include <QSqlQuery>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 using namespace zq::forms;
 using zq::data::Connection;
@@ -112,8 +112,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([w] { return w->pcData->isEnabled(); }, 2000));
         if (page && w->pcData->currentWidget() != page) {
             QTabBar *tabs = w->pcData->tabBar();
-            QTest::mouseClick(tabs, Qt::LeftButton, {},
-                              tabs->tabRect(w->pcData->indexOf(page)).center());
+            QTest::mouseClick(
+                tabs, Qt::LeftButton, {}, tabs->tabRect(w->pcData->indexOf(page)).center());
             ASSERT_EQ(w->pcData->currentWidget(), page) << "the tab did not take the click";
         }
         ASSERT_TRUE(button->isVisible()) << qPrintable(button->objectName());

@@ -436,7 +436,9 @@ TEST_P(SQLiteFaultTest, AnImportOnAFullDiskStopsWithAReasonAndTheDatabaseStaysIn
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         QByteArray text;
         for (int i = 1; i <= 20000; ++i)
-            text += QString("N%1,Name of holder number %1\r\n").arg(i, 6, 10, QChar('0')).toLatin1();
+            text += QString("N%1,Name of holder number %1\r\n")
+                        .arg(i, 6, 10, QChar('0'))
+                        .toLatin1();
         file.write(text);
     }
 

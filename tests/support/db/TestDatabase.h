@@ -59,10 +59,10 @@ private:
 
 /// Opens a fresh database for the current engine parameter, skipping (outside CI) or failing
 /// (under CI) when the engine is not available.
-#define ZQ_OPEN_TEST_DB(var, engine, ...)                                                          \
-    ::zq::test::TestDatabase var(engine, ##__VA_ARGS__);                                          \
-    if (!var.isAvailable()) {                                                                      \
-        if (::zq::test::postgresRequired())                                                        \
-            FAIL() << var.skipReason().toStdString();                                              \
-        GTEST_SKIP() << var.skipReason().toStdString();                                            \
+#define ZQ_OPEN_TEST_DB(var, engine, ...) \
+    ::zq::test::TestDatabase var(engine, ##__VA_ARGS__); \
+    if (!var.isAvailable()) { \
+        if (::zq::test::postgresRequired()) \
+            FAIL() << var.skipReason().toStdString(); \
+        GTEST_SKIP() << var.skipReason().toStdString(); \
     }

@@ -35,12 +35,30 @@ QString objectText(void *object)
 
 extern "C" {
 
-ZQ_SERVICE_EXPORT void PlaySoundOpen() { d().record(QStringLiteral("PlaySoundOpen")); }
-ZQ_SERVICE_EXPORT void PlaySoundClose() { d().record(QStringLiteral("PlaySoundClose")); }
-ZQ_SERVICE_EXPORT void PlaySoundOk() { d().record(QStringLiteral("PlaySoundOk")); }
-ZQ_SERVICE_EXPORT void PlaySoundError() { d().record(QStringLiteral("PlaySoundError")); }
-ZQ_SERVICE_EXPORT void PlaySoundQuestion() { d().record(QStringLiteral("PlaySoundQuestion")); }
-ZQ_SERVICE_EXPORT void PlaySoundClick() { d().record(QStringLiteral("PlaySoundClick")); }
+ZQ_SERVICE_EXPORT void PlaySoundOpen()
+{
+    d().record(QStringLiteral("PlaySoundOpen"));
+}
+ZQ_SERVICE_EXPORT void PlaySoundClose()
+{
+    d().record(QStringLiteral("PlaySoundClose"));
+}
+ZQ_SERVICE_EXPORT void PlaySoundOk()
+{
+    d().record(QStringLiteral("PlaySoundOk"));
+}
+ZQ_SERVICE_EXPORT void PlaySoundError()
+{
+    d().record(QStringLiteral("PlaySoundError"));
+}
+ZQ_SERVICE_EXPORT void PlaySoundQuestion()
+{
+    d().record(QStringLiteral("PlaySoundQuestion"));
+}
+ZQ_SERVICE_EXPORT void PlaySoundClick()
+{
+    d().record(QStringLiteral("PlaySoundClick"));
+}
 
 ZQ_SERVICE_EXPORT const char *GetProgramPath()
 {
@@ -75,7 +93,8 @@ ZQ_SERVICE_EXPORT const char *GetMessageString(const char *key)
     return ret(d().texts.value(s(key), s(key)));
 }
 
-ZQ_SERVICE_EXPORT int32_t ShowMessageBox(const char *messageKey, const char *captionKey,
+ZQ_SERVICE_EXPORT int32_t ShowMessageBox(const char *messageKey,
+                                         const char *captionKey,
                                          int32_t style)
 {
     d().record(QStringLiteral("ShowMessageBox"),
