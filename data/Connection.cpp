@@ -260,7 +260,17 @@ bool Connection::begin()
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
         return false;
     }
-    if (!db.transaction()) {
+    // SQLite: a transaction that reads before it writes would be upgraded to a writer
+    // without the busy handler and fail at once while another workstation writes. Every
+    // transaction of this code writes, so each takes the write lock at its start, waiting
+    // for it as long as the busy timeout allows.
+    if (m_engine == Engine::SQLite) {
+        QSqlQuery immediate(db);
+        if (!immediate.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            setErrorsFrom(immediate.lastError());
+            return false;
+        }
+    } else if (!db.transaction()) {
         setErrorsFrom(db.lastError());
         return false;
     }
