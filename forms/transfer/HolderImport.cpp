@@ -884,6 +884,14 @@ void HolderImport::settle()
         writeAlone(rows);
 }
 
+void HolderImport::writePending()
+{
+    if (!m_sql || m_options.dryRun)
+        return;
+    flushPending();
+    settle();
+}
+
 // Each of `rows` by its own statement; a line refused then is taken back from the stored
 // ones into the refusals, at its place.
 void HolderImport::writeAlone(const std::vector<Pending> &rows)

@@ -132,6 +132,10 @@ public:
     /// judged: until then nothing else may use the connection (the import itself waits
     /// before any statement of its own).
     void settle();
+    /// Writes the judged holders still held back for a batch and takes the answers: the
+    /// refusals of every line imported so far are then final, and the rows of the stored ones
+    /// stand in the table (uncommitted), so that a caller may write more of them.
+    void writePending();
 
     /// False once the link to the database is gone; the remaining lines cannot be stored.
     bool isConnected() const;

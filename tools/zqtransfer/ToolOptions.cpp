@@ -42,21 +42,31 @@ bool readDelimiter(const QString &text, QChar &delimiter)
 
 ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options, QString &text)
 {
+    if (arguments.value(1) == QLatin1String("sync-ldap") && !arguments.contains("--help")
+        && !arguments.contains("-h") && !arguments.contains("--version"))
+        return parseSyncOptions(arguments, options, text);
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Imports card holders from a text file or workbook into the site database, or exports "
-        "them, by the rules of the import/export window: the user's rights, audit entries, "
-        "codes created by name.\n\n"
-        "zqtransfer import FILE [--db FILE | --pg CONNINFO] --user ID [--columns 123456789ABCD]\n"
-        "                       [--delimiter ,] [--overwrite] [--dry-run] [--refusals FILE.csv]\n"
-        "                       [--progress]\n"
-        "zqtransfer export FILE [--db FILE | --pg CONNINFO] --user ID [--columns ...]\n"
-        "                       [--delimiter ,] [--department NO] [--punch-card-only]\n\n"
-        "Exit status: 0 every line stored (or written), 1 some lines refused, 2 nothing done; "
-        "the reason is one line on stderr. The last line on stdout holds the counts as JSON."));
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Imports card holders from a text file or workbook into the site database, or exports "
+            "them, or syncs them from a company directory, by the rules of the import/export "
+            "window: the user's rights, audit entries, codes created by name.\n\n"
+            "zqtransfer import FILE [--db FILE | --pg CONNINFO] --user ID [--columns "
+            "123456789ABCD]\n"
+            "                       [--delimiter ,] [--overwrite] [--dry-run] [--refusals "
+            "FILE.csv]\n"
+            "                       [--progress]\n"
+            "zqtransfer export FILE [--db FILE | --pg CONNINFO] --user ID [--columns ...]\n"
+            "                       [--delimiter ,] [--department NO] [--punch-card-only]\n")
+        + syncHelpText()
+        + QStringLiteral(
+            "\n\nExit status: 0 every line stored (or written), 1 some lines refused, 2 nothing "
+            "done (or a sync cut short); the reason is one line on stderr. The last line on "
+            "stdout holds the counts as JSON."));
     p.addHelpOption();
     p.addVersionOption();
-    p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import or export"));
+    p.addPositionalArgument(QStringLiteral("command"),
+                            QStringLiteral("import, export or sync-ldap"));
     p.addPositionalArgument(QStringLiteral("file"),
                             QStringLiteral("The holder file (text, .xlsx or .xls)."));
     const QCommandLineOption db(QStringLiteral("db"),

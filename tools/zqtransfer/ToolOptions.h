@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DirectorySync.h"
+
 #include <QChar>
 #include <QString>
 #include <QStringList>
@@ -7,7 +9,7 @@
 /// The command line of zqtransfer.
 struct ToolOptions
 {
-    enum class Command { Import, Export };
+    enum class Command { Import, Export, SyncLdap };
     Command command = Command::Import;
     QString file;
     QString dbFile;     ///< SQLite site database (the host's default site when neither is given)
@@ -21,6 +23,7 @@ struct ToolOptions
     QString refusals;
     QString department;
     bool punchCardOnly = false;
+    SyncOptions sync; ///< sync-ldap
 };
 
 /// How parsing ended: options to run with, a text the user asked for (help, version) that
@@ -30,3 +33,8 @@ enum class ParseResult { Run, Asked, Error };
 /// Parses `arguments` (the program name first). `text` holds the help or version text, or
 /// the error in one line.
 ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options, QString &text);
+
+/// Parses the arguments of `zqtransfer sync-ldap` (the program name first).
+ParseResult parseSyncOptions(const QStringList &arguments, ToolOptions &options, QString &text);
+/// The part of --help that tells sync-ldap.
+QString syncHelpText();

@@ -85,7 +85,15 @@ int TransferTool::fail(const QString &why)
 
 int TransferTool::run()
 {
-    return m_options.command == ToolOptions::Command::Import ? runImport() : runExport();
+    switch (m_options.command) {
+    case ToolOptions::Command::Import:
+        return runImport();
+    case ToolOptions::Command::Export:
+        return runExport();
+    case ToolOptions::Command::SyncLdap:
+        break;
+    }
+    return runSync();
 }
 
 bool TransferTool::openDatabase(QString &why)

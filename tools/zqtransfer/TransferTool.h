@@ -31,6 +31,7 @@ public:
 private:
     int runImport();
     int runExport();
+    int runSync();
     int fail(const QString &why);
     bool openDatabase(QString &why);
     bool loadSuite(QString &why);
