@@ -389,8 +389,9 @@ TEST_P(SyncTest, ADryRunJudgesEveryEntryAndChangesNothing)
     ZQ_SYNC_READY();
     ASSERT_TRUE(m_ldap->add(people()));
     const QStringList before = allRows();
-    const ToolRun run = sync({"--dry-run", "--map", "jpegPhoto=Photo"});
+    const ToolRun run = sync({"--dry-run", "--map", "jpegPhoto=Photo", "--progress"});
     EXPECT_EQ(run.status, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("5 entries read")) << run.err.toStdString();
     EXPECT_TRUE(run.outLines().contains("dry run: nothing was written"));
     EXPECT_EQ(run.counts()["new"].toInt(), 4);
     EXPECT_EQ(run.counts()["refused"].toInt(), 1);
@@ -410,6 +411,24 @@ INSTANTIATE_TEST_SUITE_P(
 class SyncInputTest : public SyncTest
 {
 };
+
+TEST_P(SyncInputTest, OneHolderIsSyncedByANumberThatCannotWidenTheFilter)
+{
+    ZQ_SYNC_READY();
+    ASSERT_TRUE(m_ldap->add(people()));
+    const ToolRun one = sync({"--holder", "E002"});
+    EXPECT_EQ(one.status, 0) << one.err.toStdString();
+    EXPECT_EQ(one.counts()["entries"].toInt(), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'E002'"), 1);
+    // A number made of filter syntax is a value, not a pattern or a second condition.
+    for (const char *hostile : {"*", "E00*", "E001)(employeeNumber=*"}) {
+        SCOPED_TRACE(hostile);
+        const ToolRun run = sync({"--holder", QString::fromUtf8(hostile)});
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_EQ(run.counts()["entries"].toInt(), 0) << run.out.toStdString();
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 2);
+}
 
 TEST_P(SyncInputTest, HostileEntriesAreRefusedOneByOneWithTheirDn)
 {
@@ -547,6 +566,9 @@ TEST_P(SyncInputTest, OptionsThatWouldExposeOrEndangerAreRefusedBeforeAnythingHa
          good + QStringList{"--uri", m_ldap->tlsUri(), "--starttls"},
          "--starttls"},
         {"not a directory address", good + QStringList{"--uri", "http://example.com"}, "--uri"},
+        {"one holder and missing ones",
+         good + QStringList{"--holder", "E1", "--missing", "report", "--scope", "prefix=E"},
+         "--holder"},
     };
     const QStringList before = allRows();
     for (const auto &row : rows) {

@@ -112,6 +112,14 @@ QString DirectoryMap::columnOrder() const
     return order;
 }
 
+QStringList DirectoryMap::columnAttributes(QChar code) const
+{
+    for (const Column &c : m_columns)
+        if (c.code == code)
+            return c.attributes;
+    return {};
+}
+
 QStringList DirectoryMap::attributes() const
 {
     return m_asked;

@@ -31,6 +31,8 @@ public:
     /// The attributes to ask the directory for, each once.
     QStringList attributes() const;
     bool hasPhoto() const { return !m_photo.isEmpty(); }
+    /// The attributes of the column with `code`, in the order they are tried.
+    QStringList columnAttributes(QChar code) const;
 
     /// An entry as the cells of columnOrder() and its photo bytes.
     struct Row

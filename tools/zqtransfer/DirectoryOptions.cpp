@@ -93,6 +93,7 @@ struct SyncFlags
     QCommandLineOption db{"db", "", "FILE"};
     QCommandLineOption pg{"pg", "", "CONNINFO"};
     QCommandLineOption user{"user", "", "ID"};
+    QCommandLineOption holder{"holder", "", "NO"};
 };
 
 // The directory half of the options; false and `text` on the first mistake.
@@ -150,6 +151,16 @@ bool readMissing(const QCommandLineParser &p, const SyncFlags &f, SyncOptions &s
     }
     if (p.isSet(f.scope) && !readScope(p.value(f.scope), s, text))
         return false;
+    s.holder = p.value(f.holder).trimmed();
+    if (p.isSet(f.holder) && s.holder.isEmpty()) {
+        text = QStringLiteral("--holder needs a holder number");
+        return false;
+    }
+    // One person read tells nothing about the others.
+    if (!s.holder.isEmpty() && s.missing != SyncOptions::Missing::Ignore) {
+        text = QStringLiteral("--holder reads one person: --missing needs the whole directory");
+        return false;
+    }
     // Holders kept by hand must never be touched: the directory's part of the site is
     // named, never assumed to be all of it.
     if (s.missing != SyncOptions::Missing::Ignore && !p.isSet(f.scope)) {
@@ -188,7 +199,8 @@ ParseResult parseSyncOptions(const QStringList &arguments, ToolOptions &options,
                   f.progress,
                   f.db,
                   f.pg,
-                  f.user});
+                  f.user,
+                  f.holder});
     if (!p.parse(arguments)) {
         text = p.errorText();
         return ParseResult::Error;
@@ -233,14 +245,16 @@ QString syncHelpText()
         "zqtransfer sync-ldap --uri ldap://HOST[:PORT]|ldaps://HOST[:PORT] [--starttls]\n"
         "    [--ca-file FILE] --base DN [--filter FILTER] --bind-dn DN --password-file FILE\n"
         "    [--map ATTRIBUTE=COLUMN ...] [--missing report|disable --scope SCOPE]\n"
-        "    [--dry-run] [--refusals FILE.csv] [--progress] [--db FILE | --pg CONNINFO] --user ID\n"
+        "    [--holder NO] [--dry-run] [--refusals FILE.csv] [--progress]\n"
+        "    [--db FILE | --pg CONNINFO] --user ID\n"
         "  Syncs the people of a company directory into the holders, by the rules of the file\n"
         "  import with --overwrite: entries are judged and refused alike (the refusal report\n"
         "  adds each entry's DN), codes are created by name, audit entries are written, and a\n"
         "  holder whose mapped values are unchanged is not written at all. Columns the map\n"
         "  does not carry keep their stored values.\n"
         "  --filter is passed to the server as given (default (objectClass=inetOrgPerson));\n"
-        "  entries are read 500 a page with the simple paged results control.\n"
+        "  entries are read 500 a page with the simple paged results control. --holder NO\n"
+        "  syncs the one person whose number attribute equals NO (escaped into the filter).\n"
         "  The map: employeeNumber=HolderNo, cn (else displayName)=HolderName, mail=Email,\n"
         "  departmentNumber (else ou)=DepartmentName, title=OccupationTitle,\n"
         "  employeeType=OccupationType. --map ATTRIBUTE=COLUMN replaces a column's attributes\n"

@@ -104,7 +104,7 @@ int DirectorySync::run(zq::data::Connection *connection)
     QElapsedTimer clock;
     clock.start();
     const LdapEnd end = m_source.search(m_options.base,
-                                        m_options.filter,
+                                        searchFilter(),
                                         m_options.map.attributes(),
                                         m_options.pageSize,
                                         [&](const QList<DirectoryEntry> &page) {
@@ -154,6 +154,24 @@ int DirectorySync::run(zq::data::Connection *connection)
             return 2;
     }
     return m_counts.refused > 0 || m_counts.referrals > 0 ? 1 : 0;
+}
+
+// The user's filter as given; with --holder, and the holder number's attribute equal to
+// that number, escaped so that the number is one value whatever characters it holds.
+QString DirectorySync::searchFilter() const
+{
+    if (m_options.holder.isEmpty())
+        return m_options.filter;
+    const QString value = LdapSource::escapeFilterValue(m_options.holder);
+    QString number;
+    const QStringList attributes = m_options.map.columnAttributes(u'1');
+    for (const QString &a : attributes)
+        number += QStringLiteral("(%1=%2)").arg(a, value);
+    if (attributes.size() > 1)
+        number = QStringLiteral("(|%1)").arg(number);
+    const QString given = m_options.filter.startsWith(u'(') ? m_options.filter
+                                                            : u'(' + m_options.filter + u')';
+    return QStringLiteral("(&%1%2)").arg(given, number);
 }
 
 void DirectorySync::printProgress()

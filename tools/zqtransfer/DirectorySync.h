@@ -27,6 +27,8 @@ struct SyncOptions
     LdapSettings ldap;
     QString base;
     QString filter = QStringLiteral("(objectClass=inetOrgPerson)");
+    QString holder; ///< only the person with this holder number
+
     DirectoryMap map;
     enum class Missing { Ignore, Report, Disable };
     Missing missing = Missing::Ignore;
@@ -110,6 +112,7 @@ private:
     QString scopeCondition(QStringList &values) const;
     void printLine(std::FILE *to, const QString &text);
     void printProgress();
+    QString searchFilter() const;
 
     zq::data::Connection *m_connection = nullptr;
     SyncOptions m_options;
