@@ -1,5 +1,7 @@
 #include "HostOptions.h"
 
+#include "SiteDatabase.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -23,8 +25,13 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         QStringLiteral("SQLite site database (default: ZQSite.db in the site folder)."),
         QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
-                                QStringLiteral("PostgreSQL site database (libpq key=value)."),
+                                QStringLiteral("PostgreSQL site database (libpq key=value; the "
+                                               "password in ~/.pgpass or service=NAME). "
+                                               "Default: ZQ_PG_CONNINFO when set."),
                                 QStringLiteral("CONNINFO"));
+    const QCommandLineOption pgFile(QStringLiteral("pg-file"),
+                                    QStringLiteral("Read the PostgreSQL conninfo from FILE."),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("Logged-in user."),
                                   QStringLiteral("ID"),
@@ -60,7 +67,7 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         QStringLiteral("Before the clicks, create FILE.wait once the windows are open and "
                        "wait until FILE exists; for scripts of two workstations."),
         QStringLiteral("FILE"));
-    p.addOptions({home, db, pg, user, lang, open, click, reportDir, shot, waitFor});
+    p.addOptions({home, db, pg, pgFile, user, lang, open, click, reportDir, shot, waitFor});
     if (!p.parse(arguments)) {
         error = p.errorText();
         return false;
@@ -73,10 +80,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
         error = QStringLiteral("zqhost ") + QCoreApplication::applicationVersion();
         return false;
     }
-    if (p.isSet(db) && p.isSet(pg)) {
-        error = QStringLiteral("--db and --pg exclude each other");
+    zq::site::SiteAddress site;
+    if (!zq::site::resolveSite(p.value(db), p.value(pg), p.value(pgFile), site, error))
         return false;
-    }
     QString folder = p.value(home);
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
@@ -87,7 +93,7 @@ bool parseHostOptions(const QStringList &arguments, HostOptions &options, QStrin
     options.home = folder;
     options.dbFile = p.isSet(db) ? QDir(p.value(db)).absolutePath()
                                  : folder + QStringLiteral("ZQSite.db");
-    options.pgConnInfo = p.value(pg);
+    options.pgConnInfo = site.conninfo;
     options.user = p.value(user).trimmed();
     options.language = p.value(lang);
     if (options.language != QLatin1String("en") && options.language != QLatin1String("zh_TW")) {

@@ -11,12 +11,14 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
 
@@ -260,4 +262,14 @@ void HostWindow::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+}
+
+void HostWindow::showAccessWarning(const QString &text)
+{
+    auto *label = new QLabel(text, this);
+    label->setObjectName(QStringLiteral("lblSiteAccess"));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setStyleSheet(QStringLiteral("color: #8a1c1c;"));
+    statusBar()->addWidget(label, 1);
 }

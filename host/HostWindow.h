@@ -33,6 +33,9 @@ public:
     /// work goes on after the server was away without restarting the host. Tells the user
     /// the outcome; true when the database answers again.
     bool reconnectDatabase();
+    /// Shows, for the whole session, that other users can read the site, with the command
+    /// that makes it private (the status bar's label `lblSiteAccess`).
+    void showAccessWarning(const QString &text);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,7 +1,9 @@
 #include "SiteCheck.h"
 
 #include "Connection.h"
+#include "Conninfo.h"
 #include "HostOptions.h"
+#include "SiteAccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +24,9 @@ QString unwritable(const QString &folder)
 QString sqliteProblem(const QString &file)
 {
     const QFileInfo info(file);
+    const QString owner = zq::site::ownershipProblem(file, QStringLiteral("site database"));
+    if (!owner.isEmpty())
+        return QStringLiteral("cannot open the site database: ") + owner;
     if (!info.exists()) {
         const QString folder = info.absolutePath();
         if (!QFileInfo(folder).isDir())
@@ -50,9 +55,12 @@ QString sqliteProblem(const QString &file)
 
 QString siteProblem(const HostOptions &options)
 {
-    if (!QDir().mkpath(options.home))
-        return QStringLiteral("cannot create the site folder ") + options.home;
-    const QString why = unwritable(options.home);
+    QString why = zq::site::ownershipProblem(options.home, QStringLiteral("site folder"));
+    if (why.isEmpty())
+        why = zq::site::makePrivateFolder(options.home);
+    if (!why.isEmpty())
+        return why;
+    why = unwritable(options.home);
     if (!why.isEmpty())
         return QStringLiteral("the site folder %1 cannot be written (%2); the module keeps its "
                               "settings and pictures there")
@@ -63,10 +71,9 @@ QString siteProblem(const HostOptions &options)
     probe.setPostgres(options.pgConnInfo);
     if (!probe.open())
         return QStringLiteral("cannot open the site database (PostgreSQL, %1): %2")
-            .arg(options.pgConnInfo.contains(QLatin1String("password="))
-                     ? QStringLiteral("conninfo with a password")
-                     : options.pgConnInfo,
-                 probe.errors().value(0).text.trimmed());
+            .arg(zq::site::shownConninfo(options.pgConnInfo),
+                 zq::site::withoutPassword(probe.errors().value(0).text.trimmed(),
+                                           options.pgConnInfo));
     probe.close();
     return QString();
 }

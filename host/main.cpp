@@ -5,7 +5,9 @@
 #include "HostOptions.h"
 #include "HostWindow.h"
 #include "Schema.h"
+#include "SiteAccess.h"
 #include "SiteCheck.h"
+#include "SiteDatabase.h"
 #include "SuiteLoader.h"
 
 #include <QApplication>
@@ -56,6 +58,8 @@ int fail(const QString &message)
 
 int main(int argc, char **argv)
 {
+    // The site folder, its database and every file written beside it are the user's alone.
+    zq::site::restrictFileModes();
     HostOptions options;
     QString error;
     {
@@ -85,19 +89,23 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZQHolder"));
     QApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
-    if (!QDir().mkpath(options.home))
-        return fail(QStringLiteral("cannot create the site folder ") + options.home);
-    if (!options.reportDir.isEmpty() && !QDir().mkpath(options.reportDir))
-        return fail(QStringLiteral("cannot create the report folder ") + options.reportDir);
+    QString why = zq::site::makePrivateFolder(options.home);
+    if (why.isEmpty() && !options.reportDir.isEmpty())
+        why = zq::site::makePrivateFolder(options.reportDir);
+    if (!why.isEmpty())
+        return fail(why);
 
     Connection connection;
-    if (options.pgConnInfo.isEmpty())
-        connection.setSQLiteFile(options.dbFile);
-    else
-        connection.setPostgres(options.pgConnInfo);
-    if (!connection.open())
-        return fail(QStringLiteral("cannot open the site database: ")
-                    + connection.errors().value(0).text);
+    zq::site::SiteAddress address;
+    address.sqliteFile = options.dbFile;
+    address.conninfo = options.pgConnInfo;
+    bool created = false;
+    if (!zq::site::openSiteDatabase(connection, address, true, created, why))
+        return fail(why);
+    const QString warning = zq::site::accessWarning(
+        options.home, address.isPostgres() ? QString() : options.dbFile);
+    if (!warning.isEmpty())
+        std::fprintf(stderr, "zqhost: warning: %s\n", qPrintable(warning));
     const bool fresh = !connection.hasTable(QStringLiteral("HolderData"));
     if (!zq::data::createSchema(connection))
         return fail(QStringLiteral("cannot create the tables: ")
@@ -146,6 +154,8 @@ int main(int argc, char **argv)
 
     HostWindow window(suite);
     window.show();
+    if (!warning.isEmpty())
+        window.showAccessWarning(warning);
     int opened = 0;
     for (const QString &kind : std::as_const(options.open))
         if (window.openKind(kind))

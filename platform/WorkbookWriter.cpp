@@ -3,6 +3,7 @@
 #include "WorkbookSheet.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -178,11 +179,16 @@ bool WorkbookWriter::saveAs(const QString &path)
     }
     QFile written(QFile::decodeName(m_state->file));
     QSaveFile target(path);
+    const bool replaces = QFileInfo::exists(path);
     if (!written.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly)) {
         m_error = written.isOpen() ? target.errorString() : written.errorString();
         m_state.reset();
         return false;
     }
+    // A workbook of holders carries PINs: a new one is its owner's alone, a replaced one
+    // keeps its mode.
+    if (!replaces)
+        target.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     bool ok = true;
     while (ok && !written.atEnd()) {
         const QByteArray chunk = written.read(1 << 20);

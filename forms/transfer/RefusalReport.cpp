@@ -2,6 +2,8 @@
 
 #include "Services.h"
 
+#include <QFileInfo>
+
 namespace zq::transfer {
 
 QStringList refusalReportHeader()
@@ -27,7 +29,13 @@ RefusalReportWriter::RefusalReportWriter(const QString &path)
 
 bool RefusalReportWriter::open()
 {
-    return m_file.open(QIODevice::WriteOnly);
+    // The report names holders: a new one is its owner's alone, a replaced one keeps its mode.
+    const bool replaces = QFileInfo::exists(m_file.fileName());
+    if (!m_file.open(QIODevice::WriteOnly))
+        return false;
+    if (!replaces)
+        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
 }
 
 QString RefusalReportWriter::csvLine(const QStringList &fields)

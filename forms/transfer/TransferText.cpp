@@ -1,6 +1,7 @@
 #include "TransferText.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -18,7 +19,13 @@ TextLineWriter::TextLineWriter(const QString &path)
 
 bool TextLineWriter::open()
 {
-    return m_file.open(QIODevice::WriteOnly);
+    // Holder files carry PINs: a new one is its owner's alone, a replaced one keeps its mode.
+    const bool replaces = QFileInfo::exists(m_file.fileName());
+    if (!m_file.open(QIODevice::WriteOnly))
+        return false;
+    if (!replaces)
+        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
 }
 
 bool TextLineWriter::writeLine(const QString &line)

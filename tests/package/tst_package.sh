@@ -6,7 +6,8 @@
 set -eu
 cpack=$1 build=$2 fixtures=${3:-}
 tmp=$(mktemp -d /tmp/zq-package.XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
+cleanup_db=""
+trap 'rm -rf "$tmp"; [ -z "$cleanup_db" ] || psql "$ZQ_TEST_PG" -qc "DROP DATABASE IF EXISTS $cleanup_db" >/dev/null 2>&1 || true' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/cpack" \
@@ -18,7 +19,7 @@ dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./#/#' >"$tmp/files"
 private=$(grep -m1 '/libZQHolder\.so$' "$tmp/files" | sed 's#/libZQHolder\.so$##')
 [ -n "$private" ] || fail "the plug-in is not in the package"
 case "$private" in /usr/lib/*/zqholder|/usr/lib/zqholder) ;; *) fail "plug-in in $private" ;; esac
-for f in /usr/bin/zqhost \
+for f in /usr/bin/zqhost /usr/bin/zqtransfer /usr/bin/zqsite \
          "$private/libZQCommon.so" "$private/libZQLanguage.so" "$private/libZQUserRight.so" \
          "$private/libZQCom.so" "$private/libZQUtility.so" "$private/libzqdata.so" \
          /usr/share/zqholder/lang/en.ini /usr/share/zqholder/lang/zh_TW.ini \
@@ -27,6 +28,14 @@ for f in /usr/bin/zqhost \
          /usr/share/zqholder/reports/HolderCardLabelH.frf \
          /usr/share/applications/zqholder.desktop \
          /usr/share/icons/hicolor/scalable/apps/zqholder.svg \
+         /usr/share/icons/hicolor/48x48/apps/zqholder.png \
+         /usr/share/icons/hicolor/128x128/apps/zqholder.png \
+         /usr/share/icons/hicolor/256x256/apps/zqholder.png \
+         /usr/share/metainfo/org.example.zqholder.metainfo.xml \
+         /usr/share/doc/zqholder/README.md /usr/share/doc/zqholder/sync-guide.md \
+         /usr/share/doc/zqholder/examples/zqholder-sync.service \
+         /usr/share/doc/zqholder/examples/zqholder-sync.timer \
+         /usr/share/doc/zqholder/examples/zqholder-sync.cron \
          /usr/share/doc/zqholder/copyright /usr/share/doc/zqholder/changelog.gz; do
   grep -qx "$f" "$tmp/files" || fail "$f is missing from the package"
 done
@@ -51,6 +60,11 @@ done
 # A clean environment: no display, no Qt platform, no library path, no data-folder override.
 clean="env -i PATH=/usr/bin:/bin HOME=$tmp/home LANG=C.UTF-8"
 mkdir -p "$tmp/home"
+. "$(dirname "$0")/package_checks.sh"
+check_icons
+check_man_pages
+check_metainfo
+check_units
 $clean "$root/usr/bin/zqhost" --help >"$tmp/help" 2>&1 || { cat "$tmp/help"; fail "zqhost --help"; }
 grep -q -- '--home' "$tmp/help" || fail "the help lists no options"
 if $clean "$root/usr/bin/zqhost" >"$tmp/nodisplay" 2>&1; then fail "zqhost ran without a display"; fi
@@ -76,4 +90,5 @@ if [ -e "$root/usr/bin/zqtransfer" ] && [ -n "$fixtures" ] && [ -f "$fixtures/of
   [ "$(sqlite3 "$site" "SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'")" = "Ann Lee" ] \
     || { cat "$tmp/xls.log"; fail "the installed tool did not read the legacy workbook"; }
 fi
+run_sync_service
 echo "package $(basename "$deb"): $(wc -l <"$tmp/files") entries, installed host ran"

@@ -1,5 +1,7 @@
 #include "ToolOptions.h"
 
+#include "SiteDatabase.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -51,12 +53,12 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
             "Imports card holders from a text file or workbook into the site database, or exports "
             "them, or syncs them from a company directory, by the rules of the import/export "
             "window: the user's rights, audit entries, codes created by name.\n\n"
-            "zqtransfer import FILE [--db FILE | --pg CONNINFO] --user ID [--columns "
-            "123456789ABCD]\n"
-            "                       [--delimiter ,] [--overwrite] [--dry-run] [--refusals "
-            "FILE.csv]\n"
+            "zqtransfer import FILE [--db FILE | --pg CONNINFO | --pg-file FILE] --user ID\n"
+            "                       [--columns 123456789ABCD] [--lang en|zh_TW]\n"
+            "                       [--delimiter ,] [--overwrite] [--dry-run] [--refusals FILE.csv]\n"
             "                       [--progress]\n"
-            "zqtransfer export FILE [--db FILE | --pg CONNINFO] --user ID [--columns ...]\n"
+            "zqtransfer export FILE [--db FILE | --pg CONNINFO | --pg-file FILE] --user ID\n"
+            "                       [--columns ...] [--lang en|zh_TW]\n"
             "                       [--delimiter ,] [--department NO] [--punch-card-only]\n")
         + syncHelpText()
         + QStringLiteral(
@@ -74,8 +76,18 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
                                                "site, ZQSite.db in ~/.local/share/ZQHolder)."),
                                 QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
-                                QStringLiteral("PostgreSQL site database (libpq key=value)."),
+                                QStringLiteral("PostgreSQL site database (libpq key=value; the "
+                                               "password in ~/.pgpass or PGPASSFILE, or "
+                                               "service=NAME). Default: ZQ_PG_CONNINFO when set."),
                                 QStringLiteral("CONNINFO"));
+    const QCommandLineOption pgFile(QStringLiteral("pg-file"),
+                                    QStringLiteral("Read the PostgreSQL conninfo from FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption lang(QStringLiteral("lang"),
+                                  QStringLiteral("Language of the messages and refusal reasons: "
+                                                 "en or zh_TW (default en)."),
+                                  QStringLiteral("LANG"),
+                                  QStringLiteral("en"));
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("The user whose rights apply (UserData.UserID)."),
                                   QStringLiteral("ID"));
@@ -93,7 +105,9 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
                                        QStringLiteral("Import: overwrite holders that exist."));
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
-        QStringLiteral("Import: print what the import would do and write nothing."));
+        QStringLiteral("Import: change nothing in the database (opened read-only) and print "
+                       "what the import would do; the --refusals report is still written, the "
+                       "only file a dry run writes."));
     const QCommandLineOption refusals(
         QStringLiteral("refusals"),
         QStringLiteral("Import: write every refused line with its reason to this CSV file."),
@@ -109,6 +123,8 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
                                        QStringLiteral("Export: punch-card holders only."));
     p.addOptions({db,
                   pg,
+                  pgFile,
+                  lang,
                   user,
                   columns,
                   delimiter,
@@ -159,15 +175,16 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
         }
     }
     options.file = args.at(1);
-    if (p.isSet(db) && p.isSet(pg)) {
-        text = QStringLiteral("--db and --pg exclude each other");
+    zq::site::SiteAddress site;
+    if (!zq::site::resolveSite(p.value(db), p.value(pg), p.value(pgFile), site, text))
+        return ParseResult::Error;
+    options.pgConnInfo = site.conninfo;
+    options.dbFile = site.sqliteFile;
+    options.language = p.value(lang);
+    if (options.language != QLatin1String("en") && options.language != QLatin1String("zh_TW")) {
+        text = QStringLiteral("--lang must be en or zh_TW");
         return ParseResult::Error;
     }
-    options.pgConnInfo = p.value(pg);
-    options.dbFile = p.isSet(db)
-                         ? p.value(db)
-                         : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                               + QStringLiteral("/ZQHolder/ZQSite.db");
     options.user = p.value(user);
     if (options.user.isEmpty()) {
         text = QStringLiteral("--user ID is required: the user whose rights apply");

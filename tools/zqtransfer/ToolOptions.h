@@ -15,6 +15,7 @@ struct ToolOptions
     QString dbFile;     ///< SQLite site database (the host's default site when neither is given)
     QString pgConnInfo; ///< PostgreSQL site database
     QString user;
+    QString language = QStringLiteral("en");
     QString columns = QStringLiteral("123456789ABCD");
     QChar delimiter = u',';
     bool overwrite = false;

@@ -1,11 +1,13 @@
 #include "TransferTool.h"
 
 #include "Connection.h"
+#include "Conninfo.h"
 #include "HolderExport.h"
 #include "HolderImport.h"
 #include "HolderImportFile.h"
 #include "RefusalReport.h"
 #include "Services.h"
+#include "SiteAccess.h"
 #include "TransferFormat.h"
 
 #include <QCoreApplication>
@@ -103,8 +105,12 @@ bool TransferTool::openDatabase(QString &why)
         m_connection->setPostgres(m_options.pgConnInfo);
     } else {
         // The tool never creates a site: a missing file is a mistyped name.
+        why = zq::site::ownershipProblem(m_options.dbFile, QStringLiteral("site database"));
+        if (!why.isEmpty())
+            return false;
         if (!QFileInfo(m_options.dbFile).isFile()) {
-            why = QStringLiteral("there is no site database %1").arg(m_options.dbFile);
+            why = QStringLiteral("there is no site database %1 (zqsite init makes one)")
+                      .arg(m_options.dbFile);
             return false;
         }
         m_connection->setSQLiteFile(m_options.dbFile);
@@ -114,8 +120,10 @@ bool TransferTool::openDatabase(QString &why)
                 QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY"));
     }
     if (!m_connection->open()) {
+        // The driver's message may quote what it was given; a password never shows.
         why = QStringLiteral("cannot open the site database: %1")
-                  .arg(m_connection->errors().value(0).text);
+                  .arg(zq::site::withoutPassword(m_connection->errors().value(0).text.trimmed(),
+                                                 m_options.pgConnInfo));
         return false;
     }
     if (m_options.dryRun && m_connection->engine() == zq::data::Engine::PostgreSQL
@@ -145,7 +153,7 @@ bool TransferTool::loadSuite(QString &why)
                                    + QStringLiteral("/ZQHolder/");
     m_context[0] = site.toUtf8();
     m_context[1] = m_options.user.toUtf8();
-    m_context[2] = QByteArrayLiteral("en");
+    m_context[2] = m_options.language.toUtf8();
     m_context[3] = langFolder.toUtf8();
     const ZQSuiteContext context{ZQ_SUITE_CONTEXT_VERSION,
                                  m_connection,

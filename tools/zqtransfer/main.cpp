@@ -1,6 +1,7 @@
 // zqtransfer: imports holders from text files and workbooks into the site database, and
 // exports them, without a display (for nightly jobs). The rules are the import/export
 // window's: the same engine does the work.
+#include "SiteAccess.h"
 #include "ToolOptions.h"
 #include "TransferTool.h"
 
@@ -22,6 +23,8 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
 
 int main(int argc, char **argv)
 {
+    // Exports and reports carry names and PINs: whatever the tool creates is the user's alone.
+    zq::site::restrictFileModes();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zqtransfer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
