@@ -10,17 +10,17 @@
 
 namespace zq::test {
 
-struct Run
+struct ProgramRun
 {
     int status = -1;
     QString out;
     QString err;
 };
 
-inline Run runProgram(const QString &binary,
-                      const QStringList &args,
-                      const QStringList &environment = {},
-                      bool display = false)
+inline ProgramRun runProgram(const QString &binary,
+                             const QStringList &args,
+                             const QStringList &environment = {},
+                             bool display = false)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -35,7 +35,7 @@ inline Run runProgram(const QString &binary,
     const mode_t before = ::umask(022);
     p.start(binary, args);
     ::umask(before);
-    Run run;
+    ProgramRun run;
     if (!p.waitForFinished(180000)) {
         p.kill();
         p.waitForFinished();

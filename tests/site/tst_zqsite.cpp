@@ -10,38 +10,48 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using zq::data::Engine;
 using zq::test::modeOf;
-using zq::test::Run;
+using zq::test::ProgramRun;
 
 namespace {
 
-Run zqsite(const QStringList &args, const QStringList &env = {})
+ProgramRun zqsite(const QStringList &args, const QStringList &env = {})
 {
     return zq::test::runProgram(QString::fromUtf8(ZQ_SITE_BINARY), args, env);
 }
 
-Run zqtransfer(const QStringList &args, const QStringList &env = {})
+ProgramRun zqtransfer(const QStringList &args, const QStringList &env = {})
 {
     return zq::test::runProgram(QString::fromUtf8(ZQ_TRANSFER_BINARY), args, env);
 }
 
-QString show(const Run &r)
+QString show(const ProgramRun &r)
 {
     return QStringLiteral("status %1\nout: %2\nerr: %3").arg(r.status).arg(r.out, r.err);
 }
 
-// A loopback port where nothing listens.
+// A loopback port where nothing listens (the one of a socket just closed).
 int closedPort()
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
 }
 
 } // namespace
@@ -59,7 +69,9 @@ protected:
         }
         if (GetParam() == Engine::SQLite) {
             m_site = {"--db", m_db->folder() + "/made/ZQSite.db"};
+            // The folder of a site, as its owner keeps it.
             QDir().mkdir(m_db->folder() + "/made");
+            ::chmod(QFile::encodeName(m_db->folder() + "/made").constData(), 0700);
         } else {
             m_site = {"--pg", m_db->conninfo()};
         }
@@ -90,12 +102,13 @@ protected:
 
 TEST_P(ZqsiteTest, AnEmptySiteTakesTheSyncUserAndItsImport)
 {
-    Run r = zqsite(QStringList{"init"} + m_site);
+    ProgramRun r = zqsite(QStringList{"init"} + m_site);
     ASSERT_EQ(r.status, 0) << show(r).toStdString();
     EXPECT_EQ(count("SELECT COUNT(*) FROM UserData WHERE UserID = 'admin' AND Supervisor = 1"), 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 0);
-    if (GetParam() == Engine::SQLite)
+    if (GetParam() == Engine::SQLite) {
         EXPECT_EQ(modeOf(m_site.at(1)), 0600);
+    }
 
     // Before its right, zqtransfer refuses the user; after it, the import runs.
     r = zqsite(QStringList{"add-user", "hrsync", "--name", "HR export"} + m_site);
@@ -106,8 +119,8 @@ TEST_P(ZqsiteTest, AnEmptySiteTakesTheSyncUserAndItsImport)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("E1,Ann Lee\r\nE2,Bo Chen\r\n");
     }
-    Run sync = zqtransfer(QStringList{"import", hr, "--user", "hrsync", "--columns", "12"}
-                          + m_site);
+    ProgramRun sync = zqtransfer(QStringList{"import", hr, "--user", "hrsync", "--columns", "12"}
+                                 + m_site);
     EXPECT_EQ(sync.status, 2) << show(sync).toStdString();
     r = zqsite(QStringList{"grant", "hrsync", "--import"} + m_site);
     ASSERT_EQ(r.status, 0) << show(r).toStdString();
@@ -152,7 +165,7 @@ TEST_P(ZqsiteTest, BadInputChangesNothing)
         {{"grant", "hrsync", "--right", "Basic'Data=1"}, "KEY=BITS"},
     };
     for (const Case &c : cases) {
-        const Run r = zqsite(c.args + m_site);
+        const ProgramRun r = zqsite(c.args + m_site);
         EXPECT_EQ(r.status, 2) << c.args.join(' ').toStdString() << '\n' << show(r).toStdString();
         EXPECT_TRUE(r.err.contains(c.says)) << c.args.join(' ').toStdString() << '\n'
                                             << show(r).toStdString();
@@ -164,7 +177,7 @@ TEST_P(ZqsiteTest, BadInputChangesNothing)
     EXPECT_EQ(count("SELECT COUNT(*) FROM UserRightDept"), departments);
 
     // Replaced only when asked, and then told.
-    const Run forced = zqsite(QStringList{"init", "--force"} + m_site);
+    const ProgramRun forced = zqsite(QStringList{"init", "--force"} + m_site);
     EXPECT_EQ(forced.status, 0) << show(forced).toStdString();
     EXPECT_TRUE(forced.out.contains("replaced")) << show(forced).toStdString();
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 0);
@@ -178,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Engines,
 TEST(ZqsiteSite, MissingFoldersLinksAndOpenFilesAreTold)
 {
     QTemporaryDir dir;
-    Run r = zqsite({"init", "--db", dir.filePath("no/such/ZQSite.db")});
+    ProgramRun r = zqsite({"init", "--db", dir.filePath("no/such/ZQSite.db")});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("does not exist")) << show(r).toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("no")));
@@ -223,16 +236,16 @@ TEST(ZqsiteSite, NoPasswordInAnyMessage)
     const QString file = dir.filePath("hr.csv");
     QFile(file).open(QIODevice::WriteOnly);
     for (const QString &c : conninfos) {
-        for (const Run &r : {zqsite({"init", "--pg", c}),
-                             zqsite({"check", "--pg", c}),
-                             zqtransfer({"import",
-                                         file,
-                                         "--pg",
-                                         c,
-                                         "--user",
-                                         "x",
-                                         "--refusals",
-                                         dir.filePath("r.csv")})}) {
+        for (const ProgramRun &r : {zqsite({"init", "--pg", c}),
+                                    zqsite({"check", "--pg", c}),
+                                    zqtransfer({"import",
+                                                file,
+                                                "--pg",
+                                                c,
+                                                "--user",
+                                                "x",
+                                                "--refusals",
+                                                dir.filePath("r.csv")})}) {
             EXPECT_EQ(r.status, 2) << show(r).toStdString();
             EXPECT_FALSE(r.err.isEmpty());
             EXPECT_FALSE((r.out + r.err).contains(secret)) << show(r).toStdString();
@@ -265,7 +278,7 @@ TEST(ZqsiteSite, ConninfoFromAFileOrTheEnvironment)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("# the test site\n" + db.conninfo().toUtf8() + "\n");
     }
-    Run r = zqsite({"init", "--pg-file", file});
+    ProgramRun r = zqsite({"init", "--pg-file", file});
     ASSERT_EQ(r.status, 0) << show(r).toStdString();
     r = zqsite({"check"}, {"ZQ_PG_CONNINFO=" + db.conninfo()});
     EXPECT_EQ(r.status, 0) << show(r).toStdString();
@@ -282,67 +295,6 @@ TEST(ZqsiteSite, NoWidgetLibraryIsLinked)
     const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
     ASSERT_TRUE(dynamic.contains("NEEDED")) << dynamic.toStdString();
     EXPECT_FALSE(dynamic.contains("Widgets")) << dynamic.toStdString();
-}
-
-TEST(PrivateSite, HostAndToolsCreateOnlyPrivateFiles)
-{
-    QTemporaryDir dir;
-    // The host's first start on a new --home, under umask 022.
-    const QString home = dir.filePath("home/site");
-    Run r = zq::test::runProgram(QString::fromUtf8(ZQ_HOST_BINARY),
-                                 {"--home", home, "--screenshot", dir.filePath("shot.png")},
-                                 {},
-                                 true);
-    ASSERT_EQ(r.status, 0) << show(r).toStdString();
-    EXPECT_EQ(modeOf(dir.filePath("home")), 0700);
-    EXPECT_EQ(modeOf(home), 0700);
-    for (const QFileInfo &f : QDir(home).entryInfoList(QDir::Files | QDir::Hidden))
-        EXPECT_EQ(modeOf(f.filePath()), 0600) << f.filePath().toStdString();
-    const QString db = home + "/ZQSite.db";
-    EXPECT_EQ(modeOf(db), 0600);
-    EXPECT_FALSE(r.out.contains("warning") || r.err.contains("warning")) << show(r).toStdString();
-
-    // Exports and refusal reports carry PINs and names: 0600 wherever they are put.
-    const QString holders = dir.filePath("holders.csv");
-    r = zqtransfer({"export", holders, "--db", db, "--user", "admin"});
-    ASSERT_EQ(r.status, 0) << show(r).toStdString();
-    EXPECT_EQ(modeOf(holders), 0600);
-    r = zqtransfer({"export", dir.filePath("holders.xlsx"), "--db", db, "--user", "admin"});
-    ASSERT_EQ(r.status, 0) << show(r).toStdString();
-    EXPECT_EQ(modeOf(dir.filePath("holders.xlsx")), 0600);
-    const QString bad = dir.filePath("bad.csv");
-    {
-        QFile f(bad);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(",no number\r\n");
-    }
-    r = zqtransfer(
-        {"import", bad, "--db", db, "--user", "admin", "--refusals", dir.filePath("refused.csv")});
-    EXPECT_EQ(r.status, 1) << show(r).toStdString();
-    EXPECT_EQ(modeOf(dir.filePath("refused.csv")), 0600);
-
-    // A site other users can read is told once, with the command, and left as it is.
-    ::chmod(QFile::encodeName(home).constData(), 0755);
-    r = zq::test::runProgram(QString::fromUtf8(ZQ_HOST_BINARY),
-                             {"--home", home, "--screenshot", dir.filePath("shot.png")},
-                             {},
-                             true);
-    ASSERT_EQ(r.status, 0) << show(r).toStdString();
-    EXPECT_EQ(r.err.count("warning"), 1) << show(r).toStdString();
-    EXPECT_TRUE(r.err.contains("chmod 700 '" + home + "/'")
-                || r.err.contains("chmod 700 '" + home + "'"))
-        << show(r).toStdString();
-    EXPECT_EQ(modeOf(home), 0755);
-
-    // A --home that is a link is refused before anything is made.
-    ASSERT_TRUE(QFile::link(home, dir.filePath("linked")));
-    r = zq::test::runProgram(
-        QString::fromUtf8(ZQ_HOST_BINARY),
-        {"--home", dir.filePath("linked"), "--screenshot", dir.filePath("shot2.png")},
-        {},
-        true);
-    EXPECT_NE(r.status, 0);
-    EXPECT_TRUE((r.out + r.err).contains("symbolic link")) << show(r).toStdString();
 }
 
 TEST(ZqtransferDryRun, WritesOnlyItsRefusalReport)
@@ -365,18 +317,18 @@ TEST(ZqtransferDryRun, WritesOnlyItsRefusalReport)
         f.write("N1,New person\r\n,no number\r\nH0001,Anna Changed\r\n");
     }
     QDir().mkdir(dir.filePath("out"));
-    const Run r = zqtransfer({"import",
-                              hr,
-                              "--db",
-                              db,
-                              "--user",
-                              "admin",
-                              "--columns",
-                              "12",
-                              "--overwrite",
-                              "--dry-run",
-                              "--refusals",
-                              dir.filePath("out/refused.csv")});
+    const ProgramRun r = zqtransfer({"import",
+                                     hr,
+                                     "--db",
+                                     db,
+                                     "--user",
+                                     "admin",
+                                     "--columns",
+                                     "12",
+                                     "--overwrite",
+                                     "--dry-run",
+                                     "--refusals",
+                                     dir.filePath("out/refused.csv")});
     EXPECT_EQ(r.status, 1) << show(r).toStdString();
     EXPECT_TRUE(r.out.contains("dry run")) << show(r).toStdString();
     EXPECT_EQ(bytes(), before);
@@ -387,8 +339,52 @@ TEST(ZqtransferDryRun, WritesOnlyItsRefusalReport)
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     EXPECT_EQ(report.readAll().count('\n'), 2); // the header and the line without a number
 
-    const Run help = zqtransfer({"--help"});
+    const ProgramRun help = zqtransfer({"--help"});
     EXPECT_TRUE(help.out.simplified().contains(
         "the --refusals report is still written, the only file a dry run writes"))
         << help.out.toStdString();
+}
+
+TEST(ZqtransferLanguage, MessagesAndRefusalReasonsInTheChosenLanguage)
+{
+    QTemporaryDir dir;
+    const QString db = dir.filePath("ZQSite.db");
+    ASSERT_EQ(zqsite({"init", "--db", db}).status, 0);
+    ASSERT_EQ(zqsite({"add-user", "clerk", "--db", db}).status, 0);
+    const QString hr = dir.filePath("hr.csv");
+    {
+        QFile f(hr);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("E1,Ann Lee\r\n,no number\r\n");
+    }
+    const auto readAll = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    const QStringList import{"import", hr, "--db", db, "--columns", "12"};
+
+    ProgramRun r = zqtransfer(import + QStringList{"--user", "clerk", "--lang", "zh_TW"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("沒有匯入持卡人的權限"))) << show(r).toStdString();
+    r = zqtransfer(import + QStringList{"--user", "clerk"});
+    EXPECT_TRUE(r.err.contains("holds no right to import holders")) << show(r).toStdString();
+
+    r = zqtransfer(
+        import
+        + QStringList{"--user", "admin", "--lang", "zh_TW", "--refusals", dir.filePath("zh.csv")});
+    EXPECT_EQ(r.status, 1) << show(r).toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("拒絕 1 行"))) << show(r).toStdString();
+    const QString zh = readAll(dir.filePath("zh.csv"));
+    EXPECT_TRUE(zh.contains(QString::fromUtf8("持卡人編號空白"))) << zh.toStdString();
+    EXPECT_TRUE(zh.startsWith(QString::fromUtf8("行號"))) << zh.toStdString();
+
+    // The same file again in English: every line but the refused one is kept now.
+    r = zqtransfer(import + QStringList{"--user", "admin", "--refusals", dir.filePath("en.csv")});
+    EXPECT_EQ(r.status, 1) << show(r).toStdString();
+    EXPECT_TRUE(r.err.contains("1 lines refused")) << show(r).toStdString();
+    EXPECT_FALSE(readAll(dir.filePath("en.csv")).contains(QString::fromUtf8("持卡人")));
+
+    r = zqtransfer(import + QStringList{"--user", "admin", "--lang", "fr"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("--lang must be en or zh_TW")) << show(r).toStdString();
 }

@@ -62,7 +62,14 @@ TransferTool::TransferTool(const ToolOptions &options, std::FILE *out, std::FILE
     : m_options(options)
     , m_out(out)
     , m_err(err)
-{}
+{
+    m_texts.load(languageFolder(), m_options.language);
+}
+
+QString TransferTool::tr(const char *key) const
+{
+    return m_texts.text(key);
+}
 
 TransferTool::~TransferTool()
 {
@@ -109,8 +116,7 @@ bool TransferTool::openDatabase(QString &why)
         if (!why.isEmpty())
             return false;
         if (!QFileInfo(m_options.dbFile).isFile()) {
-            why = QStringLiteral("there is no site database %1 (zqsite init makes one)")
-                      .arg(m_options.dbFile);
+            why = tr("NoSite").arg(m_options.dbFile);
             return false;
         }
         m_connection->setSQLiteFile(m_options.dbFile);
@@ -121,7 +127,7 @@ bool TransferTool::openDatabase(QString &why)
     }
     if (!m_connection->open()) {
         // The driver's message may quote what it was given; a password never shows.
-        why = QStringLiteral("cannot open the site database: %1")
+        why = tr("CannotOpenSite")
                   .arg(zq::site::withoutPassword(m_connection->errors().value(0).text.trimmed(),
                                                  m_options.pgConnInfo));
         return false;
@@ -129,12 +135,11 @@ bool TransferTool::openDatabase(QString &why)
     if (m_options.dryRun && m_connection->engine() == zq::data::Engine::PostgreSQL
         && !m_connection->execute(
             QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"))) {
-        why = QStringLiteral("cannot make the session read-only: %1")
-                  .arg(m_connection->errors().value(0).text);
+        why = tr("ReadOnlySession").arg(m_connection->errors().value(0).text);
         return false;
     }
     if (!m_connection->hasTable(QStringLiteral("HolderData"))) {
-        why = QStringLiteral("the site database holds no holder table");
+        why = tr("NoHolderTable");
         return false;
     }
     return true;
@@ -164,7 +169,7 @@ bool TransferTool::loadSuite(QString &why)
                                  "",
                                  ""};
     if (!m_suite.loadSuite(QString(), context)) {
-        why = QStringLiteral("cannot load the suite: %1").arg(m_suite.error());
+        why = tr("CannotLoadSuite").arg(m_suite.error());
         return false;
     }
     intptr_t handles[6];
@@ -180,21 +185,20 @@ int TransferTool::runImport()
     if (!m_options.refusals.isEmpty()) {
         report = std::make_unique<zq::transfer::RefusalReportWriter>(m_options.refusals);
         if (!report->open())
-            return fail(QStringLiteral("cannot write the refusal report %1: %2")
-                            .arg(m_options.refusals, report->errorString()));
+            return fail(tr("CannotWriteReport").arg(m_options.refusals, report->errorString()));
     }
     QFile file(m_options.file);
     if (!QFileInfo(m_options.file).isFile() || !file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read %1: %2")
-                        .arg(m_options.file,
-                             QFileInfo::exists(m_options.file) ? file.errorString()
-                                                               : QStringLiteral("no such file")));
+        return fail(
+            tr("CannotRead")
+                .arg(m_options.file,
+                     QFileInfo::exists(m_options.file) ? file.errorString() : tr("NoSuchFile")));
     file.close();
     QString why;
     if (!openDatabase(why) || !loadSuite(why))
         return fail(why);
     if (svc::GetProgramRight(HolderImport::auditKey()) == 0)
-        return fail(QStringLiteral("user %1 holds no right to import holders").arg(m_options.user));
+        return fail(tr("NoImportRight").arg(m_options.user));
 
     const zq::transfer::ImportFileKind kind = zq::transfer::importFileKind(m_options.file);
     zq::transfer::ImportOptions options;
@@ -209,15 +213,14 @@ int TransferTool::runImport()
     options.userId = m_options.user;
     HolderImport run(m_connection, options);
     if (!run.start())
-        return fail(QStringLiteral("cannot read the holders: %1").arg(run.databaseError()));
+        return fail(tr("CannotReadHolders").arg(run.databaseError()));
 
     QElapsedTimer sinceLine;
     sinceLine.start();
     const auto reportProgress = [&](int percent) {
         const int lines = run.stored() + run.count(HolderImport::Outcome::Kept)
                           + run.count(HolderImport::Outcome::Failed);
-        printLine(m_err,
-                  QStringLiteral("zqtransfer: %1% read, %2 lines judged").arg(percent).arg(lines));
+        printLine(m_err, QStringLiteral("zqtransfer: ") + tr("Progress").arg(percent).arg(lines));
     };
     const auto progress = [&](qint64 done, qint64 total) {
         if (m_options.progress && sinceLine.elapsed() >= 1000) {
@@ -241,67 +244,62 @@ int TransferTool::runImport()
     using Status = zq::transfer::ImportFileResult::Status;
     switch (result.status) {
     case Status::Unreadable:
-        return fail(QStringLiteral("cannot read %1: %2").arg(m_options.file, result.error));
+        return fail(tr("CannotRead").arg(m_options.file, result.error));
     case Status::Lost:
-        return fail(QStringLiteral("the link to the database was lost after %1 lines stored: %2")
-                        .arg(run.stored())
-                        .arg(result.error));
+        return fail(tr("LinkLost").arg(run.stored()).arg(result.error));
     case Status::NotStored:
-        return fail(QStringLiteral("the last lines could not be committed: %1").arg(result.error));
+        return fail(tr("NotCommitted").arg(result.error));
     case Status::Complete:
     case Status::Cancelled:
         break;
     }
     if (!reportWritten)
-        return fail(QStringLiteral("%1 holders stored, but the refusal report %2 cannot be "
-                                   "written: %3")
+        return fail(tr("StoredReportUnwritten")
                         .arg(run.stored())
                         .arg(m_options.refusals, report->errorString()));
     const int refused = run.count(HolderImport::Outcome::Failed);
     if (refused == 0)
         return AllStored;
     printLine(m_err,
-              QStringLiteral("zqtransfer: %1 lines refused%2")
-                  .arg(refused)
-                  .arg(report ? QStringLiteral(", listed in ") + m_options.refusals
-                              : QStringLiteral(" (--refusals FILE.csv lists them)")));
+              QStringLiteral("zqtransfer: ")
+                  + (report ? tr("LinesRefused").arg(refused).arg(m_options.refusals)
+                            : tr("LinesRefusedHint").arg(refused)));
     return SomeRefused;
 }
 
 void TransferTool::printPreview(const HolderImport &run)
 {
     using Outcome = HolderImport::Outcome;
-    printLine(m_out, QStringLiteral("dry run: nothing was written"));
-    printLine(m_out, QStringLiteral("new: %1").arg(run.count(Outcome::Inserted)));
-    printLine(m_out, QStringLiteral("overwritten: %1").arg(run.count(Outcome::Updated)));
-    printLine(m_out, QStringLiteral("kept: %1").arg(run.count(Outcome::Kept)));
-    printLine(m_out, QStringLiteral("refused: %1").arg(run.count(Outcome::Failed)));
+    printLine(m_out, tr("DryRun"));
+    printLine(m_out, tr("PreviewNew").arg(run.count(Outcome::Inserted)));
+    printLine(m_out, tr("PreviewOverwritten").arg(run.count(Outcome::Updated)));
+    printLine(m_out, tr("PreviewKept").arg(run.count(Outcome::Kept)));
+    printLine(m_out, tr("PreviewRefused").arg(run.count(Outcome::Failed)));
     for (const zq::transfer::Refusal &r : run.refusals())
         printLine(m_out,
-                  QStringLiteral("refused line %1 (%2): %3")
+                  tr("PreviewRefusedLine")
                       .arg(r.line)
                       .arg(zq::transfer::RefusalReportWriter::csvLine({r.holderNo}),
                            zq::transfer::refusalText(r)));
-    static const char *const kinds[3] = {"department", "title", "type"};
+    static const char *const kinds[3] = {"KindDepartment", "KindTitle", "KindType"};
     for (const zq::transfer::CreatedCode &c : run.createdCodes())
-        printLine(m_out,
-                  QStringLiteral("would create %1: %2")
-                      .arg(QLatin1String(kinds[c.table]),
-                           zq::transfer::RefusalReportWriter::csvLine({c.name})));
+        printLine(
+            m_out,
+            tr("PreviewWouldCreate")
+                .arg(tr(kinds[c.table]), zq::transfer::RefusalReportWriter::csvLine({c.name})));
 }
 
 int TransferTool::runExport()
 {
     const QString suffix = QFileInfo(m_options.file).suffix().toLower();
     if (suffix == QLatin1String("xls"))
-        return fail(QStringLiteral("the legacy .xls format is read, not written: name the file "
-                                   ".xlsx"));
+        return fail(tr("XlsNotWritten"));
     const bool workbook = suffix == QLatin1String("xlsx");
     QString why;
     if (!openDatabase(why) || !loadSuite(why))
         return fail(why);
     if (!zq::transfer::exportAllowed(svc::GetProgramRight(HolderImport::auditKey())))
-        return fail(QStringLiteral("user %1 holds no right to export holders").arg(m_options.user));
+        return fail(tr("NoExportRight").arg(m_options.user));
     zq::transfer::ExportRequest request;
     request.allDepartments = m_options.department.isEmpty();
     request.departmentNo = m_options.department;
@@ -311,25 +309,24 @@ int TransferTool::runExport()
     request.supervisor = zq::transfer::isSupervisor(m_connection, m_options.user);
     if (!request.allDepartments && !request.supervisor
         && !zq::transfer::holdsDepartmentRight(m_connection, m_options.user, m_options.department))
-        return fail(QStringLiteral("user %1 holds no right on department %2")
-                        .arg(m_options.user, m_options.department));
+        return fail(tr("NoDepartmentRight").arg(m_options.user, m_options.department));
 
     zq::transfer::HolderExport holders(
         m_connection, request, m_options.columns, zq::transfer::transferDateFormat());
     if (!holders.open())
-        return fail(QStringLiteral("cannot read the holders: %1").arg(holders.errorText()));
+        return fail(tr("CannotReadHolders").arg(holders.errorText()));
     if (holders.rowCount() == 0) {
         // As in the window: an export without holders leaves no file behind.
         QFile::remove(m_options.file);
         printLine(m_out, QStringLiteral("{\"exported\":0}"));
-        return fail(QStringLiteral("there are no holders to export"));
+        return fail(tr("NoHolders"));
     }
     QString error;
     const bool written = workbook ? zq::transfer::writeWorkbook(holders, m_options.file, {}, error)
                                   : zq::transfer::writeTextFile(
                                       holders, m_options.file, {}, error, m_options.delimiter);
     if (!written)
-        return fail(QStringLiteral("cannot write %1: %2").arg(m_options.file, error));
+        return fail(tr("CannotWrite").arg(m_options.file, error));
     printLine(m_out, QStringLiteral("{\"exported\":%1}").arg(holders.rowCount()));
     return AllStored;
 }

@@ -2,6 +2,7 @@
 
 #include "SuiteLoader.h"
 #include "ToolOptions.h"
+#include "ToolTexts.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,11 +38,14 @@ private:
     bool loadSuite(QString &why);
     void printPreview(const zq::transfer::HolderImport &run);
     void printLine(std::FILE *to, const QString &text);
+    /// The message `key` in the language of --lang.
+    QString tr(const char *key) const;
 
     ToolOptions m_options;
     std::FILE *m_out;
     std::FILE *m_err;
     zq::data::Connection *m_connection = nullptr;
     SuiteLoader m_suite;
+    ToolTexts m_texts;
     QByteArray m_context[6]; // the texts the suite context points at
 };
