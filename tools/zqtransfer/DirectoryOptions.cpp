@@ -1,10 +1,11 @@
 // The command line of `zqtransfer sync-ldap`.
 #include "ToolOptions.h"
 
+#include "SiteDatabase.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <sys/stat.h>
 
@@ -92,6 +93,7 @@ struct SyncFlags
     QCommandLineOption progress{"progress", ""};
     QCommandLineOption db{"db", "", "FILE"};
     QCommandLineOption pg{"pg", "", "CONNINFO"};
+    QCommandLineOption pgFile{"pg-file", "", "FILE"};
     QCommandLineOption user{"user", "", "ID"};
     QCommandLineOption holder{"holder", "", "NO"};
 };
@@ -199,6 +201,7 @@ ParseResult parseSyncOptions(const QStringList &arguments, ToolOptions &options,
                   f.progress,
                   f.db,
                   f.pg,
+                  f.pgFile,
                   f.user,
                   f.holder});
     if (!p.parse(arguments)) {
@@ -214,15 +217,11 @@ ParseResult parseSyncOptions(const QStringList &arguments, ToolOptions &options,
     SyncOptions &s = options.sync;
     if (!readDirectory(p, f, s, text) || !readMissing(p, f, s, text))
         return ParseResult::Error;
-    if (p.isSet(f.db) && p.isSet(f.pg)) {
-        text = QStringLiteral("--db and --pg exclude each other");
+    zq::site::SiteAddress site;
+    if (!zq::site::resolveSite(p.value(f.db), p.value(f.pg), p.value(f.pgFile), site, text))
         return ParseResult::Error;
-    }
-    options.pgConnInfo = p.value(f.pg);
-    options.dbFile = p.isSet(f.db)
-                         ? p.value(f.db)
-                         : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                               + QStringLiteral("/ZQHolder/ZQSite.db");
+    options.pgConnInfo = site.conninfo;
+    options.dbFile = site.sqliteFile;
     options.user = p.value(f.user);
     if (options.user.isEmpty()) {
         text = QStringLiteral("--user ID is required: the user whose rights apply");
@@ -246,7 +245,7 @@ QString syncHelpText()
         "    [--ca-file FILE] --base DN [--filter FILTER] --bind-dn DN --password-file FILE\n"
         "    [--map ATTRIBUTE=COLUMN ...] [--missing report|disable --scope SCOPE]\n"
         "    [--holder NO] [--dry-run] [--refusals FILE.csv] [--progress]\n"
-        "    [--db FILE | --pg CONNINFO] --user ID\n"
+        "    [--db FILE | --pg CONNINFO | --pg-file FILE] --user ID\n"
         "  Syncs the people of a company directory into the holders, by the rules of the file\n"
         "  import with --overwrite: entries are judged and refused alike (the refusal report\n"
         "  adds each entry's DN), codes are created by name, audit entries are written, and a\n"

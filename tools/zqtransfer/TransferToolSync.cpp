@@ -5,6 +5,7 @@
 #include "HolderImport.h"
 #include "RefusalReport.h"
 #include "Services.h"
+#include "SiteAccess.h"
 
 #include <QSaveFile>
 
@@ -33,9 +34,9 @@ int TransferTool::runSync()
     std::unique_ptr<QSaveFile> report;
     if (!m_options.refusals.isEmpty()) {
         report = std::make_unique<QSaveFile>(m_options.refusals);
-        if (!report->open(QIODevice::WriteOnly))
-            return fail(QStringLiteral("cannot write the refusal report %1: %2")
-                            .arg(m_options.refusals, report->errorString()));
+        // The report names people: a new one is its owner's alone.
+        if (!zq::site::openPrivate(*report))
+            return fail(tr("CannotWriteReport").arg(m_options.refusals, report->errorString()));
     }
     DirectorySync sync(m_options.sync, m_out, m_err);
     if (!sync.connect())
@@ -44,7 +45,7 @@ int TransferTool::runSync()
     if (!openDatabase(why) || !loadSuite(why))
         return fail(why);
     if (zq::services::GetProgramRight(zq::transfer::HolderImport::auditKey()) == 0)
-        return fail(QStringLiteral("user %1 holds no right to import holders").arg(m_options.user));
+        return fail(tr("NoImportRight").arg(m_options.user));
     const int status = sync.run(m_connection);
     if (status == NothingDone && sync.counts().entries == 0 && !sync.error().isEmpty()
         && sync.refusals().isEmpty()) {
@@ -52,7 +53,7 @@ int TransferTool::runSync()
         return fail(sync.error());
     }
     if (m_options.dryRun)
-        printLine(m_out, QStringLiteral("dry run: nothing was written"));
+        printLine(m_out, tr("DryRun"));
     const bool reportWritten = !report || writeRefusals(*report, sync.refusals());
     for (const DirectoryRefusal &r : sync.refusals())
         if (!report)
