@@ -9,6 +9,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <utility>
+
 namespace zq::data {
 
 namespace {
@@ -284,6 +286,17 @@ bool Connection::commit()
     if (!isConnected()) {
         m_inTransaction = false;
         m_errors = {DbErrorItem{0, QString(), tr("Not connected.")}};
+        emit transactionDropped();
+        return false;
+    }
+    m_commitRefusal.clear();
+    emit committing();
+    if (!m_commitRefusal.isEmpty()) {
+        const QList<DbErrorItem> refusal = std::exchange(m_commitRefusal, {});
+        db.rollback();
+        m_inTransaction = false;
+        m_errors = refusal;
+        emit transactionDropped();
         return false;
     }
     // SQLite's own COMMIT keeps the result code (a full disk, a lock) that the driver's
@@ -296,6 +309,7 @@ bool Connection::commit()
         // A failed COMMIT ends the transaction on both engines; roll back what is left.
         db.rollback();
         m_inTransaction = false;
+        emit transactionDropped();
         return false;
     }
     m_inTransaction = false;
@@ -306,6 +320,7 @@ bool Connection::rollback()
 {
     QSqlDatabase db = database();
     m_inTransaction = false;
+    emit transactionDropped();
     if (!isConnected())
         return false;
     if (!db.rollback()) {

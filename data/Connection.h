@@ -46,6 +46,7 @@ public:
 
 private:
     QList<DbErrorItem> m_errors;
+    QList<DbErrorItem> m_commitRefusal;
 };
 
 /// The host's database connection: one `QSqlDatabase` under a unique connection name.
@@ -100,8 +101,13 @@ public:
     bool hasTable(const QString &name) const;
 
     bool begin();
+    /// Emits `committing()`, then commits; a refused commit (`refuseCommit()`) rolls the
+    /// transaction back and fails with the refusal's errors.
     bool commit();
     bool rollback();
+    /// Called by a handler of `committing()` whose writes failed: the transaction must not
+    /// commit without them.
+    void refuseCommit(const QList<DbErrorItem> &errors) { m_commitRefusal = errors; }
     bool inTransaction() const { return m_inTransaction; }
 
     /// Runs one statement without rows. Returns false and fills `errors()` on failure.
@@ -134,6 +140,12 @@ signals:
     /// Just before the database handle closes (by `close()`, `closeLostLink()` or the
     /// destructor): statements prepared on the engine's own handle must go now.
     void closing();
+    /// Just before `commit()` asks the engine to commit: writes kept back for the end of the
+    /// transaction go now, through this connection, inside the transaction.
+    void committing();
+    /// The transaction ended without committing: `rollback()`, or a commit that failed or
+    /// was refused. (A handle that closes tells `closing()` instead.)
+    void transactionDropped();
 
 private:
     // Tells closing() and closes the driver's handle; whether it was open.
@@ -144,6 +156,7 @@ private:
     int m_rowsAffected = -1;
     bool m_closedByHost = true; // also before the first open()
     QList<DbErrorItem> m_errors;
+    QList<DbErrorItem> m_commitRefusal;
 };
 
 } // namespace zq::data

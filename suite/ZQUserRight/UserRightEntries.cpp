@@ -1,3 +1,4 @@
+#include "AuditEntries.h"
 #include "EntryGuard.h"
 #include "ServiceAbi.h"
 #include "SuiteContext.h"
@@ -46,7 +47,7 @@ ZQ_SERVICE_EXPORT void AddProgramRunEdit(const char *rightKey, const char *entry
         zq::data::Connection *connection = liveConnection();
         if (!connection)
             return;
-        if (!addProgramRunEdit(*connection, host().loginUserId, fromC(rightKey), fromC(entry)))
+        if (!recordAuditEntry(*connection, host().loginUserId, fromC(rightKey), fromC(entry)))
             qWarning("AddProgramRunEdit: the audit entry was refused");
     });
 }

@@ -1,5 +1,7 @@
 #include "UserRights.h"
 
+#include "AuditEntries.h"
+
 #include "Connection.h"
 #include "Recordset.h"
 
@@ -54,11 +56,23 @@ bool addProgramRunEditStatement(Connection &connection,
                                 const QString &rightKey,
                                 const QString &entry)
 {
+    return addProgramRunEditStatementAt(connection,
+                                        Connection::dateTimeText(QDateTime::currentDateTime()),
+                                        userId,
+                                        rightKey,
+                                        entry);
+}
+
+bool addProgramRunEditStatementAt(Connection &connection,
+                                  const QString &runTime,
+                                  const QString &userId,
+                                  const QString &rightKey,
+                                  const QString &entry)
+{
     const QString sql = QStringLiteral(
                             "INSERT INTO ProgramRunEdit (RunTime, UserID, RightKey, Entry)"
                             " VALUES (%1, %2, %3, %4)")
-                            .arg(Connection::quoted(
-                                     Connection::dateTimeText(QDateTime::currentDateTime())),
+                            .arg(Connection::quoted(runTime),
                                  Connection::quoted(userId),
                                  Connection::quoted(rightKey),
                                  Connection::quoted(entry));
@@ -113,18 +127,28 @@ bool addProgramRunEdit(Connection &connection,
                        const QString &rightKey,
                        const QString &entry)
 {
+    return addProgramRunEditAt(
+        connection, runTimeText(QDateTime::currentMSecsSinceEpoch()), userId, rightKey, entry);
+}
+
+bool addProgramRunEditAt(Connection &connection,
+                         const QString &runTime,
+                         const QString &userId,
+                         const QString &rightKey,
+                         const QString &entry)
+{
     // A text holding NUL is refused as its literal was.
     for (const QString *text : {&userId, &rightKey, &entry})
         if (text->contains(QChar(0)))
             Connection::quoted(*text);
     if (!connection.ensureOpen())
-        return addProgramRunEditStatement(connection, userId, rightKey, entry);
+        return addProgramRunEditStatementAt(connection, runTime, userId, rightKey, entry);
     QSqlQuery *q = auditInsert(connection);
     if (!q)
-        return addProgramRunEditStatement(connection, userId, rightKey, entry);
+        return addProgramRunEditStatementAt(connection, runTime, userId, rightKey, entry);
     // A null text was written as '', never as NULL.
     const auto text = [](const QString &t) { return t.isNull() ? QStringLiteral("") : t; };
-    q->bindValue(0, Connection::dateTimeText(QDateTime::currentDateTime()));
+    q->bindValue(0, runTime);
     q->bindValue(1, text(userId));
     q->bindValue(2, text(rightKey));
     q->bindValue(3, text(entry));

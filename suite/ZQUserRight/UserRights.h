@@ -23,10 +23,22 @@ bool addProgramRunEdit(zq::data::Connection &connection,
                        const QString &userId,
                        const QString &rightKey,
                        const QString &entry);
+/// The same, at `runTime` (the text of RunTime, see runTimeText()).
+bool addProgramRunEditAt(zq::data::Connection &connection,
+                         const QString &runTime,
+                         const QString &userId,
+                         const QString &rightKey,
+                         const QString &entry);
 /// The same entry by a statement of its own, its values written into the text.
 bool addProgramRunEditStatement(zq::data::Connection &connection,
                                 const QString &userId,
                                 const QString &rightKey,
                                 const QString &entry);
+/// The same, at `runTime`.
+bool addProgramRunEditStatementAt(zq::data::Connection &connection,
+                                  const QString &runTime,
+                                  const QString &userId,
+                                  const QString &rightKey,
+                                  const QString &entry);
 
 } // namespace zq::suite
