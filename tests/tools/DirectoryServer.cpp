@@ -4,6 +4,12 @@
 #include <QProcess>
 #include <QUuid>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 QString env(const char *name)
 {
@@ -100,4 +106,86 @@ bool DirectoryServer::run(const QString &program, const QString &ldif, QString *
     if (output)
         *output = QString::fromUtf8(p.readAll());
     return ok;
+}
+
+namespace {
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    return a;
+}
+
+} // namespace
+
+CuttingRelay::CuttingRelay(int serverPort, qint64 cutAfter)
+    : m_serverPort(serverPort)
+    , m_cutAfter(cutAfter)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t size = sizeof a;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
+        || ::listen(listener, 1) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &size) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        return;
+    }
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this, listener] { relay(listener); });
+}
+
+CuttingRelay::~CuttingRelay()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CuttingRelay::relay(int listener)
+{
+    // One client within a minute; the test's tool run is bounded anyway.
+    pollfd wait{listener, POLLIN, 0};
+    const int client = ::poll(&wait, 1, 60000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+    ::close(listener);
+    if (client < 0)
+        return;
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = loopback(m_serverPort);
+    if (server < 0 || ::connect(server, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
+        ::close(client);
+        if (server >= 0)
+            ::close(server);
+        return;
+    }
+    qint64 sent = 0;
+    char buffer[16384];
+    for (bool open = true; open;) {
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (::poll(fds, 2, 60000) <= 0)
+            break;
+        for (int i = 0; i < 2 && open; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                open = false;
+                break;
+            }
+            ssize_t pass = n;
+            if (i == 1) {
+                pass = ssize_t(qMin<qint64>(n, m_cutAfter - sent));
+                sent += pass;
+            }
+            if (pass > 0 && ::write(i == 0 ? server : client, buffer, size_t(pass)) != pass)
+                open = false;
+            if (i == 1 && sent >= m_cutAfter)
+                open = false;
+        }
+    }
+    ::close(client);
+    ::close(server);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <thread>
+
 /// The throwaway directory server of the test run (started by ./zq test) and a subtree of it
 /// that belongs to one test: made on construction, filled with LDIF through the manager's
 /// account, and removed again afterwards.
@@ -38,4 +40,23 @@ private:
     bool m_available = false;
     QString m_base;
     QTemporaryDir m_dir;
+};
+
+/// A loopback relay to the directory server for one connection that it cuts once the server
+/// has sent `cutAfter` bytes: a server that goes away in the middle of a page. It knows
+/// nothing of the protocol; it only forwards bytes.
+class CuttingRelay
+{
+public:
+    CuttingRelay(int serverPort, qint64 cutAfter);
+    ~CuttingRelay();
+    int port() const { return m_port; }
+
+private:
+    void relay(int listener);
+
+    int m_serverPort;
+    qint64 m_cutAfter;
+    int m_port = 0;
+    std::thread m_thread;
 };

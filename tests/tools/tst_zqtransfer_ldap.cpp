@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -524,6 +525,45 @@ TEST_P(SyncInputTest, AnIncompleteReadStoresWhatCameAndLooksForNoOneMissing)
     EXPECT_EQ(limited.counts()["stored"].toInt() + limited.counts()["refused"].toInt(), 2);
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo <> 'H1'"),
               limited.counts()["stored"].toInt());
+    EXPECT_EQ(scalar("SELECT Enabled FROM HolderData WHERE HolderNo = 'H1'"), "1");
+}
+
+TEST_P(SyncInputTest, AServerThatGoesAwayMidPageKeepsWhatWasCommittedAndSaysSo)
+{
+    ZQ_SYNC_READY();
+    QString ldif;
+    for (int i = 0; i < 1200; ++i)
+        ldif += QStringLiteral("dn: uid=m%1,BASE\nobjectClass: inetOrgPerson\nuid: m%1\n"
+                               "cn: 成員 %1\nsn: x\nemployeeNumber: M%2\n\n")
+                    .arg(i)
+                    .arg(i, 4, 10, QLatin1Char('0'));
+    ASSERT_TRUE(m_ldap->add(ldif));
+    // A page of 500 of these entries is some 50 KB: the cut falls within the second.
+    CuttingRelay relay(QUrl(m_ldap->plainUri()).port(), 75000);
+    ASSERT_NE(relay.port(), 0);
+    const ToolRun run = runTool(QStringList{"sync-ldap",
+                                            "--uri",
+                                            QStringLiteral("ldap://127.0.0.1:%1").arg(relay.port()),
+                                            "--base",
+                                            m_ldap->base(),
+                                            "--bind-dn",
+                                            m_ldap->readerDn(),
+                                            "--password-file",
+                                            m_ldap->passwordFile(),
+                                            "--missing",
+                                            "disable",
+                                            "--scope",
+                                            "prefix=H"}
+                                + site() + QStringList{"--user", "admin"});
+    EXPECT_EQ(run.status, 2);
+    ASSERT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("dropped the connection")) << run.err.toStdString();
+    const int entries = run.counts()["entries"].toInt();
+    EXPECT_GT(entries, 0) << run.out.toStdString();
+    EXPECT_LT(entries, 1200);
+    EXPECT_EQ(entries % 500, 0);
+    EXPECT_EQ(run.counts()["stored"].toInt(), entries);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo LIKE 'M%'"), entries);
     EXPECT_EQ(scalar("SELECT Enabled FROM HolderData WHERE HolderNo = 'H1'"), "1");
 }
 

@@ -22,7 +22,7 @@ bool isAttributeName(const QString &text)
 DirectoryMap::DirectoryMap()
 {
     for (const zq::transfer::TransferColumn &c : zq::transfer::transferColumns())
-        m_columns.append(Column{c.code, {}, false});
+        m_columns.append(Column{c.code, {}, false, {}});
     const struct
     {
         QChar code;
