@@ -45,8 +45,8 @@ in_root dpkg -s zqholder | sed -n 's/^\(Version\|Depends\|Recommends\):/  &/p'
 
 echo "== the root's PostgreSQL, a database user for the sync and its database"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# The default listen_addresses (localhost) keeps it on the loopback.
 in_root pg_conftool 15 main set port "$port"
-in_root pg_conftool 15 main set listen_addresses 127.0.0.1
 in_root pg_ctlcluster 15 main start
 in_root runuser -u postgres -- psql -q -p "$port" -c "CREATE ROLE zqsync LOGIN PASSWORD 'sync-Pw-7'"
 in_root runuser -u postgres -- createdb -p "$port" --owner zqsync access
