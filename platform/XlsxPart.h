@@ -5,6 +5,7 @@
 // shared strings) parsed by expat, whose events are handed on as they come.
 #include <QByteArrayView>
 #include <QString>
+#include <QXmlStreamReader>
 
 #include <expat.h>
 #include <unzip.h>
@@ -88,5 +89,141 @@ private:
     bool m_suspended = false;
     bool m_open = false;
 };
+
+namespace xlsx {
+
+// One part of the archive as a stream of XML tokens.
+class XmlPart
+{
+public:
+    XmlPart(unzFile zip, qint64 limit)
+        : m_zip(zip)
+        , m_limit(limit)
+    {}
+    ~XmlPart() { closePart(); }
+
+    /// False with `error` set when the part is missing, cannot be unpacked or would unpack
+    /// beyond its bounds; `missing` tells the first case apart.
+    bool open(const QString &name, QString &error, bool *missing = nullptr)
+    {
+        closePart();
+        m_xml.clear();
+        m_read = 0;
+        m_fed = 0;
+        m_end = false;
+        m_done = false;
+        m_error.clear();
+        m_name = name;
+        if (!openZipPart(m_zip, name, m_limit, m_size, error, missing))
+            return false;
+        m_open = true;
+        return true;
+    }
+
+    /// The next token; Invalid at a damaged, oversized, truncated or refused part
+    /// (`failed()`), or after the end of the document.
+    QXmlStreamReader::TokenType next()
+    {
+        if (m_done)
+            return QXmlStreamReader::Invalid;
+        for (;;) {
+            const QXmlStreamReader::TokenType t = m_xml.readNext();
+            if (t == QXmlStreamReader::DTD) {
+                m_error = QStringLiteral("%1 holds a document type declaration, which no "
+                                         "workbook has; it is not read")
+                              .arg(m_name);
+                return QXmlStreamReader::Invalid;
+            }
+            if (t != QXmlStreamReader::Invalid) {
+                m_fed = 0;
+                m_done = t == QXmlStreamReader::EndDocument;
+                return t;
+            }
+            if (m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError || m_end
+                || !m_error.isEmpty())
+                return t;
+            feed();
+        }
+    }
+
+    bool failed() const
+    {
+        return !m_error.isEmpty()
+               || (m_xml.hasError() && m_xml.error() != QXmlStreamReader::NoError);
+    }
+    QString errorText() const
+    {
+        if (!m_error.isEmpty())
+            return m_error;
+        if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+            return QStringLiteral("%1 ends in the middle").arg(m_name);
+        return QStringLiteral("%1: %2 (line %3)")
+            .arg(m_name, m_xml.errorString())
+            .arg(m_xml.lineNumber());
+    }
+    /// Marks the part as failed with a reason of the caller's.
+    void fail(const QString &reason) { m_error = QStringLiteral("%1: %2").arg(m_name, reason); }
+
+    QXmlStreamReader &xml() { return m_xml; }
+    int progress() const
+    {
+        return m_size > 0 ? int(qMin<qint64>(1000, m_read * 1000 / m_size)) : 0;
+    }
+
+private:
+    void feed()
+    {
+        if (m_fed > kTokenLimit) {
+            m_error = QStringLiteral("%1 holds an element or text of more than %2 MB")
+                          .arg(m_name)
+                          .arg(kTokenLimit >> 20);
+            return;
+        }
+        QByteArray chunk(kChunk, Qt::Uninitialized);
+        const int n = unzReadCurrentFile(m_zip, chunk.data(), unsigned(chunk.size()));
+        if (n < 0) {
+            m_error = QStringLiteral("%1 is damaged (unpack error %2)").arg(m_name).arg(n);
+            return;
+        }
+        if (n == 0) {
+            m_end = true;
+            m_open = false;
+            if (unzCloseCurrentFile(m_zip) == UNZ_CRCERROR)
+                m_error = QStringLiteral("%1 is damaged (its checksum does not match)").arg(m_name);
+            return;
+        }
+        m_read += n;
+        m_fed += n;
+        if (m_read > m_limit) {
+            m_error = QStringLiteral("%1 unpacks to more than %2 MB")
+                          .arg(m_name)
+                          .arg(m_limit >> 20);
+            return;
+        }
+        chunk.truncate(n);
+        m_xml.addData(chunk);
+    }
+
+    void closePart()
+    {
+        if (m_open)
+            unzCloseCurrentFile(m_zip);
+        m_open = false;
+    }
+
+    unzFile m_zip;
+    qint64 m_limit;
+    QXmlStreamReader m_xml;
+    QString m_name;
+    QString m_error;
+    qint64 m_size = 0;
+    qint64 m_read = 0;
+    qint64 m_fed = 0;    // since the last token
+    bool m_end = false;  // of the unpacked bytes
+    bool m_done = false; // past the end of the document
+    bool m_open = false;
+};
+
+} // namespace xlsx
 
 } // namespace zq::platform

@@ -9,6 +9,7 @@
 // refused outright, so no entity is ever expanded or fetched.
 #include "WorkbookSheet.h"
 #include "XlsxPart.h"
+#include "XlsxStrings.h"
 
 #include <QFile>
 #include <QHash>
@@ -25,6 +26,8 @@
 
 namespace zq::platform {
 
+using namespace xlsx;
+
 namespace {
 
 // Unpacked sizes read at most per part: far above any real holder list (100,000 holders
@@ -32,12 +35,6 @@ namespace {
 constexpr qint64 kSmallPartLimit = 8LL << 20;
 constexpr qint64 kSharedStringsLimit = 128LL << 20;
 constexpr qint64 kSheetLimit = 512LL << 20;
-// What the shared strings may fill: characters (two bytes each) and one offset per string,
-// and how many there may be (100,000 holders of thirteen different texts make 1.3 million).
-constexpr qint64 kSharedStringsMemory = 64LL << 20;
-constexpr size_t kSharedStringsCount = 4u << 20;
-// Characters of one cell before its escapes are undone ("_x000D_" stands for one).
-constexpr qsizetype kRawCellChars = qsizetype(kCellChars) * 7 + 7;
 
 const QString kRelNs = QStringLiteral(
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships");
@@ -49,141 +46,6 @@ QString columnName(int column)
         name.prepend(QChar(u'A' + (c - 1) % 26));
     return name;
 }
-
-// One part of the archive as a stream of XML tokens.
-class XmlPart
-{
-public:
-    XmlPart(unzFile zip, qint64 limit)
-        : m_zip(zip)
-        , m_limit(limit)
-    {}
-    ~XmlPart() { closePart(); }
-
-    /// False with `error` set when the part is missing, cannot be unpacked or would unpack
-    /// beyond its bounds; `missing` tells the first case apart.
-    bool open(const QString &name, QString &error, bool *missing = nullptr)
-    {
-        closePart();
-        m_xml.clear();
-        m_read = 0;
-        m_fed = 0;
-        m_end = false;
-        m_done = false;
-        m_error.clear();
-        m_name = name;
-        if (!openZipPart(m_zip, name, m_limit, m_size, error, missing))
-            return false;
-        m_open = true;
-        return true;
-    }
-
-    /// The next token; Invalid at a damaged, oversized, truncated or refused part
-    /// (`failed()`), or after the end of the document.
-    QXmlStreamReader::TokenType next()
-    {
-        if (m_done)
-            return QXmlStreamReader::Invalid;
-        for (;;) {
-            const QXmlStreamReader::TokenType t = m_xml.readNext();
-            if (t == QXmlStreamReader::DTD) {
-                m_error = QStringLiteral("%1 holds a document type declaration, which no "
-                                         "workbook has; it is not read")
-                              .arg(m_name);
-                return QXmlStreamReader::Invalid;
-            }
-            if (t != QXmlStreamReader::Invalid) {
-                m_fed = 0;
-                m_done = t == QXmlStreamReader::EndDocument;
-                return t;
-            }
-            if (m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError || m_end
-                || !m_error.isEmpty())
-                return t;
-            feed();
-        }
-    }
-
-    bool failed() const
-    {
-        return !m_error.isEmpty()
-               || (m_xml.hasError() && m_xml.error() != QXmlStreamReader::NoError);
-    }
-    QString errorText() const
-    {
-        if (!m_error.isEmpty())
-            return m_error;
-        if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-            return QStringLiteral("%1 ends in the middle").arg(m_name);
-        return QStringLiteral("%1: %2 (line %3)")
-            .arg(m_name, m_xml.errorString())
-            .arg(m_xml.lineNumber());
-    }
-    /// Marks the part as failed with a reason of the caller's.
-    void fail(const QString &reason) { m_error = QStringLiteral("%1: %2").arg(m_name, reason); }
-
-    QXmlStreamReader &xml() { return m_xml; }
-    int progress() const
-    {
-        return m_size > 0 ? int(qMin<qint64>(1000, m_read * 1000 / m_size)) : 0;
-    }
-
-    /// The text of the current element (the reader on its start), its children's included,
-    /// its escapes undone; left out are phonetic runs, whose text is not the cell's. False
-    /// (and the part failed) at a text longer than a cell holds.
-private:
-    void feed()
-    {
-        if (m_fed > kTokenLimit) {
-            m_error = QStringLiteral("%1 holds an element or text of more than %2 MB")
-                          .arg(m_name)
-                          .arg(kTokenLimit >> 20);
-            return;
-        }
-        QByteArray chunk(kChunk, Qt::Uninitialized);
-        const int n = unzReadCurrentFile(m_zip, chunk.data(), unsigned(chunk.size()));
-        if (n < 0) {
-            m_error = QStringLiteral("%1 is damaged (unpack error %2)").arg(m_name).arg(n);
-            return;
-        }
-        if (n == 0) {
-            m_end = true;
-            m_open = false;
-            if (unzCloseCurrentFile(m_zip) == UNZ_CRCERROR)
-                m_error = QStringLiteral("%1 is damaged (its checksum does not match)").arg(m_name);
-            return;
-        }
-        m_read += n;
-        m_fed += n;
-        if (m_read > m_limit) {
-            m_error = QStringLiteral("%1 unpacks to more than %2 MB")
-                          .arg(m_name)
-                          .arg(m_limit >> 20);
-            return;
-        }
-        chunk.truncate(n);
-        m_xml.addData(chunk);
-    }
-
-    void closePart()
-    {
-        if (m_open)
-            unzCloseCurrentFile(m_zip);
-        m_open = false;
-    }
-
-    unzFile m_zip;
-    qint64 m_limit;
-    QXmlStreamReader m_xml;
-    QString m_name;
-    QString m_error;
-    qint64 m_size = 0;
-    qint64 m_read = 0;
-    qint64 m_fed = 0;    // since the last token
-    bool m_end = false;  // of the unpacked bytes
-    bool m_done = false; // past the end of the document
-    bool m_open = false;
-};
 
 enum class Ref { Ok, Malformed, Beyond };
 
@@ -266,196 +128,6 @@ Style builtInStyle(int id)
         return Style::Time;
     return Style::Plain;
 }
-
-// The shared strings in one block of characters: a table of a million short strings costs
-// their characters and an offset each, not an object each.
-class StringTable
-{
-public:
-    bool append(const QString &text)
-    {
-        if (memory() + text.size() * 2 + qint64(sizeof(quint32)) > kSharedStringsMemory)
-            return false;
-        m_text += text;
-        m_ends.push_back(quint32(m_text.size()));
-        return true;
-    }
-    QString at(qsizetype i) const
-    {
-        if (i < 0 || i >= qsizetype(m_ends.size()))
-            return QString();
-        const qsizetype start = i == 0 ? 0 : qsizetype(m_ends[size_t(i - 1)]);
-        return m_text.mid(start, qsizetype(m_ends[size_t(i)]) - start);
-    }
-    size_t size() const { return m_ends.size(); }
-    void squeeze() { m_text.squeeze(); }
-
-private:
-    qint64 memory() const
-    {
-        return qint64(m_text.size()) * 2 + qint64(m_ends.size() * sizeof(quint32));
-    }
-    QString m_text;
-    std::vector<quint32> m_ends; // the budget keeps the characters below 2^32
-};
-
-QString tooLong()
-{
-    return QStringLiteral("a text of more than %L1 characters, more than a cell holds")
-        .arg(kCellChars);
-}
-
-// UTF-16 code units of UTF-8 text: one per character, two beyond the basic plane.
-qsizetype utf16Length(QByteArrayView text)
-{
-    qsizetype n = 0;
-    for (const char c : text) {
-        const auto b = uchar(c);
-        n += (b & 0xC0) != 0x80;
-        n += b >= 0xF0;
-    }
-    return n;
-}
-
-// The text of one element as it is parsed, its children's included; left out are phonetic
-// runs, whose text is not the cell's. Its length is judged at the end of each text node, as
-// a cell's whole text may not be longer than kRawCellChars.
-class ElementText
-{
-public:
-    enum class Step { Going, Done, TooLong };
-
-    void begin()
-    {
-        m_bytes.clear();
-        m_depth = 1;
-        m_skip = 0;
-        m_units = 0;
-        m_node = 0;
-    }
-    Step start(QByteArrayView name)
-    {
-        if (!endNode())
-            return Step::TooLong;
-        ++m_depth;
-        if (m_skip > 0 || name == "rPh")
-            ++m_skip;
-        return Step::Going;
-    }
-    Step end()
-    {
-        if (!endNode())
-            return Step::TooLong;
-        --m_depth;
-        if (m_skip > 0)
-            --m_skip;
-        return m_depth == 0 ? Step::Done : Step::Going;
-    }
-    void characters(QByteArrayView text)
-    {
-        if (m_skip > 0)
-            return;
-        m_bytes.append(text.data(), size_t(text.size()));
-        m_node += utf16Length(text);
-    }
-    /// The text once Done, its escapes undone; false when it is longer than a cell holds.
-    bool take(QString &text) const
-    {
-        text = QString::fromUtf8(m_bytes.data(), qsizetype(m_bytes.size()));
-        if (text.contains(QLatin1String("_x")))
-            text = unescapedText(text);
-        return text.size() <= kCellChars;
-    }
-
-private:
-    bool endNode()
-    {
-        m_units += m_node;
-        m_node = 0;
-        return m_units <= kRawCellChars;
-    }
-
-    std::string m_bytes;
-    int m_depth = 0;
-    int m_skip = 0;
-    qsizetype m_units = 0; // of the text nodes ended
-    qsizetype m_node = 0;  // of the text node going on
-};
-
-// The shared strings part into the table, item by item: the texts of an item's runs joined.
-class SharedStrings : public XmlEvents
-{
-public:
-    SharedStrings(ExpatPart &part, StringTable &table)
-        : m_part(part)
-        , m_table(table)
-    {}
-
-    void startElement(QByteArrayView name, const char **) override
-    {
-        if (m_part.failed())
-            return;
-        if (m_inText) {
-            if (m_text.start(name) == ElementText::Step::TooLong)
-                m_part.fail(tooLong());
-        } else if (name == "si") {
-            m_inItem = true;
-            m_current.clear();
-        } else if (name == "rPh" || m_skip > 0) {
-            ++m_skip;
-        } else if (m_inItem && name == "t") {
-            m_text.begin();
-            m_inText = true;
-        }
-    }
-
-    void endElement(const char *name) override
-    {
-        if (m_part.failed())
-            return;
-        if (m_inText) {
-            const ElementText::Step step = m_text.end();
-            if (step == ElementText::Step::TooLong)
-                return m_part.fail(tooLong());
-            if (step == ElementText::Step::Going)
-                return;
-            m_inText = false;
-            QString piece;
-            if (!m_text.take(piece))
-                return m_part.fail(tooLong());
-            m_current += piece;
-            if (m_current.size() > kCellChars)
-                m_part.fail(QStringLiteral("a shared string of more than %L1 characters, more "
-                                           "than a cell holds")
-                                .arg(kCellChars));
-        } else if (m_skip > 0) {
-            --m_skip;
-        } else if (ExpatPart::localName(name) == "si") {
-            if (m_table.size() >= kSharedStringsCount)
-                return m_part.fail(QStringLiteral("there are more than %L1 shared strings")
-                                       .arg(qulonglong(kSharedStringsCount)));
-            if (!m_table.append(m_current))
-                return m_part.fail(QStringLiteral("the shared strings fill more than %1 MB")
-                                       .arg(kSharedStringsMemory >> 20));
-            m_inItem = false;
-        }
-    }
-
-    void characters(QByteArrayView text) override
-    {
-        if (m_inText)
-            m_text.characters(text);
-    }
-
-private:
-    ExpatPart &m_part;
-    StringTable &m_table;
-    ElementText m_text;
-    QString m_current;
-    bool m_inItem = false;
-    bool m_inText = false;
-    int m_skip = 0; // inside phonetic runs, whose text is not the cell's
-};
 
 enum class CellType { Number, Shared, Inline, Text, Boolean, Date };
 

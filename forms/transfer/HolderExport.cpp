@@ -21,42 +21,28 @@ using zq::data::Connection;
 
 QString exportStatement(const ExportRequest &r, const QString &selectList, bool ordered)
 {
-    QString sql;
-    if (r.allDepartments && r.supervisor) {
+    // The names are joined to the holders, not the holders to the names: a holder whose
+    // department, title or type code is missing or names no row (written by another
+    // program, or by a headless import that carried no such column) is exported all the
+    // same, with empty names. Each code is a table's key, so each holder comes once.
+    QString sql = QStringLiteral(" SELECT ") + selectList
+                  + QStringLiteral("  FROM HolderData T1 LEFT JOIN DepartmentData T2 ON "
+                                   "T2.DepartmentNo = T1.DepartmentNo LEFT JOIN OccupationTitle "
+                                   "T3 ON T3.TitleNo = T1.TitleNo LEFT JOIN OccupationType T4 ON "
+                                   "T4.TypeNo = T1.TypeNo ");
+    if (!r.allDepartments) {
+        sql += QStringLiteral(" WHERE T1.DepartmentNo = ") + Connection::quoted(r.departmentNo);
+    } else if (!r.supervisor) {
+        // A user's department rights are one row per department: a holder comes once.
+        sql += QStringLiteral(" JOIN UserRightDept T5 ON T5.DepartmentNo = T1.DepartmentNo AND "
+                              "T5.UserID = ")
+               + Connection::quoted(r.userId) + QStringLiteral(" WHERE 1 = 1 ");
+    } else {
         // Every holder once: a supervisor is limited by no rights rows.
-        sql = QStringLiteral(" SELECT ") + selectList
-              + QStringLiteral("  FROM OccupationType T4,OccupationTitle T3,DepartmentData T2,"
-                               "HolderData T1  WHERE T1.DepartmentNo = T2.DepartmentNo AND "
-                               "T1.TitleNo = T3.TitleNo AND T1.TypeNo = T4.TypeNo ");
-        if (r.punchCardOnly)
-            sql += QStringLiteral(" AND T1.PunchCard = 1");
-        if (ordered)
-            sql += QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName");
-        return sql;
+        sql += QStringLiteral(" WHERE 1 = 1 ");
     }
-    if (r.allDepartments) {
-        sql = QStringLiteral(" SELECT ") + selectList
-              + QStringLiteral("  FROM UserRightDept T5,OccupationType T4,OccupationTitle T3,"
-                               "DepartmentData T2,HolderData T1  WHERE T1.DepartmentNo = "
-                               "T2.DepartmentNo AND T1.TitleNo = T3.TitleNo AND T1.TypeNo = "
-                               "T4.TypeNo ");
-        if (r.punchCardOnly)
-            sql += QStringLiteral(" AND T1.PunchCard = 1");
-        sql += QStringLiteral(" AND T5.DepartmentNo = T2.DepartmentNo ")
-               + QStringLiteral("    AND T5.UserID = ") + Connection::quoted(r.userId)
-               + QStringLiteral("          ");
-        if (ordered)
-            sql += QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName");
-        return sql;
-    }
-    sql = QStringLiteral("SELECT ") + selectList
-          + QStringLiteral("   FROM OccupationType T4,OccupationTitle T3,DepartmentData T2,"
-                           "HolderData T1  WHERE T1.DepartmentNo = T2.DepartmentNo AND "
-                           "T1.DepartmentNo = ")
-          + Connection::quoted(r.departmentNo)
-          + QStringLiteral("    AND T1.TitleNo = T3.TitleNo AND T1.TypeNo = T4.TypeNo  ");
     if (r.punchCardOnly)
-        sql += QStringLiteral("  AND T1.PunchCard = 1 ");
+        sql += QStringLiteral(" AND T1.PunchCard = 1 ");
     if (ordered)
         sql += QStringLiteral(" ORDER BY T1.DepartmentNo,T1.HolderNo,T1.HolderName ");
     return sql;

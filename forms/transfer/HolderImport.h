@@ -14,7 +14,10 @@
 #include <QVariantList>
 
 #include <memory>
+#include <optional>
 #include <vector>
+
+class QSqlError;
 
 namespace zq::data {
 class Connection;
@@ -54,6 +57,12 @@ enum class RefusalReason {
     TooManyFields, ///< more fields than the column order has codes (`detail`: the count)
     Unreadable,    ///< a line too long for any holder, or not valid text (from the reader)
     Database,      ///< the database refused the row (`detail`: the engine's message)
+    Undecodable,   ///< a value holding characters that did not decode (`column`)
+    /// Not refused: judged and written, but the link to the database broke before its batch
+    /// was committed (`detail`: the engine's message).
+    LinkLost,
+    /// Not refused: judged and written, but its batch's commit failed (`detail`: why).
+    NotCommitted,
 };
 
 /// One refused line: where it stood, the holder number as read, and why.
@@ -71,6 +80,15 @@ struct Refusal
 QString refusalText(const Refusal &refusal);
 /// A short fixed name of the reason for scripts ("too_long", "duplicate", ...).
 QString refusalCode(RefusalReason reason);
+/// Whether the line was refused for what it holds (false: it was judged storable, but its
+/// batch never committed).
+inline bool isRefused(RefusalReason reason)
+{
+    return reason != RefusalReason::LinkLost && reason != RefusalReason::NotCommitted;
+}
+/// An engine's message on one line: its lines joined, blanks between them collapsed (a
+/// server's text comes in several lines with a detail and a hint).
+QString oneLine(const QString &text);
 
 /// A department, title or type code that an import created (or, dry, would create).
 struct CreatedCode
@@ -93,9 +111,17 @@ struct CreatedCode
 /// A line is judged before anything of it is written: a refused line (see RefusalReason)
 /// writes nothing, and each refusal is kept with its line number for the report.
 ///
-/// A batch whose commit fails is rolled back and stops the import: `storedLines()` then
-/// tells how many lines the committed batches hold. Holder numbers and the names that
-/// become codes may hold no control character.
+/// A new holder gets the values the file gives; a column the column order does not carry is
+/// empty, except StartDate (the day of the import) and Birthday and ExpiredDate (none). An
+/// overwrite writes the columns the column order carries, and nothing else: the others keep
+/// their stored values. A number another writer stored after the snapshot is judged again
+/// when its insert meets the key: overwritten with `cover`, kept without.
+///
+/// A batch whose commit fails, or whose link breaks, is rolled back and stops the import:
+/// its lines then count as Lost (each with a reason of its own in `refusals()`), so that
+/// `stored()` is exactly what the committed batches hold. A transaction that cannot begin
+/// (another writer holds the database past the busy timeout) stops it too. Holder numbers
+/// and the names that become codes may hold no control character.
 ///
 /// Judged holders are written a batch of lines at a time, in one statement. A batch that
 /// the database refuses is undone and written again line by line, so that exactly its
@@ -105,8 +131,9 @@ struct CreatedCode
 class HolderImport
 {
 public:
-    /// Failed is a refused line (one entry in `refusals()`).
-    enum class Outcome { Ignored, Inserted, Updated, Kept, Failed };
+    /// Failed is a refused line (one entry in `refusals()`); Lost a line that was not stored
+    /// because its batch never committed (an entry too, with its own reason).
+    enum class Outcome { Ignored, Inserted, Updated, Kept, Failed, Lost };
 
     /// The right key the audit entries of an import are written under.
     static QString auditKey();
@@ -124,7 +151,10 @@ public:
     /// fields, verdicts and refusals, without the joining and splitting.
     Outcome importCells(const QStringList &cells, qint64 lineNumber = -1);
     /// Counts a line that the file reader could not hand over as refused.
-    void refuseLine(qint64 lineNumber, RefusalReason reason, const QString &detail = {});
+    void refuseLine(qint64 lineNumber,
+                    RefusalReason reason,
+                    const QString &detail = {},
+                    const QString &column = {});
     /// Commits the last batch; false when that failed (the lines of that batch are lost).
     bool finish();
     /// Takes the answer to the holders still being written, so that the connection is free
@@ -142,7 +172,8 @@ public:
     /// The database's last message: of the connection, else of the last refused statement.
     QString databaseError() const;
     int count(Outcome outcome) const { return m_counts[int(outcome)]; }
-    /// New and overwritten holders.
+    /// New and overwritten holders. Once the run has stopped or finished, exactly those that
+    /// committed batches hold: the lines of a batch that never committed count as Lost.
     int stored() const { return count(Outcome::Inserted) + count(Outcome::Updated); }
     const QList<Refusal> &refusals() const { return m_refusals; }
     /// The codes created (dry: that would be created), in the order of their first line.
@@ -154,14 +185,40 @@ public:
     int storedLines() const { return m_stored; }
     /// Why the import stopped ("" while it can go on).
     QString errorText() const { return m_error; }
+    /// True when it stopped because another writer held the database longer than the busy
+    /// timeout allows (at the start, or between two batches).
+    bool isBusy() const { return m_busy; }
 
 private:
     struct Statements;
     struct Pending;
     struct Fields;
-    bool storeHolder(Pending &&row);
-    bool writeHolder(const Pending &row);
-    bool writeDirect(const Pending &row);
+    struct Values;
+    // A line counted as stored whose batch has not committed yet.
+    struct Uncommitted
+    {
+        qint64 line;
+        QString number;
+        Outcome outcome;
+    };
+    bool readSnapshot();
+    void mapColumns();
+    bool prepare(Statements &sql);
+    void readGrantees();
+    void widenCache();
+    std::optional<Refusal> fieldRefusal(const Fields &fields, QStringView holderNo) const;
+    std::optional<Refusal> readValues(const Fields &fields, Values &values);
+    Pending rowOf(const Values &values, const QString &number, bool exists) const;
+    Outcome storeHolder(Pending &&row);
+    Outcome writeHolder(const Pending &row);
+    Outcome writeStatement(const Pending &row);
+    Outcome writeDirect(const Pending &row);
+    void recount(const Pending &row, Outcome now);
+    void loseUncommitted(RefusalReason reason, const QString &detail);
+    Outcome notStored(const QString &holderNo);
+    void stopOnFailure();
+    void noteFailure(const QSqlError &error);
+    void keepSorted(const Refusal &refusal);
     void addRow(const Pending &row);
     enum class Batch { Written, Sent, Refused };
     Batch writeBatch(const std::vector<Pending> &rows);
@@ -197,6 +254,7 @@ private:
     qsizetype m_tableSize = 0;
     QList<const struct TransferColumn *> m_columns; // per position of the column order
     QList<qsizetype> m_written;                     // its place among the written columns
+    QList<int> m_updated; // the written columns an overwrite sets: those the order carries
     QHash<QString, QString> m_numbers[3];
     QList<Refusal> m_refusals;
     QList<CreatedCode> m_created;
@@ -209,7 +267,13 @@ private:
     bool m_stopped = false;
     int m_stored = 0;
     QString m_error;
-    int m_counts[5] = {};
+    int m_counts[6] = {};
+    std::vector<Uncommitted> m_uncommitted; // in line order
+    qsizetype m_createdCommitted = 0;       // the created codes that committed batches hold
+    bool m_busy = false;
+    int m_commits = 0;
+    RefusalReason m_lostReason = RefusalReason::LinkLost;
+    bool m_duplicateKey = false;    // the last write failed on a key another writer stored
     std::vector<Pending> m_pending; // judged holders not yet written, in line order
     std::vector<Pending> m_sent;    // the updates sent and not yet answered, in line order
     QByteArray m_todayStamp;

@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -32,9 +33,29 @@ ImportFileKind importFileKind(const QString &path)
 
 namespace {
 
+// Whether a line as read holds a control character that no text line does: a tab, a form
+// feed and, at its end, the old end-of-file mark are text; a line end inside quotes is the
+// quoted value's.
+bool holdsStrayControl(const QString &line)
+{
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char16_t c = line.at(i).unicode();
+        if (c >= 0x20 && c != 0x7F)
+            continue;
+        if (c == u'\t' || c == u'\v' || c == u'\f' || c == u'\r' || c == u'\n')
+            continue;
+        if (c == 0x1A && i == line.size() - 1)
+            continue;
+        return true;
+    }
+    return false;
+}
+
 // Why the run can store no further line: the link is gone, or a commit failed.
 ImportFileResult stopped(const HolderImport &run)
 {
+    if (run.isBusy())
+        return {ImportFileResult::Status::Busy, run.errorText()};
     // A cut PostgreSQL link leaves the driver's error empty; the reason must still be said.
     if (!run.isConnected()) {
         const QString why = run.databaseError();
@@ -53,10 +74,51 @@ ImportFileResult ended(HolderImport &run, ImportFileResult result)
     if ((result.status == ImportFileResult::Status::Complete
          || result.status == ImportFileResult::Status::Cancelled)
         && !stored)
-        result = {ImportFileResult::Status::NotStored,
-                  run.errorText().isEmpty() ? run.databaseError() : run.errorText()};
+        result = stopped(run);
     return result;
 }
+
+// Whether the lines a file gave were holder lines at all. A picture, an archive or another
+// program's file decodes, if at all, into lines of control characters and characters that
+// are no text; stored, they would become holders such as "@". Such a file, and one without
+// a line, is refused as a whole.
+class LineCount
+{
+public:
+    // After each line the run judged.
+    void judged(const HolderImport &run, HolderImport::Outcome outcome)
+    {
+        ++m_lines;
+        if (outcome != HolderImport::Outcome::Failed || run.refusals().isEmpty()) {
+            ++m_text;
+            return;
+        }
+        switch (run.refusals().constLast().reason) {
+        case RefusalReason::Undecodable:
+        case RefusalReason::Control:
+        case RefusalReason::Nul:
+            break;
+        default:
+            ++m_text;
+        }
+    }
+    void skipped() { ++m_lines; }
+    ImportFileResult verdict(ImportFileResult result) const
+    {
+        if (result.status != ImportFileResult::Status::Complete)
+            return result;
+        if (m_lines == 0)
+            return {ImportFileResult::Status::Empty, QStringLiteral("the file holds no line")};
+        if (m_text == 0)
+            return {ImportFileResult::Status::NotText,
+                    QStringLiteral("no line of the file is text")};
+        return result;
+    }
+
+private:
+    qint64 m_lines = 0;
+    qint64 m_text = 0;
+};
 
 // The progress callback, once the connection is free for it where it may need it.
 bool progressed(HolderImport &run,
@@ -81,12 +143,30 @@ ImportFileResult importText(HolderImport &run,
     TextLineReader file(path, separator);
     if (!file.open())
         return ended(run, {ImportFileResult::Status::Unreadable, file.errorString()});
-    file.setSkipHandler([&run](qint64 line) { run.refuseLine(line, RefusalReason::Unreadable); });
+    if (file.isBinary())
+        return ended(run,
+                     {ImportFileResult::Status::NotText,
+                      QStringLiteral("the file holds NUL bytes, which no text file does")});
+    LineCount lines;
+    file.setSkipHandler([&run, &lines](qint64 line) {
+        run.refuseLine(line, RefusalReason::Unreadable);
+        lines.skipped();
+    });
     ImportFileResult result;
     const bool read = file.forEachLine([&](const QString &line) {
         const QString text = stripLine(line, separator);
-        if (!text.isEmpty())
-            run.importLine(text, file.lineNumber());
+        if (text.isEmpty()) {
+            // Nothing to judge.
+        } else if (holdsStrayControl(line)) {
+            // Stripped of them, a picture's bytes would read as holders such as "@".
+            run.refuseLine(file.lineNumber(),
+                           RefusalReason::Control,
+                           QString(),
+                           QStringLiteral("RefusalLine"));
+            lines.skipped();
+        } else {
+            lines.judged(run, run.importLine(text, file.lineNumber()));
+        }
         if (!run.canContinue()) {
             result = stopped(run);
             return false;
@@ -99,7 +179,7 @@ ImportFileResult importText(HolderImport &run,
     });
     if (!read && result.status == ImportFileResult::Status::Complete)
         result = {ImportFileResult::Status::Unreadable, file.errorString()};
-    return ended(run, result);
+    return ended(run, lines.verdict(result));
 }
 
 // The rows of a workbook read on a thread of their own, a bounded number ahead of the
@@ -205,6 +285,8 @@ private:
                     return;
             }
         } catch (...) {
+            // Whatever the reader threw goes to the import's thread, which throws it again
+            // where importFile() turns it into the file's outcome.
             const std::lock_guard lock(m_mutex);
             m_failure = std::current_exception();
             m_ended = true;
@@ -241,6 +323,7 @@ ImportFileResult importWorkbook(HolderImport &run,
     // past the order tell its verdict and its holder number.
     const qsizetype codes = run.options().columnOrder.size();
     ImportFileResult result;
+    LineCount lines;
     int row = 0;
     QStringList cells;
     RowFeed feed(book);
@@ -249,8 +332,13 @@ ImportFileResult importWorkbook(HolderImport &run,
             cells.resize(codes + 1);
         while (cells.size() < codes)
             cells.append(QString());
+        const bool blank = std::all_of(cells.cbegin(), cells.cend(), [](const QString &cell) {
+            return valueText(cell).isEmpty();
+        });
         if (run.options().separator == u',') {
-            run.importCells(cells, row + 1);
+            const HolderImport::Outcome outcome = run.importCells(cells, row + 1);
+            if (!blank)
+                lines.judged(run, outcome);
         } else {
             // Split at another separator, the row joined with commas is what it always was.
             QString line;
@@ -259,7 +347,9 @@ ImportFileResult importWorkbook(HolderImport &run,
                 line += quotedField(valueText(text), u',');
                 line += QLatin1Char(',');
             }
-            run.importLine(line, row + 1);
+            const HolderImport::Outcome outcome = run.importLine(line, row + 1);
+            if (!blank)
+                lines.judged(run, outcome);
         }
         if (!run.canContinue()) {
             result = stopped(run);
@@ -274,7 +364,7 @@ ImportFileResult importWorkbook(HolderImport &run,
     if (result.status == ImportFileResult::Status::Complete && !book.errorText().isEmpty())
         result = {ImportFileResult::Status::Unreadable, book.errorText()};
     book.close();
-    return ended(run, result);
+    return ended(run, lines.verdict(result));
 }
 
 } // namespace

@@ -22,6 +22,9 @@ struct ImportFileResult
         Lost,       ///< the link to the database went away (`error`)
         NotStored,  ///< a commit failed: its batch is lost, the import stopped (`error`)
         Cancelled,  ///< the progress callback stopped it; the lines before stay stored
+        Busy,       ///< another writer held the database past the busy timeout (`error`)
+        Empty,      ///< the file holds no line: refused as a whole
+        NotText,    ///< no line of the file decodes as text: refused as a whole
     };
     Status status = Status::Complete;
     QString error;

@@ -1,5 +1,7 @@
 #include "TfrmHolderImportExport.h"
 
+#include "TransferLog.h"
+
 #include "Connection.h"
 #include "FormatPanel.h"
 #include "Helpers.h"
@@ -138,7 +140,9 @@ void TfrmHolderImportExport::fillDepartments()
         try {
             m_supervisor = !adqDepartment->isEmpty()
                            && adqDepartment->value(QStringLiteral("Supervisor")).toInt() == 1;
-        } catch (...) {
+        } catch (const std::exception &e) {
+            // A site without the column: the user is no supervisor, and the window opens.
+            qCWarning(zq::transfer::lcTransfer) << "cannot read the supervisor flag:" << e.what();
         }
     }
     // A supervisor is limited by no rights rows: he is offered every department, each once.
@@ -155,7 +159,9 @@ void TfrmHolderImportExport::fillDepartments()
             for (int row = 0; row < adqDepartment->recordCount(); ++row)
                 cbxDepartment->addItem(
                     Recordset::textOf(adqDepartment->valueAt(row, column)).trimmed());
-        } catch (...) {
+        } catch (const std::exception &e) {
+            // The list keeps the departments read so far; the window stays usable.
+            qCWarning(zq::transfer::lcTransfer) << "cannot list the departments:" << e.what();
         }
     }
     adqDepartment->close();
@@ -497,9 +503,14 @@ void TfrmHolderImportExport::runImport(bool dryRun)
     if (!run.start()) {
         pbImportProcess->setValue(pbImportProcess->maximum());
         Connection *c = adqHolder->connection();
-        message(QStringLiteral("Error!! ")
-                    + (c && !c->errors().isEmpty() ? c->errors().constFirst().text : QString()),
-                kError);
+        if (run.isBusy())
+            message(QStringLiteral("DatabaseBusy"), kError);
+        else
+            message(QStringLiteral("Error!! ")
+                        + zq::transfer::oneLine(c && !c->errors().isEmpty()
+                                                    ? c->errors().constFirst().text
+                                                    : QString()),
+                    kError);
         finishOperation();
         return;
     }
@@ -590,8 +601,17 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
     case ImportFileResult::Status::Lost:
         message(svc::GetMessageString(QStringLiteral("LinkLost")) + stored, kError);
         break;
+    case ImportFileResult::Status::Busy:
+        message(svc::GetMessageString(QStringLiteral("DatabaseBusy")) + stored, kError);
+        break;
+    case ImportFileResult::Status::Empty:
+        message(QStringLiteral("ImportFileEmpty"), kError);
+        break;
+    case ImportFileResult::Status::NotText:
+        message(QStringLiteral("ImportFileNotText"), kError);
+        break;
     case ImportFileResult::Status::NotStored:
-        message(QStringLiteral("Error!! ") + result.error + stored, kError);
+        message(QStringLiteral("Error!! ") + zq::transfer::oneLine(result.error) + stored, kError);
         break;
     }
     return false;

@@ -30,13 +30,7 @@ bool TextLineWriter::open()
 
 bool TextLineWriter::writeLine(const QString &line)
 {
-    m_buffer += line.toUtf8();
-    m_buffer += "\r\n";
-    if (m_buffer.size() < kChunk)
-        return true;
-    const bool ok = m_file.write(m_buffer) == m_buffer.size();
-    m_buffer.resize(0); // keeps its room for the next chunk
-    return ok;
+    return writeUtf8Line(line.toUtf8());
 }
 
 bool TextLineWriter::writeUtf8Line(QByteArrayView line)
@@ -95,6 +89,11 @@ bool TextLineReader::open()
     return detectEncoding();
 }
 
+namespace {
+// How much of a file's start tells text from other data.
+constexpr qint64 kBinaryProbe = 8192;
+} // namespace
+
 bool TextLineReader::detectEncoding()
 {
     QFile file(m_path);
@@ -118,6 +117,10 @@ bool TextLineReader::detectEncoding()
         return true;
     }
     m_bomSize = 0;
+    // Text without a byte-order mark holds no NUL: a file that does near its start is a
+    // picture, an archive or another program's data, whatever its lines would decode to.
+    // (A stray NUL further on refuses its own line.)
+    m_binary = file.peek(kBinaryProbe).contains('\0');
     QStringDecoder utf8(QStringConverter::Utf8);
     bool valid = true;
     while (valid) {
@@ -239,24 +242,22 @@ bool isLeadBlank(char c, char separator)
 
 } // namespace
 
-bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &line)
+// One reading of the file, record by record; see splitFields for the rule it follows.
+struct TextLineReader::Scanner
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_error = file.errorString();
-        return false;
-    }
-    if (!m_decoders && !detectEncoding())
-        return false;
-    const bool utf16 = m_encoding == Encoding::Utf16LE || m_encoding == Encoding::Utf16BE;
-    if (utf16) {
-        m_decoders->utf16.resetState();
-        m_decoders->highSurrogate = QChar();
-    }
-    if (m_bomSize > 0 && file.read(m_bomSize).size() != m_bomSize)
-        return true;
-    const char sep = m_separator;
-    m_position = m_bomSize;
+    Scanner(TextLineReader &reader, QFile &file, const std::function<bool(const QString &)> &line)
+        : r(reader)
+        , file(file)
+        , line(line)
+        , utf16(reader.m_encoding == Encoding::Utf16LE || reader.m_encoding == Encoding::Utf16BE)
+        , sep(reader.m_separator)
+    {}
+
+    TextLineReader &r;
+    QFile &file;
+    const std::function<bool(const QString &)> &line;
+    const bool utf16;
+    const char sep;
     QByteArray buf;
     qsizetype start = 0;       // where the current record begins in buf
     qsizetype i = 0;           // the next byte to scan
@@ -266,18 +267,21 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
     bool skipping = false; // inside an overlong line, up to its end
     bool eof = false;
     bool stop = false;
+    bool failed = false;
+    qint64 nextLine = 1; // the line the record at `start` begins on
+
+    void skip()
+    {
+        ++r.m_skipped;
+        if (r.m_onSkip)
+            r.m_onSkip(r.m_line);
+    }
 
     // Delivers buf[start, end) and begins the next record after the line end at `end`.
-    m_line = 0;
-    qint64 nextLine = 1; // the line the record at `start` begins on
-    const auto skip = [&] {
-        ++m_skipped;
-        if (m_onSkip)
-            m_onSkip(m_line);
-    };
-    const auto deliver = [&](qsizetype end) {
-        m_position = utf16 ? file.pos() : file.pos() - (buf.size() - end);
-        m_line = nextLine++;
+    void deliver(qsizetype end)
+    {
+        r.m_position = utf16 ? file.pos() : file.pos() - (buf.size() - end);
+        r.m_line = nextLine++;
         if (firstBreak >= 0) {
             // Line ends inside quotes: CR, LF or the pair of them each end a line too.
             for (qsizetype k = firstBreak; k < end; ++k)
@@ -289,7 +293,7 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
             skip();
         } else {
             QString text;
-            if (decode(buf.mid(start, end - start), text))
+            if (r.decode(buf.mid(start, end - start), text))
                 stop = !line(text);
             else
                 skip();
@@ -298,64 +302,76 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
         start = i = qMin(end + 1, buf.size());
         firstBreak = -1;
         state = Scan::Lead;
-    };
-    // A quote that opened a field never closed as it must: its line is read as it stands.
-    const auto literalLine = [&] { deliver(firstBreak); };
+    }
 
-    while (!stop) {
-        if (i >= buf.size()) {
-            if (eof) {
-                if (skipping)
-                    break;
-                if (state == Scan::Quoted && firstBreak >= 0) {
-                    literalLine();
-                    continue;
-                }
-                if (start < buf.size())
-                    deliver(buf.size());
-                break;
-            }
-            if (start > 0) {
-                buf.remove(0, start);
-                i -= start;
-                if (firstBreak >= 0)
-                    firstBreak -= start;
-                start = 0;
-            }
-            if (!skipping && buf.size() > MaxLineBytes) {
-                if (firstBreak >= 0) {
-                    literalLine();
-                    continue;
-                }
-                m_line = nextLine++;
-                skip();
-                skipping = true;
-                buf.clear();
-                i = 0;
-            }
-            if (skipping) {
-                buf.clear();
-                i = 0;
-            }
-            const QByteArray chunk = file.read(kChunk);
-            if (file.error() != QFileDevice::NoError) {
-                m_error = file.errorString();
+    // A quote that opened a field never closed as it must: its line is read as it stands.
+    void literalLine() { deliver(firstBreak); }
+
+    // At the end of what was read: the last record at the end of the file, else more of the
+    // file (a record too long for any holder skipped on the way). False once it is done.
+    bool more()
+    {
+        if (eof) {
+            if (skipping)
                 return false;
+            if (state == Scan::Quoted && firstBreak >= 0) {
+                literalLine();
+                return true;
             }
-            if (chunk.isEmpty()) {
-                eof = true;
-            } else if (utf16) {
-                buf += utf8Of(m_decoders->utf16.decode(chunk), m_decoders->highSurrogate);
-            } else {
-                buf += chunk;
-            }
-            if (eof && utf16) {
-                buf += utf8Of(m_decoders->utf16.decode(QByteArray()), m_decoders->highSurrogate);
-                if (!m_decoders->highSurrogate.isNull())
-                    buf += QString(QChar::ReplacementCharacter).toUtf8();
-            }
-            continue;
+            if (start < buf.size())
+                deliver(buf.size());
+            return false;
         }
+        if (start > 0) {
+            buf.remove(0, start);
+            i -= start;
+            if (firstBreak >= 0)
+                firstBreak -= start;
+            start = 0;
+        }
+        if (!skipping && buf.size() > MaxLineBytes) {
+            if (firstBreak >= 0) {
+                literalLine();
+                return true;
+            }
+            r.m_line = nextLine++;
+            skip();
+            skipping = true;
+            buf.clear();
+            i = 0;
+        }
+        if (skipping) {
+            buf.clear();
+            i = 0;
+        }
+        return read();
+    }
+
+    bool read()
+    {
+        const QByteArray chunk = file.read(kChunk);
+        if (file.error() != QFileDevice::NoError) {
+            r.m_error = file.errorString();
+            failed = true;
+            return false;
+        }
+        if (chunk.isEmpty())
+            eof = true;
+        else if (utf16)
+            buf += utf8Of(r.m_decoders->utf16.decode(chunk), r.m_decoders->highSurrogate);
+        else
+            buf += chunk;
+        if (eof && utf16) {
+            buf += utf8Of(r.m_decoders->utf16.decode(QByteArray()), r.m_decoders->highSurrogate);
+            if (!r.m_decoders->highSurrogate.isNull())
+                buf += QString(QChar::ReplacementCharacter).toUtf8();
+        }
+        return true;
+    }
+
+    // One step over the byte at `i`.
+    void scan()
+    {
         const char c = buf.at(i);
         if (skipping) {
             if (isLineEnd(c)) {
@@ -365,14 +381,14 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
                 state = Scan::Lead;
             }
             ++i;
-            continue;
+            return;
         }
         if (afterCr) {
             afterCr = false;
             // The line feed of a CR LF pair ends no second line.
             if (c == '\n' && i == start) {
                 start = ++i;
-                continue;
+                return;
             }
         }
         switch (state) {
@@ -390,23 +406,9 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
                 state = Scan::Literal;
             ++i;
             break;
-        case Scan::Literal: {
-            // Most bytes are here: run to the next byte that matters.
-            const char *p = buf.constData() + i;
-            const char *end = buf.constData() + buf.size();
-            while (p < end && *p != sep && !isLineEnd(*p))
-                ++p;
-            i = p - buf.constData();
-            if (i >= buf.size())
-                break;
-            if (isLineEnd(*p)) {
-                deliver(i);
-            } else {
-                state = Scan::FieldStart;
-                ++i;
-            }
+        case Scan::Literal:
+            literal();
             break;
-        }
         case Scan::Quoted:
             if (c == '"')
                 state = Scan::Quote;
@@ -416,23 +418,74 @@ bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &lin
             break;
         case Scan::Quote:
         case Scan::QuoteBlank:
-            if (isLineEnd(c)) {
-                deliver(i);
-            } else if (state == Scan::Quote && (c == '"' || c == sep)) {
-                state = c == '"' ? Scan::Quoted : Scan::FieldStart;
-                ++i;
-            } else if (isLeadBlank(c, sep)) {
-                state = Scan::QuoteBlank;
-                ++i;
-            } else if (firstBreak >= 0) {
-                literalLine();
-            } else {
-                state = Scan::Literal;
-            }
+            afterQuote(c);
             break;
         }
     }
-    m_position = stop ? m_position : m_size;
+
+    // Most bytes are here: run to the next byte that matters.
+    void literal()
+    {
+        const char *p = buf.constData() + i;
+        const char *end = buf.constData() + buf.size();
+        while (p < end && *p != sep && !isLineEnd(*p))
+            ++p;
+        i = p - buf.constData();
+        if (i >= buf.size())
+            return;
+        if (isLineEnd(*p)) {
+            deliver(i);
+        } else {
+            state = Scan::FieldStart;
+            ++i;
+        }
+    }
+
+    void afterQuote(char c)
+    {
+        if (isLineEnd(c)) {
+            deliver(i);
+        } else if (state == Scan::Quote && (c == '"' || c == sep)) {
+            state = c == '"' ? Scan::Quoted : Scan::FieldStart;
+            ++i;
+        } else if (isLeadBlank(c, sep)) {
+            state = Scan::QuoteBlank;
+            ++i;
+        } else if (firstBreak >= 0) {
+            literalLine();
+        } else {
+            state = Scan::Literal;
+        }
+    }
+};
+
+bool TextLineReader::forEachLine(const std::function<bool(const QString &)> &line)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
+        return false;
+    }
+    if (!m_decoders && !detectEncoding())
+        return false;
+    if (m_encoding == Encoding::Utf16LE || m_encoding == Encoding::Utf16BE) {
+        m_decoders->utf16.resetState();
+        m_decoders->highSurrogate = QChar();
+    }
+    if (m_bomSize > 0 && file.read(m_bomSize).size() != m_bomSize)
+        return true;
+    m_position = m_bomSize;
+    m_line = 0;
+    Scanner scanner(*this, file, line);
+    while (!scanner.stop) {
+        if (scanner.i < scanner.buf.size())
+            scanner.scan();
+        else if (!scanner.more())
+            break;
+    }
+    if (scanner.failed)
+        return false;
+    m_position = scanner.stop ? m_position : m_size;
     return true;
 }
 

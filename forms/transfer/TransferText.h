@@ -50,6 +50,9 @@ public:
     /// Opens the file and finds its encoding; false when it cannot be read.
     bool open();
     Encoding encoding() const { return m_encoding; }
+    /// True for a file without a byte-order mark that holds a NUL byte near its start: a
+    /// picture, an archive or another program's data, not text.
+    bool isBinary() const { return m_binary; }
     qint64 size() const { return m_size; }
     /// Bytes of the file consumed so far (for progress).
     qint64 position() const { return m_position; }
@@ -74,6 +77,7 @@ private:
     char m_separator = ',';
     Encoding m_encoding = Encoding::Utf8;
     qsizetype m_bomSize = 0;
+    bool m_binary = false;
     qint64 m_size = 0;
     qint64 m_position = 0;
     int m_skipped = 0;
@@ -81,6 +85,7 @@ private:
     std::function<void(qint64)> m_onSkip;
     struct Decoders;
     std::unique_ptr<Decoders> m_decoders;
+    struct Scanner;
 };
 
 } // namespace zq::transfer

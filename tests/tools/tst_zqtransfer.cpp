@@ -443,6 +443,146 @@ TEST_P(ToolTest, HostileFilesEndInRefusalsOrStatusTwoNeverACrash)
     }
 }
 
+TEST_P(ToolTest, FilesOfNoHolderLineAreRefusedAsAWhole)
+{
+    ZQ_TOOL_DB();
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0X\r\n@",
+                         36);
+    writeFile(path("e4.txt"), "\xE4");
+    writeFile(path("empty.txt"), "");
+    writeFile(path("blank.txt"), "  \r\n\r\n\t\r\n");
+    writeFile(path("picture.png"), png);
+    // No NUL, but every line holds control bytes that stripping would hide.
+    writeFile(path("controls.bin"), "\x01X\r\n\x02@\x03\r\n\x1b[0m\r\n");
+    for (const char *name : {"e4.txt", "empty.txt", "blank.txt", "picture.png", "controls.bin"}) {
+        SCOPED_TRACE(name);
+        const ToolRun run = tool("import", path(name), {"--user", "admin", "--columns", "12"});
+        EXPECT_EQ(run.status, 2) << run.err.toStdString();
+        EXPECT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("nothing was imported")) << run.err.toStdString();
+        EXPECT_EQ(run.counts().value("stored").toInt(), 0) << "the counts are printed all the same";
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 3);
+
+    // One line of garbage among holder lines is refused with its own reason; the rest stay.
+    writeFile(path("mixed.txt"), "N1,Good,\r\n\x01N2,Hidden,\r\nN3,Bad \xEF\xBF\xBD here,\r\n");
+    const ToolRun mixed = tool("import",
+                               path("mixed.txt"),
+                               {"--user", "admin", "--columns", "12", "--refusals", path("r.csv")});
+    EXPECT_EQ(mixed.status, 1) << mixed.err.toStdString();
+    EXPECT_EQ(mixed.counts().value("stored").toInt(), 1);
+    const QString report = QString::fromUtf8(readFile(path("r.csv")));
+    EXPECT_TRUE(report.contains("\r\n2,,control,")) << report.toStdString();
+    EXPECT_TRUE(report.contains("\r\n3,N3,undecodable,")) << report.toStdString();
+}
+
+// A workbook that fails after its first rows are stored: what was stored stays, and the
+// status says so (1, not 2).
+TEST_P(ToolTest, AFilePartlyStoredBeforeItFailsEndsWithStatusOne)
+{
+    ZQ_TOOL_DB();
+    const QByteArray workbookXml
+        = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+          "<sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+    const QByteArray rels
+        = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+          "<Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\" "
+          "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+          "worksheet\"/></Relationships>";
+    const auto sheet = [](const QByteArray &rows) {
+        return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData>"
+               + rows + "</sheetData></worksheet>";
+    };
+    const QByteArray first = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>W1</t></is></c>"
+                             "<c r=\"B1\" t=\"inlineStr\"><is><t>First</t></is></c></row>";
+    ASSERT_TRUE(writeZip(path("overflow.xlsx"),
+                         {{"xl/workbook.xml", workbookXml},
+                          {"xl/_rels/workbook.xml.rels", rels},
+                          {"xl/worksheets/sheet1.xml",
+                           sheet(first
+                                 + "<row r=\"2147483647\"><c r=\"A2147483647\" "
+                                   "t=\"inlineStr\"><is><t>W2</t></is></c></row>")}}));
+    ToolRun run = tool("import", path("overflow.xlsx"), {"--user", "admin", "--columns", "12"});
+    EXPECT_EQ(run.status, 1) << run.err.toStdString();
+    EXPECT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("1 holders stored")) << run.err.toStdString();
+    EXPECT_EQ(run.counts().value("stored").toInt(), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'W1'"), 1);
+
+    // A shared string that is not there: no row holds a holder, the file is refused.
+    ASSERT_TRUE(
+        writeZip(path("sst.xlsx"),
+                 {{"xl/workbook.xml", workbookXml},
+                  {"xl/_rels/workbook.xml.rels", rels},
+                  {"xl/worksheets/sheet1.xml",
+                   sheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>2147483646</v></c></row>")}}));
+    run = tool("import", path("sst.xlsx"), {"--user", "admin", "--columns", "12"});
+    EXPECT_EQ(run.status, 2) << run.err.toStdString();
+    EXPECT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+}
+
+TEST_P(ToolTest, AnOverwriteKeepsWhatTheFileDoesNotCarry)
+{
+    ZQ_TOOL_DB();
+    writeFile(path("names.txt"), "H1,Renamed\r\nN1,New\r\n");
+    const ToolRun run = tool(
+        "import", path("names.txt"), {"--user", "admin", "--columns", "12", "--overwrite"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'"), "Renamed");
+    EXPECT_EQ(scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'H1'").left(10),
+              "2001-02-03");
+    EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H1'"), "D1");
+    EXPECT_EQ(scalar("SELECT StartDate FROM HolderData WHERE HolderNo = 'N1'").left(10),
+              QDate::currentDate().toString(Qt::ISODate));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'N1' AND Birthday IS NULL "
+                    "AND ExpiredDate IS NULL"),
+              1);
+}
+
+// Holders that a headless import stored without title or type, or with a code no table
+// holds, are exported all the same, each once.
+TEST_P(ToolTest, AnExportListsHoldersWithoutCodesOnce)
+{
+    ZQ_TOOL_DB();
+    m_db->exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) "
+                "VALUES ('H4', 'No codes', 'D1', NULL, NULL)",
+                "INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) "
+                "VALUES ('H5', 'Unknown codes', 'D1', 'T9', '')",
+                "INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo) "
+                "VALUES ('H6', 'Unknown department', 'D7')"});
+    const QString out = path("out.txt");
+    ToolRun run = tool("export", out, {"--user", "admin", "--columns", "1ABC"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(readFile(out),
+              "H1,Sales,Clerk,Staff,\r\nH2,Sales,Clerk,Staff,\r\nH4,Sales,,,\r\nH5,Sales,,,\r\n"
+              "H3,Lab,Clerk,Staff,\r\nH6,,,,\r\n");
+    run = tool("export", out, {"--user", "admin", "--columns", "1", "--department", "D1"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(readFile(out), "H1,\r\nH2,\r\nH4,\r\nH5,\r\n");
+    // A user limited by rights rows sees his departments' holders, codes or not.
+    run = tool("export", out, {"--user", "lead", "--columns", "1"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(readFile(out), "H1,\r\nH2,\r\nH4,\r\nH5,\r\n");
+}
+
+TEST_P(ToolTest, AReasonFromTheEngineIsOneLine)
+{
+    ZQ_TOOL_DB();
+    if (GetParam() != Engine::PostgreSQL)
+        GTEST_SKIP() << "libpq's messages span lines";
+    writeFile(path("in.txt"), "N1,New\r\n");
+    // A port where nothing listens: libpq says so in several lines.
+    const QStringList nowhere{"--pg", "host=127.0.0.1 port=1 user=postgres dbname=postgres"};
+    ToolRun run = runTool(QStringList{"import", path("in.txt"), "--user", "admin"} + nowhere);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+    run = runTool(QStringList{"import", path("in.txt"), "--user", "admin", "--verbose"} + nowhere);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_GT(run.errLines().size(), 1) << run.err.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines,
                          ToolTest,
                          testing::Values(Engine::SQLite, Engine::PostgreSQL),

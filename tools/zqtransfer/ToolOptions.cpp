@@ -57,15 +57,16 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
             "                       [--columns 123456789ABCD] [--lang en|zh_TW]\n"
             "                       [--delimiter ,] [--overwrite] [--dry-run] [--refusals "
             "FILE.csv]\n"
-            "                       [--progress]\n"
+            "                       [--progress] [--verbose]\n"
             "zqtransfer export FILE [--db FILE | --pg CONNINFO | --pg-file FILE] --user ID\n"
             "                       [--columns ...] [--lang en|zh_TW]\n"
             "                       [--delimiter ,] [--department NO] [--punch-card-only]\n")
         + syncHelpText()
         + QStringLiteral(
-            "\n\nExit status: 0 every line stored (or written), 1 some lines refused, 2 nothing "
-            "done (or a sync cut short); the reason is one line on stderr. The last line on "
-            "stdout holds the counts as JSON."));
+            "\n\nExit status: 0 every line stored (or written), 1 some lines refused or not "
+            "stored, 2 nothing stored (or a sync cut short); the reason is one line on stderr "
+            "(--verbose adds the database's whole message). Once an import has started, the last "
+            "line on stdout holds the counts as JSON, also when it stopped part-way."));
     p.addHelpOption();
     p.addVersionOption();
     p.addPositionalArgument(QStringLiteral("command"),
@@ -102,8 +103,10 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
         QStringLiteral("delimiter"),
         QStringLiteral("Field separator of text files (default \",\"; \"tab\" for a tab)."),
         QStringLiteral("CHAR"));
-    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
-                                       QStringLiteral("Import: overwrite holders that exist."));
+    const QCommandLineOption overwrite(
+        QStringLiteral("overwrite"),
+        QStringLiteral("Import: overwrite holders that exist, in the columns the file carries; "
+                       "the others keep their stored values."));
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
         QStringLiteral("Import: change nothing in the database (opened read-only) and print "
@@ -115,6 +118,9 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
         QStringLiteral("FILE.csv"));
     const QCommandLineOption progress(QStringLiteral("progress"),
                                       QStringLiteral("Import: progress lines on stderr."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("After a one-line reason, the database's whole message on stderr."));
     const QCommandLineOption department(
         QStringLiteral("department"),
         QStringLiteral("Export: only this department (its number); default all departments the "
@@ -133,6 +139,7 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
                   dryRun,
                   refusals,
                   progress,
+                  verbose,
                   department,
                   punchCard});
 
@@ -207,6 +214,7 @@ ParseResult parseToolOptions(const QStringList &arguments, ToolOptions &options,
     options.overwrite = p.isSet(overwrite);
     options.dryRun = p.isSet(dryRun);
     options.progress = p.isSet(progress);
+    options.verbose = p.isSet(verbose);
     options.refusals = p.value(refusals);
     if (p.isSet(refusals) && options.refusals.isEmpty()) {
         text = QStringLiteral("--refusals needs a file name");

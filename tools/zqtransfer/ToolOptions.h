@@ -21,6 +21,7 @@ struct ToolOptions
     bool overwrite = false;
     bool dryRun = false;
     bool progress = false;
+    bool verbose = false; ///< the database's whole message after the one-line reason
     QString refusals;
     QString department;
     bool punchCardOnly = false;

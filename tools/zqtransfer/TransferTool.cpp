@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 
 #include <memory>
+#include <utility>
 
 namespace svc = zq::services;
 using zq::data::Connection;
@@ -47,13 +48,31 @@ QString json(const HolderImport &run)
 {
     using Outcome = HolderImport::Outcome;
     return QStringLiteral("{\"stored\":%1, \"new\":%2, \"overwritten\":%3, \"kept\":%4, "
-                          "\"refused\":%5, \"codes_created\":%6}")
-        .arg(run.stored())
-        .arg(run.count(Outcome::Inserted))
-        .arg(run.count(Outcome::Updated))
-        .arg(run.count(Outcome::Kept))
-        .arg(run.count(Outcome::Failed))
-        .arg(run.createdCodes().size());
+                          "\"refused\":%5, \"codes_created\":%6")
+               .arg(run.stored())
+               .arg(run.count(Outcome::Inserted))
+               .arg(run.count(Outcome::Updated))
+               .arg(run.count(Outcome::Kept))
+               .arg(run.count(Outcome::Failed))
+               .arg(run.createdCodes().size())
+           + (run.count(Outcome::Lost) > 0
+                  ? QStringLiteral(", \"not_stored\":%1}").arg(run.count(Outcome::Lost))
+                  : QStringLiteral("}"));
+}
+
+// The first and last line judged storable that a batch took with it when it did not commit.
+std::pair<qint64, qint64> notStoredRange(const HolderImport &run)
+{
+    qint64 first = -1;
+    qint64 last = -1;
+    for (const zq::transfer::Refusal &r : run.refusals()) {
+        if (zq::transfer::isRefused(r.reason))
+            continue;
+        if (first < 0)
+            first = r.line;
+        last = r.line;
+    }
+    return {first, last};
 }
 
 } // namespace
@@ -86,10 +105,16 @@ void TransferTool::printLine(std::FILE *to, const QString &text)
     std::fflush(to);
 }
 
-int TransferTool::fail(const QString &why)
+int TransferTool::fail(const QString &why, int status)
 {
-    printLine(m_err, QStringLiteral("zqtransfer: ") + why);
-    return NothingDone;
+    // One line, whatever the engine said: a server's message comes with a detail and a
+    // hint on lines of their own.
+    const QString line = zq::transfer::oneLine(why);
+    printLine(m_err, QStringLiteral("zqtransfer: ") + line);
+    if (m_options.verbose && line != why)
+        printLine(m_err,
+                  QStringLiteral("zqtransfer: ") + tr("WholeMessage") + QLatin1Char('\n') + why);
+    return status;
 }
 
 int TransferTool::run()
@@ -201,19 +226,14 @@ int TransferTool::runImport()
         return fail(tr("NoImportRight").arg(m_options.user));
 
     const zq::transfer::ImportFileKind kind = zq::transfer::importFileKind(m_options.file);
-    zq::transfer::ImportOptions options;
-    options.columnOrder = m_options.columns;
-    // A workbook's rows are joined with commas, whatever the text separator.
-    options.separator = kind == zq::transfer::ImportFileKind::Workbook ? u',' : m_options.delimiter;
-    options.cover = m_options.overwrite;
-    options.today = QDate::currentDate();
-    options.dateFormat = zq::transfer::transferDateFormat();
-    options.dryRun = m_options.dryRun;
-    // Departments the import creates are granted to this user and every supervisor.
-    options.userId = m_options.user;
-    HolderImport run(m_connection, options);
-    if (!run.start())
-        return fail(tr("CannotReadHolders").arg(run.databaseError()));
+    HolderImport run(m_connection, importOptions(kind));
+    if (!run.start()) {
+        printLine(m_out, json(run));
+        if (run.isBusy())
+            return fail(tr("Busy").arg(run.errorText()));
+        return fail(tr("CannotReadHolders")
+                        .arg(run.errorText().isEmpty() ? run.databaseError() : run.errorText()));
+    }
 
     QElapsedTimer sinceLine;
     sinceLine.start();
@@ -241,22 +261,13 @@ int TransferTool::runImport()
         reportWritten = report->write(run.refusals()) && report->commit();
     printLine(m_out, json(run));
 
-    using Status = zq::transfer::ImportFileResult::Status;
-    switch (result.status) {
-    case Status::Unreadable:
-        return fail(tr("CannotRead").arg(m_options.file, result.error));
-    case Status::Lost:
-        return fail(tr("LinkLost").arg(run.stored()).arg(result.error));
-    case Status::NotStored:
-        return fail(tr("NotCommitted").arg(result.error));
-    case Status::Complete:
-    case Status::Cancelled:
-        break;
-    }
+    if (const int status = importFailure(run, result); status >= 0)
+        return status;
     if (!reportWritten)
         return fail(tr("StoredReportUnwritten")
                         .arg(run.stored())
-                        .arg(m_options.refusals, report->errorString()));
+                        .arg(m_options.refusals, report->errorString()),
+                    run.stored() > 0 ? SomeRefused : NothingDone);
     const int refused = run.count(HolderImport::Outcome::Failed);
     if (refused == 0)
         return AllStored;
@@ -265,6 +276,54 @@ int TransferTool::runImport()
                   + (report ? tr("LinesRefused").arg(refused).arg(m_options.refusals)
                             : tr("LinesRefusedHint").arg(refused)));
     return SomeRefused;
+}
+
+zq::transfer::ImportOptions TransferTool::importOptions(zq::transfer::ImportFileKind kind) const
+{
+    zq::transfer::ImportOptions options;
+    options.columnOrder = m_options.columns;
+    // A workbook's rows are joined with commas, whatever the text separator.
+    options.separator = kind == zq::transfer::ImportFileKind::Workbook ? u',' : m_options.delimiter;
+    options.cover = m_options.overwrite;
+    options.today = QDate::currentDate();
+    options.dateFormat = zq::transfer::transferDateFormat();
+    options.dryRun = m_options.dryRun;
+    // Departments the import creates are granted to this user and every supervisor.
+    options.userId = m_options.user;
+    return options;
+}
+
+// The exit status of an import that ended before its file did, or -1 when it read the whole
+// file. Whatever was committed stays: nothing stored is 2, some stored is 1.
+int TransferTool::importFailure(const HolderImport &run,
+                                const zq::transfer::ImportFileResult &result)
+{
+    using Status = zq::transfer::ImportFileResult::Status;
+    const int status = run.stored() > 0 ? SomeRefused : NothingDone;
+    QString lost;
+    if (const auto [first, last] = notStoredRange(run); first >= 0)
+        lost = tr("NotStoredLines")
+                   .arg(run.count(HolderImport::Outcome::Lost))
+                   .arg(first)
+                   .arg(last);
+    switch (result.status) {
+    case Status::Unreadable:
+        return fail(tr("CannotReadOn").arg(m_options.file, result.error).arg(run.stored()), status);
+    case Status::Lost:
+        return fail(tr("LinkLost").arg(run.stored()).arg(lost, result.error), status);
+    case Status::NotStored:
+        return fail(tr("NotCommitted").arg(run.stored()).arg(lost, result.error), status);
+    case Status::Busy:
+        return fail(tr("BusyStopped").arg(run.stored()).arg(lost, result.error), status);
+    case Status::Empty:
+        return fail(tr("FileEmpty").arg(m_options.file));
+    case Status::NotText:
+        return fail(tr("FileNotText").arg(m_options.file, result.error));
+    case Status::Complete:
+    case Status::Cancelled:
+        break;
+    }
+    return -1;
 }
 
 void TransferTool::printPreview(const HolderImport &run)

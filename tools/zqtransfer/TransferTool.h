@@ -14,7 +14,10 @@ class Connection;
 }
 namespace zq::transfer {
 class HolderImport;
-}
+struct ImportFileResult;
+struct ImportOptions;
+enum class ImportFileKind;
+} // namespace zq::transfer
 
 /// One run of zqtransfer: opens the site database, loads the suite as the host does, checks
 /// the user's rights and runs the import or export through the window's engine. Writes the
@@ -33,7 +36,11 @@ private:
     int runImport();
     int runExport();
     int runSync();
-    int fail(const QString &why);
+    /// Prints `why` on one line to `err` (and, under --verbose, the whole text after it).
+    int fail(const QString &why, int status = NothingDone);
+    int importFailure(const zq::transfer::HolderImport &run,
+                      const zq::transfer::ImportFileResult &result);
+    zq::transfer::ImportOptions importOptions(zq::transfer::ImportFileKind kind) const;
     bool openDatabase(QString &why);
     bool loadSuite(QString &why);
     void printPreview(const zq::transfer::HolderImport &run);

@@ -8,6 +8,7 @@
 #include "TfrmHolderImportExport.h"
 #include "TfrmImportPreview.h"
 #include "TfrmImportRefusals.h"
+#include "WriteLock.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -200,6 +201,108 @@ TEST_P(ImportWindowTest, TheRefusedLinesOpenInAGridThatSavesAsCsv)
     click(w->btnImport);
     EXPECT_EQ(w->lblImportResult->text(), "1 stored, 0 refused");
     EXPECT_FALSE(w->btnRefusals->isEnabled());
+}
+
+// A file of no holder line is refused as a whole with a message of its own; the file
+// chosen stays chosen.
+TEST_P(ImportWindowTest, AFileOfNoHolderLineIsRefusedAsAWhole)
+{
+    ZQ_FORM_DB();
+    auto *w = openWithFile("\x01X\r\n\x02@\r\n");
+    ASSERT_TRUE(w);
+    const QString chosen = w->edImportFile->text();
+    click(w->btnImport);
+    EXPECT_EQ(d.messages().last(), "ImportFileNotText");
+    EXPECT_EQ(w->edImportFile->text(), chosen);
+    QFile empty(chosen);
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    click(w->btnImport);
+    EXPECT_EQ(d.messages().last(), "ImportFileEmpty");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 1);
+    EXPECT_FALSE(w->isBusy());
+}
+
+// Overwriting from the window is the same engine's overwrite: what the Format panel does not
+// carry keeps its stored value.
+TEST_P(ImportWindowTest, AnOverwriteKeepsWhatTheFormatPanelDoesNotCarry)
+{
+    ZQ_FORM_DB();
+    auto *w = openWithFile("H1,Renamed,Sales,\r\n");
+    ASSERT_TRUE(w);
+    exec({"UPDATE HolderData SET Email = 'h1@site', PIN = '77', Birthday = '1970-01-01 00:00:00' "
+          "WHERE HolderNo = 'H1'"});
+    click(w->chkHolderCover);
+    ASSERT_TRUE(w->chkHolderCover->isChecked());
+    click(w->btnImport);
+    EXPECT_EQ(d.messages().last(), "ImportComplete");
+    EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'"), "Renamed");
+    EXPECT_EQ(scalar("SELECT Email FROM HolderData WHERE HolderNo = 'H1'"), "h1@site");
+    EXPECT_EQ(scalar("SELECT PIN FROM HolderData WHERE HolderNo = 'H1'"), "77");
+    EXPECT_EQ(scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'H1'").left(10),
+              "1970-01-01");
+}
+
+// Another workstation holds the SQLite file past the busy timeout: one message, nothing
+// stored, the window usable and its input kept.
+TEST_P(ImportWindowTest, AFileHeldByAnotherWriterEndsInOneMessage)
+{
+    if (GetParam() != zq::data::Engine::SQLite)
+        GTEST_SKIP() << "file locks are SQLite's";
+    ZQ_FORM_DB();
+    auto *w = openWithFile(kFile);
+    ASSERT_TRUE(w);
+    const QString chosen = w->edImportFile->text();
+    zq::test::WriteLock other(m_db->folder() + "/site.db",
+                              std::chrono::milliseconds(7000),
+                              "INSERT INTO OccupationTitle (TitleNo) VALUES ('T')");
+    ASSERT_TRUE(other.held());
+    click(w->btnImport);
+    EXPECT_TRUE(other.release());
+    EXPECT_EQ(d.messages().last(), "DatabaseBusy");
+    EXPECT_EQ(d.messages().count("DatabaseBusy"), 1);
+    EXPECT_EQ(w->edImportFile->text(), chosen);
+    EXPECT_TRUE(w->pcData->isEnabled());
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 1);
+    click(w->btnImport);
+    EXPECT_EQ(d.messages().last(), "ImportComplete") << "once the lock is gone the file imports";
+}
+
+// Holders stored without a title or type, or with codes no table holds, are exported
+// all the same, each once, with empty names; by a supervisor and by a user of rights rows.
+TEST_P(ImportWindowTest, AnExportListsHoldersWithoutCodesOnce)
+{
+    ZQ_FORM_DB();
+    exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) VALUES "
+          "('H2', 'No codes', 'D1', NULL, 'Y9')",
+          "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', 'D1')"});
+    auto *w = openWithFile(kFile);
+    ASSERT_TRUE(w);
+    const QString out = m_db->folder() + "/out.txt";
+    for (const bool supervisor : {false, true}) {
+        SCOPED_TRACE(supervisor ? "supervisor" : "rights rows");
+        if (supervisor)
+            exec({"INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('admin', 'A', 1)"});
+        // The window reads who the user is when it opens.
+        w->close();
+        QCoreApplication::processEvents();
+        w = open<TfrmHolderImportExport>(WindowKind::HolderImportExport);
+        ASSERT_TRUE(w);
+        w->pcData->setCurrentWidget(w->tsExport);
+        zq::platform::setFileChoiceAnswer([out](zq::platform::FileChoice &) { return out; });
+        click(w->btnExportFile);
+        for (int i = 0; i < 100 && !w->pcData->isEnabled(); ++i)
+            QTest::qWait(20);
+        click(w->btnExport);
+        EXPECT_EQ(d.messages().last(), "ExportComplete");
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        ASSERT_EQ(lines.size(), 3) << "two holders, each on a line ended by CR LF";
+        EXPECT_TRUE(lines.at(0).startsWith("H1,First,"));
+        EXPECT_TRUE(lines.at(1).startsWith("H2,No codes,"));
+        EXPECT_TRUE(lines.at(1).endsWith(",Sales,,,,\r")) << lines.at(1).toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,

@@ -155,7 +155,8 @@ protected:
     }
 
     // What an import with `order` stores for a holder that was `before`: the columns of the
-    // order come back (text NULL as empty text), the others take their defaults.
+    // order come back (text NULL as empty text), the others take their defaults (a new
+    // holder starts today, without birthday or expiry).
     static QStringList expected(const QStringList &before, const QString &order)
     {
         QStringList row;
@@ -164,7 +165,7 @@ protected:
             const bool carried = order.contains(kCodes.at(c));
             const QString &v = before.at(c);
             if (isDate(c))
-                row << (carried ? v : today);
+                row << (carried ? v : kCodes.at(c) == u'5' ? today : kNull);
             else
                 row << (carried && v != kNull ? v : QString());
         }

@@ -316,7 +316,7 @@ TEST_P(TransferTest, ASecondExportReplacesTheFile)
     EXPECT_EQ(exportedLines(w->exportPath()).size(), 2);
 }
 
-TEST_P(TransferTest, OverwritingWithNumberAndNameOnlyEmptiesTheOtherColumns)
+TEST_P(TransferTest, OverwritingWithNumberAndNameOnlyKeepsTheOtherColumns)
 {
     ZQ_FORM_DB();
     fillSite();
@@ -330,19 +330,29 @@ TEST_P(TransferTest, OverwritingWithNumberAndNameOnlyEmptiesTheOtherColumns)
     w->chkHolderCover->setChecked(true);
     importFile(w, path);
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'"), "Renamed");
-    for (const char *column : {"Email",
-                               "Definable1",
-                               "Definable2",
-                               "Description",
-                               "PIN",
-                               "DepartmentNo",
-                               "TitleNo",
-                               "TypeNo"})
+    // A sync of numbers and names leaves the rest of each holder as it is stored.
+    const QList<QPair<const char *, const char *>> kept{{"Email", "chan@example.com"},
+                                                        {"Definable1", "d1"},
+                                                        {"Definable2", "d2"},
+                                                        {"Description", "first"},
+                                                        {"PIN", "1234"},
+                                                        {"DepartmentNo", "D1"},
+                                                        {"TitleNo", "T1"},
+                                                        {"TypeNo", "Y1"}};
+    for (const auto &[column, value] : kept)
         EXPECT_EQ(scalar(QString("SELECT %1 FROM HolderData WHERE HolderNo = 'H1'").arg(column)),
-                  "")
+                  value)
             << column;
+    EXPECT_EQ(scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'H1'").left(10),
+              "2005-03-04");
+    EXPECT_EQ(scalar("SELECT ExpiredDate FROM HolderData WHERE HolderNo = 'H1'").left(10),
+              "2026-12-31");
+    // A new holder starts today, without birthday or expiry.
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
-    EXPECT_EQ(scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'H1'").left(10), today);
+    EXPECT_EQ(scalar("SELECT StartDate FROM HolderData WHERE HolderNo = 'H5'").left(10), today);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H5' AND Birthday IS NULL "
+                    "AND ExpiredDate IS NULL"),
+              1);
     EXPECT_EQ(scalar("SELECT SequenceNo FROM HolderData WHERE HolderNo = 'H1'"), "7");
     EXPECT_EQ(scalar("SELECT SequenceNo FROM HolderData WHERE HolderNo = 'H5'"), "4");
 
