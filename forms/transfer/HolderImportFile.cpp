@@ -35,12 +35,12 @@ namespace {
 
 // Whether a line as read holds a control character that no text line does: a tab, a form
 // feed and, at its end, the old end-of-file mark are text; a line end inside quotes is the
-// quoted value's.
+// quoted value's; a NUL is judged by the import, which names its column.
 bool holdsStrayControl(const QString &line)
 {
     for (qsizetype i = 0; i < line.size(); ++i) {
         const char16_t c = line.at(i).unicode();
-        if (c >= 0x20 && c != 0x7F)
+        if ((c >= 0x20 && c != 0x7F) || c == 0)
             continue;
         if (c == u'\t' || c == u'\v' || c == u'\f' || c == u'\r' || c == u'\n')
             continue;

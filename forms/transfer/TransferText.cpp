@@ -92,6 +92,22 @@ bool TextLineReader::open()
 namespace {
 // How much of a file's start tells text from other data.
 constexpr qint64 kBinaryProbe = 8192;
+
+// Text without a byte-order mark holds no NUL and few control bytes: a start with a NUL
+// among many of them is a picture's, an archive's or another program's data, whatever its
+// lines would decode to. (A stray NUL in text refuses its own line.)
+bool looksBinary(const QByteArray &head)
+{
+    if (!head.contains('\0'))
+        return false;
+    qsizetype controls = 0;
+    for (const char c : head) {
+        const auto b = uchar(c);
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f') || b == 0x7F)
+            ++controls;
+    }
+    return controls * 10 > head.size();
+}
 } // namespace
 
 bool TextLineReader::detectEncoding()
@@ -117,10 +133,7 @@ bool TextLineReader::detectEncoding()
         return true;
     }
     m_bomSize = 0;
-    // Text without a byte-order mark holds no NUL: a file that does near its start is a
-    // picture, an archive or another program's data, whatever its lines would decode to.
-    // (A stray NUL further on refuses its own line.)
-    m_binary = file.peek(kBinaryProbe).contains('\0');
+    m_binary = looksBinary(file.peek(kBinaryProbe));
     QStringDecoder utf8(QStringConverter::Utf8);
     bool valid = true;
     while (valid) {

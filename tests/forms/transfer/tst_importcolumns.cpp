@@ -26,6 +26,7 @@ protected:
     void seed()
     {
         exec({"DELETE FROM HolderData",
+              "DELETE FROM DepartmentData",
               "INSERT INTO DepartmentData (DepartmentNo, DepartmentName) VALUES ('D1', 'Sales')",
               "INSERT INTO HolderData (HolderNo, HolderName, Email, Birthday, StartDate, "
               "ExpiredDate, Definable1, Definable2, Description, DepartmentNo, TitleNo, TypeNo, "

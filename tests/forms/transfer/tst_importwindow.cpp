@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -269,40 +270,28 @@ TEST_P(ImportWindowTest, AFileHeldByAnotherWriterEndsInOneMessage)
 }
 
 // Holders stored without a title or type, or with codes no table holds, are exported
-// all the same, each once, with empty names; by a supervisor and by a user of rights rows.
+// all the same, each once, with empty names. (A user limited by rights rows takes the same
+// statement; the tool's tests go through it.)
 TEST_P(ImportWindowTest, AnExportListsHoldersWithoutCodesOnce)
 {
     ZQ_FORM_DB();
+    // The login user (admin) is a supervisor in every test site.
     exec({"INSERT INTO HolderData (HolderNo, HolderName, DepartmentNo, TitleNo, TypeNo) VALUES "
-          "('H2', 'No codes', 'D1', NULL, 'Y9')",
-          "INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', 'D1')"});
+          "('H2', 'No codes', 'D1', NULL, 'Y9')"});
     auto *w = openWithFile(kFile);
     ASSERT_TRUE(w);
     const QString out = m_db->folder() + "/out.txt";
-    for (const bool supervisor : {false, true}) {
-        SCOPED_TRACE(supervisor ? "supervisor" : "rights rows");
-        if (supervisor)
-            exec({"INSERT INTO UserData (UserID, UserName, Supervisor) VALUES ('admin', 'A', 1)"});
-        // The window reads who the user is when it opens.
-        w->close();
-        QCoreApplication::processEvents();
-        w = open<TfrmHolderImportExport>(WindowKind::HolderImportExport);
-        ASSERT_TRUE(w);
-        w->pcData->setCurrentWidget(w->tsExport);
-        zq::platform::setFileChoiceAnswer([out](zq::platform::FileChoice &) { return out; });
-        click(w->btnExportFile);
-        for (int i = 0; i < 100 && !w->pcData->isEnabled(); ++i)
-            QTest::qWait(20);
-        click(w->btnExport);
-        EXPECT_EQ(d.messages().last(), "ExportComplete");
-        QFile f(out);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        ASSERT_EQ(lines.size(), 3) << "two holders, each on a line ended by CR LF";
-        EXPECT_TRUE(lines.at(0).startsWith("H1,First,"));
-        EXPECT_TRUE(lines.at(1).startsWith("H2,No codes,"));
-        EXPECT_TRUE(lines.at(1).endsWith(",Sales,,,,\r")) << lines.at(1).toStdString();
-    }
+    w->pcData->setCurrentWidget(w->tsExport);
+    zq::platform::setFileChoiceAnswer([out](zq::platform::FileChoice &) { return out; });
+    click(w->btnExportFile);
+    for (int i = 0; i < 100 && !w->pcData->isEnabled(); ++i)
+        QTest::qWait(20);
+    click(w->btnExport);
+    EXPECT_EQ(d.messages().last(), "ExportComplete");
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    // The Format panel of openWithFile: number, name, department.
+    EXPECT_EQ(f.readAll(), "H1,First,Sales,\r\nH2,No codes,Sales,\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,
