@@ -602,7 +602,7 @@ bool TfrmHolderImportExport::runImportFile(const QString &path,
         message(svc::GetMessageString(QStringLiteral("LinkLost")) + stored, kError);
         break;
     case ImportFileResult::Status::Busy:
-        message(svc::GetMessageString(QStringLiteral("DatabaseBusy")) + stored, kError);
+        message(svc::GetMessageString(QStringLiteral("ImportDatabaseBusy")) + stored, kError);
         break;
     case ImportFileResult::Status::Empty:
         message(QStringLiteral("ImportFileEmpty"), kError);
