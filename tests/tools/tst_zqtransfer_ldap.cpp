@@ -271,11 +271,14 @@ TEST_P(SyncTest, FirstSyncStoresEveryValidPersonAndAnUnchangedSecondWritesNothin
     EXPECT_EQ(allRows(), before);
 }
 
-TEST_P(SyncTest, AChangedTitleUpdatesOnlyThatHolder)
+TEST_P(SyncTest, AChangedTitleUpdatesOnlyThatHolderAndKeepsColumnsTheMapDoesNotCarry)
 {
     ZQ_SYNC_READY();
     ASSERT_TRUE(m_ldap->add(people()));
     ASSERT_EQ(sync().status, 1);
+    // Set by hand: the map carries neither PIN nor Birthday.
+    m_db->exec({"UPDATE HolderData SET PIN = '4711', Birthday = '1980-05-06 00:00:00' WHERE "
+                "HolderNo = 'E002'"});
     const QStringList before = allRows();
     ASSERT_TRUE(m_ldap->modify("dn: uid=e002,BASE\nchangetype: modify\nreplace: title\n"
                                "title: 經理\n"));
@@ -283,6 +286,9 @@ TEST_P(SyncTest, AChangedTitleUpdatesOnlyThatHolder)
     EXPECT_EQ(run.counts()["overwritten"].toInt(), 1) << run.out.toStdString();
     EXPECT_EQ(run.counts()["unchanged"].toInt(), 3);
     EXPECT_EQ(scalar("SELECT TitleNo FROM HolderData WHERE HolderNo = 'E002'"), "經理");
+    EXPECT_EQ(scalar("SELECT PIN FROM HolderData WHERE HolderNo = 'E002'"), "4711");
+    EXPECT_TRUE(
+        scalar("SELECT Birthday FROM HolderData WHERE HolderNo = 'E002'").startsWith("1980-05-06"));
     QStringList changed;
     const QStringList after = allRows();
     for (const QString &row : after)
