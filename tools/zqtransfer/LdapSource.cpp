@@ -224,6 +224,38 @@ QList<DirectoryEntry> entriesOf(LDAP *ld,
 
 } // namespace
 
+// Sends the request for the page after `cookie`; its message id, or -1 with `rc` saying why.
+static int askPage(LDAP *ld,
+                   const QByteArray &base,
+                   const QByteArray &filter,
+                   char **attrs,
+                   int pageSize,
+                   berval *cookie,
+                   int &rc)
+{
+    LDAPControl *page = nullptr;
+    rc = ldap_create_page_control(ld, pageSize, cookie, 1, &page);
+    if (rc != LDAP_SUCCESS)
+        return -1;
+    LDAPControl *server[2] = {page, nullptr};
+    int id = -1;
+    rc = ldap_search_ext(ld,
+                         base.constData(),
+                         LDAP_SCOPE_SUBTREE,
+                         filter.constData(),
+                         attrs,
+                         0,
+                         server,
+                         nullptr,
+                         nullptr,
+                         LDAP_NO_LIMIT,
+                         &id);
+    ldap_control_free(page);
+    return rc == LDAP_SUCCESS ? id : -1;
+}
+
+// The next page is asked for as soon as the cookie of this one is read, before this one's
+// entries are handed over: the server prepares it while the caller writes this one.
 LdapEnd LdapSource::search(const QString &base,
                            const QString &filter,
                            const QStringList &attributes,
@@ -240,60 +272,51 @@ LdapEnd LdapSource::search(const QString &base,
     const QByteArray baseDn = base.toUtf8();
     const QByteArray filterText = filter.toUtf8();
     berval cookie{0, nullptr};
-    const auto dropCookie = [&] {
-        if (cookie.bv_val)
-            ber_memfree(cookie.bv_val);
-        cookie = berval{0, nullptr};
-    };
+    int rc = LDAP_SUCCESS;
+    int id = askPage(m_ld, baseDn, filterText, attrs.data(), pageSize, &cookie, rc);
+    if (id < 0)
+        return fail(rc, QStringLiteral("cannot ask for a page of entries"));
     for (;;) {
-        LDAPControl *page = nullptr;
-        int rc = ldap_create_page_control(m_ld, pageSize, &cookie, 1, &page);
-        if (rc != LDAP_SUCCESS) {
-            dropCookie();
-            return fail(rc, QStringLiteral("cannot ask for a page of entries"));
-        }
-        LDAPControl *server[2] = {page, nullptr};
         LDAPMessage *answer = nullptr;
         timeval timeout{m_settings.timeoutSeconds, 0};
-        rc = ldap_search_ext_s(m_ld,
-                               baseDn.constData(),
-                               LDAP_SCOPE_SUBTREE,
-                               filterText.constData(),
-                               attrs.data(),
-                               0,
-                               server,
-                               nullptr,
-                               &timeout,
-                               LDAP_NO_LIMIT,
-                               &answer);
-        ldap_control_free(page);
+        const int type = ldap_result(m_ld, id, LDAP_MSG_ALL, &timeout, &answer);
+        int code = LDAP_SUCCESS;
+        if (type == 0)
+            code = LDAP_TIMEOUT;
+        else if (type < 0)
+            ldap_get_option(m_ld, LDAP_OPT_RESULT_CODE, &code);
         // Entries that came before a size limit are whole entries: they count.
         const QList<DirectoryEntry> entries = answer ? entriesOf(m_ld, answer, names, m_referrals)
                                                      : QList<DirectoryEntry>();
-        int code = rc;
         LDAPControl **controls = nullptr;
         LDAPMessage *result = answer ? ldap_first_message(m_ld, answer) : nullptr;
         while (result && ldap_msgtype(result) != LDAP_RES_SEARCH_RESULT)
             result = ldap_next_message(m_ld, result);
         if (result)
             ldap_parse_result(m_ld, result, &code, nullptr, nullptr, nullptr, &controls, 0);
-        dropCookie();
-        if (code == LDAP_SUCCESS && controls) {
-            if (LDAPControl *c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls, nullptr)) {
-                ber_int_t estimate = 0;
+        else if (type > 0 && code == LDAP_SUCCESS)
+            code = LDAP_SERVER_DOWN;
+        ber_int_t estimate = 0;
+        if (code == LDAP_SUCCESS && controls)
+            if (LDAPControl *c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls, nullptr))
                 ldap_parse_pageresponse_control(m_ld, c, &estimate, &cookie);
-            }
-        }
         if (controls)
             ldap_controls_free(controls);
         if (answer)
             ldap_msgfree(answer);
+        const bool more = code == LDAP_SUCCESS && cookie.bv_len > 0;
+        id = more ? askPage(m_ld, baseDn, filterText, attrs.data(), pageSize, &cookie, rc) : -1;
+        if (cookie.bv_val)
+            ber_memfree(cookie.bv_val);
+        cookie = berval{0, nullptr};
         if (!entries.isEmpty() && !onPage(entries)) {
-            dropCookie();
+            if (id >= 0)
+                ldap_abandon_ext(m_ld, id, nullptr, nullptr);
             return LdapEnd::Stopped;
         }
+        if (more && id < 0)
+            code = rc;
         if (code == LDAP_SERVER_DOWN || code == LDAP_TIMEOUT) {
-            dropCookie();
             fail(code,
                  QStringLiteral("the directory at %1 dropped the connection").arg(m_settings.uri));
             return LdapEnd::Lost;
@@ -304,13 +327,9 @@ LdapEnd LdapSource::search(const QString &base,
                           .arg(base);
             return LdapEnd::Failed;
         }
-        if (code != LDAP_SUCCESS) {
-            dropCookie();
+        if (code != LDAP_SUCCESS)
             return fail(code, QStringLiteral("the directory ended the search"));
-        }
-        if (cookie.bv_len == 0) {
-            dropCookie();
+        if (!more)
             return LdapEnd::Complete;
-        }
     }
 }
