@@ -78,19 +78,19 @@ void Paired::addCpu(double anchorSeconds, double seconds)
     m_jobCpu += seconds;
 }
 
-void Paired::report(benchmark::State &state) const
+void Paired::report(benchmark::State &state, const std::string &prefix) const
 {
     if (m_count == 0)
         return;
     if (m_anchorCpu > 0) {
-        state.counters["cpu_ratio"] = m_jobCpu / m_anchorCpu;
-        state.counters["anchor_cpu_ms"] = m_anchorCpu / m_count * 1000.0;
-        state.counters["cpu_ms"] = m_jobCpu / m_count * 1000.0;
+        state.counters[prefix + "cpu_ratio"] = m_jobCpu / m_anchorCpu;
+        state.counters[prefix + "anchor_cpu_ms"] = m_anchorCpu / m_count * 1000.0;
+        state.counters[prefix + "cpu_ms"] = m_jobCpu / m_count * 1000.0;
     }
-    state.counters["anchor_ms"] = m_anchor / m_count * 1000.0;
-    state.counters["ratio"] = m_anchor > 0 ? m_job / m_anchor : 0;
-    state.counters["ratio_min"] = m_low;
-    state.counters["ratio_max"] = m_high;
+    state.counters[prefix + "anchor_ms"] = m_anchor / m_count * 1000.0;
+    state.counters[prefix + "ratio"] = m_anchor > 0 ? m_job / m_anchor : 0;
+    state.counters[prefix + "ratio_min"] = m_low;
+    state.counters[prefix + "ratio_max"] = m_high;
 }
 
 double cpuSeconds()

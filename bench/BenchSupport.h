@@ -33,7 +33,8 @@ public:
     /// The CPU seconds of both, the database server's included: `cpu_ratio`, which the
     /// other work on a shared machine disturbs far less than the elapsed time.
     void addCpu(double anchorSeconds, double seconds);
-    void report(benchmark::State &state) const;
+    /// The counters, each name after `prefix` (for a job measured against several anchors).
+    void report(benchmark::State &state, const std::string &prefix = {}) const;
 
 private:
     double m_anchor = 0;
