@@ -20,6 +20,7 @@
 #include "TransferText.h"
 
 #include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
