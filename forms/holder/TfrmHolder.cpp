@@ -96,6 +96,7 @@ TfrmHolder::TfrmHolder(int rights, QWidget *parent)
     m_modified = false;
     connectControls();
     formCreate();
+    connectBatchEdit();
     QApplication::restoreOverrideCursor();
 }
 

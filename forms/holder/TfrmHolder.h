@@ -6,6 +6,7 @@
 #include "MaintenanceChrome.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -81,6 +82,8 @@ public:
     void btnClearClick();
     void btnPunchCardClick();
     void btnBatchSetClick();
+    /// "Change selected…": one change for the holders selected in the grid.
+    void btnBatchEditClick();
     void btnLabelClick();
     void SpeedButton1Click();
     void edEmailClick();
@@ -172,6 +175,11 @@ private:
     // supervisor or a site without department rights.
     std::optional<QString> rightsUser() const;
     QList<QLineEdit *> textFields() const;
+    // Batch change of the selected holders (TfrmHolderBatch.cpp).
+    void connectBatchEdit();
+    void updateBatchEdit();
+    QList<int> selectedRows() const;
+    void reselectAfterBatch(const QSet<QString> &chosen, const QString &current);
 
     MaintenanceChrome m_ui;
     zq::data::Recordset *adq1DB;
@@ -217,6 +225,9 @@ private:
     std::optional<holder::CodeList> m_departmentsRead;
     // The combo boxes' items while the page is not made.
     QStringList m_departmentItems, m_titleItems, m_typeItems;
+    // The receiver of the batch command's connections to the grid and its model: destroyed
+    // with the window's members, before the children whose teardown still signals.
+    QObject m_batchReceiver;
 };
 
 } // namespace zq::forms
