@@ -274,8 +274,9 @@ TEST_P(BatchEditTest, ALinkLostMidwayEndsWithTheCommittedCount)
     BatchWriter writer(&db());
     writer.setChunkSize(50);
     const BatchOutcome out = writer.apply(holders, expiryOn(QDate(2030, 1, 1)), [this](int done) {
-        if (done == 75)
+        if (done == 75) {
             EXPECT_TRUE(cutLink());
+        }
         return true;
     });
     EXPECT_EQ(out.end, BatchOutcome::End::Failed);
@@ -358,8 +359,9 @@ TEST_P(BatchEditTest, ADepartmentDeletedElsewhereStopsTheBatchBeforeItIsWritten)
     if (!midway)
         ASSERT_TRUE(other->execute("DELETE FROM DepartmentData WHERE DepartmentNo = 'D3'"));
     const BatchOutcome out = writer.apply(holders, lab, [&](int done) {
-        if (midway && done == 50)
+        if (midway && done == 50) {
             EXPECT_TRUE(other->execute("DELETE FROM DepartmentData WHERE DepartmentNo = 'D3'"));
+        }
         return true;
     });
     EXPECT_EQ(out.end, BatchOutcome::End::CodeGone);
