@@ -165,9 +165,16 @@ void closeWindow(TfrmHolder *w)
     QCoreApplication::processEvents();
 }
 
+// A control of the window by its name, as the user finds it on the screen.
+template<typename T>
+T *control(TfrmHolder *w, const char *name)
+{
+    return w->findChild<T *>(QString::fromLatin1(name));
+}
+
 void listDepartmentIndex(TfrmHolder *w, int index)
 {
-    w->cmbDept->setCurrentIndex(index);
+    control<QComboBox>(w, "cmbDept")->setCurrentIndex(index);
     w->cmbDeptCloseUp();
     QCoreApplication::processEvents();
 }
@@ -424,7 +431,7 @@ void ExactSearchHit(benchmark::State &state, Engine engine)
             QCoreApplication::processEvents();
         });
         rows = w->listing()->recordCount();
-        if (w->listing()->text(QStringLiteral("HolderNo")) != no || w->edNo->text() != no)
+        if (w->listing()->text(QStringLiteral("HolderNo")) != no || w->holder().number != no)
             state.SkipWithError("the search did not reach the holder");
     }
     pairs.report(state, rows);
@@ -561,13 +568,13 @@ private:
 void fillNewHolder(TfrmHolder *w, const QString &number, int department)
 {
     w->btnAddClick();
-    w->edNo->setText(number);
-    w->edName->setText(QStringLiteral("bench ") + number);
-    w->cmbDepartment->setCurrentIndex(department < 0 ? -1 : department);
+    control<QLineEdit>(w, "edNo")->setText(number);
+    control<QLineEdit>(w, "edName")->setText(QStringLiteral("bench ") + number);
+    control<QComboBox>(w, "cmbDepartment")->setCurrentIndex(department < 0 ? -1 : department);
     if (department < 0)
-        w->cmbDepartment->setEditText(QString());
-    w->cmbTitle->setCurrentIndex(0);
-    w->cmbType->setCurrentIndex(0);
+        control<QComboBox>(w, "cmbDepartment")->setEditText(QString());
+    control<QComboBox>(w, "cmbTitle")->setCurrentIndex(0);
+    control<QComboBox>(w, "cmbType")->setCurrentIndex(0);
 }
 
 // OK on a new holder: the duplicate test, the insert, the reload of the listing the filter
@@ -621,7 +628,7 @@ void SaveUpdate(benchmark::State &state, Engine engine, bool moved)
         zq::data::LocateRecord(w->listing(), QStringLiteral("HolderNo"), number);
         QCoreApplication::processEvents();
         w->btnEditClick();
-        w->edDescription->setText(QStringLiteral("edited %1").arg(k));
+        control<QLineEdit>(w, "edDescription")->setText(QStringLiteral("edited %1").arg(k));
         timer.prepared();
         timer.run(state, c, reloadSql, [w] { w->btnOkClick(); });
         rows = w->listing()->recordCount();

@@ -27,4 +27,8 @@ CodeList loadCodes(zq::data::Recordset &query,
                    const QString &nameColumn,
                    const QString &defaultName);
 
+/// The departments a user may list (`userId` empty: every department), ordered by number;
+/// none when they cannot be read.
+CodeList loadDepartments(zq::data::Recordset &query, const QString &userId);
+
 } // namespace zq::forms::holder

@@ -137,6 +137,11 @@ QString holdersNumbered(const QString &number)
            + sameNumber(QStringLiteral("HolderNo"), number) + QStringLiteral(" ORDER BY HolderNo ");
 }
 
+QString holderByKey(const QString &key)
+{
+    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ") + Connection::quoted(key);
+}
+
 QString exactSearch(const QString &text, bool byNumber)
 {
     // The rows stored under the number as the user sees it, the one without blanks first.

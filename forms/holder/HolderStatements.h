@@ -33,6 +33,8 @@ QString reloadListing(const QString &filter,
 QString sameNumber(const QString &column, const QString &number);
 /// The holders stored under `number` as the user sees it (the duplicate test).
 QString holdersNumbered(const QString &number);
+/// The holder stored under `key` exactly as it is (trailing blanks and all), every column.
+QString holderByKey(const QString &key);
 /// Exact search by number (blank-insensitive, as the duplicate test) or by name; every
 /// department, so that the window can tell a hit it may not show from none.
 QString exactSearch(const QString &text, bool byNumber);

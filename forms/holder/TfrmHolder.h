@@ -2,10 +2,9 @@
 
 #include "DepositList.h"
 #include "HolderCodes.h"
-#include "LazyControl.h"
+#include "HolderRecord.h"
 #include "MaintenanceChrome.h"
 
-#include <QByteArray>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
@@ -14,12 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
-class QDateEdit;
-class QGridLayout;
-class QLabel;
-class QLineEdit;
 class QPushButton;
-class QToolButton;
 
 namespace zq::data {
 class Recordset;
@@ -28,13 +22,13 @@ class RecordsetModel;
 
 namespace zq::forms {
 
-class PictureBox;
+class HolderDataPage;
 
 /// The card holders: the listing by department on the View page, one holder on the Data
-/// page, with photo, deposit data, validity dates and the punch-card switch. The Data page's
-/// controls are made when one of them is first used (the page shown, Add, Edit, a field
-/// read): until then the holder to show is only noted.
-class TfrmHolder : public QWidget, private LazyPage
+/// page, with photo, deposit data, validity dates and the punch-card switch. The holder
+/// shown is a HolderRecord filled from the listing; the Data page (HolderDataPage) is made
+/// the first time it is shown, and shows and edits a copy of it.
+class TfrmHolder : public QWidget
 {
     Q_OBJECT
 public:
@@ -47,21 +41,21 @@ public:
     bool isModified() const { return m_modified; }
     zq::data::Recordset *listing() const { return adq1DB; }
     const MaintenanceChrome &chrome() const { return m_ui; }
+    /// The holder shown, with his values as read.
+    const holder::HolderRecord &holder() const { return m_holder; }
     /// The department filter: "" for all departments, else a department number.
     QString departmentFilter() const { return m_filter; }
     /// Card label printing clears an "ALL" filter here, as it stands for every department.
     void setDepartmentFilter(const QString &filter) { m_filter = filter; }
+    /// The hidden Batch box of the View page: card labels for the batch list only.
+    bool batchChosen() const;
     bool isSupervisor() const { return m_supervisor; }
-    bool hasDepartmentRights() const { return m_rightsFlag; }
     const QStringList &departmentNumbers() const { return m_departmentNumbers; }
-    const QStringList &filterNumbers() const { return m_filterNumbers; }
-    const QStringList &titleNumbers() const { return m_titleNumbers; }
-    const QStringList &typeNumbers() const { return m_typeNumbers; }
-    int punchFlag() const { return m_punch; }
-    /// The JPEG bytes that a save stores in Photo ("" = no photo).
-    const QByteArray &currentPhoto() const;
-    /// Whether the Data page's controls are made yet.
-    bool isDataPageBuilt() const { return m_dataBuilt; }
+    int punchFlag() const;
+    /// The photo bytes a save stores ("" = no photo).
+    QByteArray currentPhoto() const;
+    /// Whether the Data page is made yet.
+    bool isDataPageBuilt() const { return m_page != nullptr; }
     QString depositListPath() const { return m_deposits.path(); }
 
     // Handlers (menu items run the handler of the button of the same name).
@@ -78,54 +72,16 @@ public:
     void btnNextClick() { navigate(2); }
     void btnLastClick() { navigate(3); }
     void btnExitClick() { close(); }
-    void btnOpenClick();
-    void btnClearClick();
-    void btnPunchCardClick();
     void btnBatchSetClick();
     /// "Change selected…": one change for the holders selected in the grid.
     void btnBatchEditClick();
     void btnLabelClick();
     void SpeedButton1Click();
-    void edEmailClick();
-    void tbEditDblClick();
     void dgViewTitleClick(int column);
     /// Closing the department filter's drop-down: lists the chosen department.
     void cmbDeptCloseUp();
     /// Runs the search with the criteria the search dialog would hand back.
     void searchFor(const QString &number, const QString &name);
-
-    // Data page
-    LazyControl<QLineEdit> edtSequenceNo{this};
-    LazyControl<QLineEdit> edNo{this};
-    LazyControl<QLineEdit> edName{this};
-    LazyControl<QLineEdit> edShowText{this};
-    LazyControl<QComboBox> cmbDepartment{this};
-    LazyControl<QComboBox> cmbTitle{this};
-    LazyControl<QComboBox> cmbType{this};
-    LazyControl<QDateEdit> dtBirthday{this};
-    LazyControl<QLineEdit> edEmail{this};
-    LazyControl<QLineEdit> edPIN{this};
-    LazyControl<QDateEdit> dtDeposit01{this};
-    LazyControl<QCheckBox> cbxDeposit02{this};
-    LazyControl<QDateEdit> dtDeposit02{this};
-    LazyControl<QCheckBox> cbxDeposit03{this};
-    LazyControl<QDateEdit> dtDeposit03{this};
-    LazyControl<QComboBox> cmbDeposit04{this};
-    LazyControl<QLineEdit> edDefinable1{this};
-    LazyControl<QLineEdit> edDefinable2{this};
-    LazyControl<QLineEdit> edDescription{this};
-    LazyControl<QDateEdit> dtStartDate{this};
-    LazyControl<QLabel> labExpireDate{this};
-    LazyControl<QCheckBox> cbxExpireDate{this};
-    LazyControl<QDateEdit> dtExpiredDate{this};
-    LazyControl<QToolButton> btnPunchCard{this};
-    LazyControl<PictureBox> imgPhoto{this};
-    LazyControl<QPushButton> btnOpen{this};
-    LazyControl<QPushButton> btnClear{this};
-    // View page
-    QComboBox *cmbDept;
-    QCheckBox *chkBatch;
-    QPushButton *btnBatchSet;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -133,98 +89,85 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildPage() override;
-    void buildDataPage();
-    void connectDataPage();
+    // Window and lists (TfrmHolder.cpp)
     void buildViewPage();
     void connectControls();
     void formCreate();
     void formShow();
     void loadCodeLists();
     void loadUserAndDepartments();
-    void applyRights();
+    void giveCodesToPage();
+    // The Data page and the modes (TfrmHolderModes.cpp)
+    HolderDataPage *page();
     void enterMode(Mode mode);
-    // The look of the mode on the Data page, once the page is made.
-    void showModeOnPage();
-    void clearFields();
     void showHolder();
-    void showPhoto();
-    void clearPhoto();
-    void applyVisibility();
-    void setPunch(bool down);
-    void loadDeposits();
-    void storeDeposit(const QString &text);
+    void showOnPage();
+    void readPhoto();
     void navigate(int where);
-    void onDataChanged();
     bool savePrompt();
-    bool insertHolder();
-    bool updateHolder();
-    void writeHolder(zq::data::Recordset &rs, bool inserting);
-    // The write of adq2DB's row in one transaction, then its audit entry and the deposit
-    // list; `ready` says that adq2DB holds what the write needs.
-    bool storeHolder(bool ready, bool inserting, const QString &number);
-    QString cardCondition(const QString &stored, int sharing);
-    void reloadAfterSave();
-    void setColours();
+    // Listing and search (TfrmHolderListing.cpp)
     void selectFilterIndex(int index);
     void runListing(const QString &statement);
-    // The department filter's listing, on the row of `key` (HolderNo as stored) when given;
-    // the holder is displayed once, on the row it ends on.
     void listFilter(const QString &key);
-    // The user whose department rights bound every listing, search and print; empty for a
-    // supervisor or a site without department rights.
+    void resetListing();
     std::optional<QString> rightsUser() const;
-    QList<QLineEdit *> textFields() const;
-    // Batch change of the selected holders (TfrmHolderBatch.cpp).
+    // Saving (TfrmHolderSave.cpp)
+    bool insertHolder();
+    bool updateHolder();
+    bool refuseDuplicate(const QString &number, bool inserting);
+    bool storeHolder(bool ready, bool inserting, const holder::HolderRecord &edited);
+    void reloadAfterSave();
+    // Deleting (TfrmHolderDelete.cpp)
+    struct CardRemoval;
+    QString cardCondition(const QString &stored, int sharing);
+    bool stillAsShown(CardRemoval &removal);
+    bool takeCardsOff(CardRemoval &removal);
+    void removeFromDevices(CardRemoval &removal);
+    bool deleteRows(const CardRemoval &removal, bool &changed);
+    void tellSkipped(const QString &key, const QStringList &items, int flags);
+    // Batch change of the selected holders (TfrmHolderBatch.cpp)
     void connectBatchEdit();
     void updateBatchEdit();
     QList<int> selectedRows() const;
     void reselectAfterBatch(const QSet<QString> &chosen, const QString &current);
+    // Side functions (TfrmHolderSide.cpp)
+    void btnOpenClick();
+    void btnClearClick();
+    void tbEditDblClick();
+    void loadDeposits();
+    void storeDeposit(const QString &text);
+    void removeDeposit(const QString &text);
 
     MaintenanceChrome m_ui;
-    zq::data::Recordset *adq1DB;
-    zq::data::Recordset *adq2DB;
-    zq::data::Recordset *adoChk;
-    zq::data::Recordset *adqTmp;
-    zq::data::Recordset *adoSearch;
-    zq::data::Recordset *adqphoto;
-    zq::data::Recordset *adqCardData;
-    zq::data::Recordset *adqDevice;
-    zq::data::Recordset *adqDelete;
+    QComboBox *cmbDept;
+    QCheckBox *chkBatch;
+    QPushButton *btnBatchSet;
+    HolderDataPage *m_page = nullptr;
+    // The listing, one holder for a write, the duplicate test, code lists and fix-ups, user
+    // and departments, the photo, and the cards and devices of a deletion.
+    zq::data::Recordset *adq1DB, *adq2DB, *adoChk, *adqTmp, *adoSearch, *adqphoto;
+    zq::data::Recordset *adqCardData, *adqDevice;
     zq::data::RecordsetModel *dsDB;
     int m_rights;
     Mode m_mode = ViewMode;
     bool m_modified = false;
     bool m_lock = true;
-    bool m_keyTyped = false;
-    bool m_showTextTyped = false;
     bool m_shown = false;
     bool m_supervisor = false;
     bool m_rightsFlag = false;
-    int m_punch = 1;
-    int m_colouredMode = -1;                      // the mode whose colours the controls show
+    /// The holder shown: from the listing's current row and his photo, as read.
+    holder::HolderRecord m_holder;
+    /// The holder as the page showed him: the save writes what differs from it.
+    holder::HolderRecord m_pageShown;
     QPair<qint64, qint64> m_depositStamp{-2, -2}; // list file's time and size when last read
     QString m_filter;
     QString m_userId;
-    QString m_displayed;
-    QString m_displayedKey; // HolderNo of the displayed holder as stored (blanks and all)
-    QByteArray m_photo;
-    /// The Photo value as it was read when the holder was shown (guards its update).
-    QVariant m_photoShown;
     QStringList m_departmentNumbers, m_filterNumbers, m_titleNumbers, m_typeNumbers;
+    QStringList m_departmentItems, m_titleItems, m_typeItems;
     QStringList m_depositItems;
     holder::DepositList m_deposits;
-    QIcon m_yes, m_no;
-    // The Data page's layout until the page is first shown; null once it is on the page.
-    QGridLayout *m_dataLayout = nullptr;
-    bool m_dataBuilt = false;
-    bool m_building = false;
-    bool m_modeEntered = false; // enterMode has run: the page takes on the mode's look
-    bool m_showPending = false; // the holder to show waits for the page
     // The departments the code lists read, for the department filter filled next.
     std::optional<holder::CodeList> m_departmentsRead;
-    // The combo boxes' items while the page is not made.
-    QStringList m_departmentItems, m_titleItems, m_typeItems;
     // The receiver of the batch command's connections to the grid and its model: destroyed
     // with the window's members, before the children whose teardown still signals.
     QObject m_batchReceiver;

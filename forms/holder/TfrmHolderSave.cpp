@@ -3,16 +3,15 @@
 
 #include "Connection.h"
 #include "Helpers.h"
+#include "HolderDataPage.h"
+#include "HolderLog.h"
 #include "HolderStatements.h"
 #include "Recordset.h"
 #include "Services.h"
 #include "WriteFailure.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QDateEdit>
-#include <QLineEdit>
 #include <QTabWidget>
 #include <QToolBar>
 
@@ -25,24 +24,19 @@ using zq::data::Recordset;
 
 namespace {
 const QString kRightKey = QStringLiteral("BasicDataHolderI");
-// The row under its key exactly as stored.
-QString holderByKey(const QString &key)
-{
-    return QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo = ") + Connection::quoted(key);
-}
 } // namespace
 
 void TfrmHolder::btnOkClick()
 {
-    for (QLineEdit *e : {edNo, edName, edShowText})
-        e->setText(e->text().trimmed());
+    if (m_page)
+        m_page->trimKeyFields();
     m_ui.tbEdit->setEnabled(false);
     QCoreApplication::processEvents();
     try {
-        if (m_mode == ViewMode) {
+        if (m_mode == ViewMode || !m_page) {
             svc::PlaySoundError();
-        } else if (edNo->text().isEmpty() || edName->text().isEmpty()) {
-            const bool noNumber = edNo->text().isEmpty();
+        } else if (m_page->number().isEmpty() || m_page->name().isEmpty()) {
+            const bool noNumber = m_page->number().isEmpty();
             svc::PlaySoundQuestion();
             svc::SelectLanguage();
             svc::ShowMessageBox(noNumber ? QStringLiteral("PleaseInputHolderNo")
@@ -51,7 +45,10 @@ void TfrmHolder::btnOkClick()
                                 64);
             m_ui.tsData->setEnabled(true);
             m_ui.pcData->setCurrentWidget(m_ui.tsData);
-            (noNumber ? edNo : edName)->setFocus();
+            if (noNumber)
+                m_page->focusNumber();
+            else
+                m_page->focusName();
         } else if (m_mode == AddMode) {
             svc::PlaySoundOk();
             insertHolder();
@@ -60,53 +57,10 @@ void TfrmHolder::btnOkClick()
             updateHolder();
         }
     } catch (...) {
+        st::logCaught("OK");
     }
     m_ui.tbEdit->setEnabled(true);
     QCoreApplication::processEvents();
-}
-
-void TfrmHolder::writeHolder(Recordset &rs, bool inserting)
-{
-    const auto text = [](QLineEdit *e) { return e->text().trimmed(); };
-    // A key stored with trailing blanks stays as it is: the holder's cards are filed under it.
-    if (inserting || rs.text(QStringLiteral("HolderNo")).trimmed() != text(edNo))
-        rs.setField(QStringLiteral("HolderNo"), text(edNo));
-    rs.setField(QStringLiteral("HolderName"), text(edName));
-    rs.setField(QStringLiteral("ShowText"), text(edShowText));
-    rs.setField(QStringLiteral("Email"), text(edEmail));
-    rs.setField(QStringLiteral("PIN"), text(edPIN));
-    rs.setField(QStringLiteral("Definable1"), text(edDefinable1));
-    rs.setField(QStringLiteral("Definable2"), text(edDefinable2));
-    rs.setField(QStringLiteral("Description"), text(edDescription));
-    const auto code = [](QComboBox *combo, const QStringList &numbers) {
-        return combo->currentText().trimmed().isEmpty()
-                   ? QString()
-                   : numbers.value(combo->currentIndex()).trimmed();
-    };
-    // A department the user may not see leaves the combo without selection; the holder
-    // keeps the one stored rather than losing it.
-    if (inserting || cmbDepartment->currentIndex() >= 0)
-        rs.setField(QStringLiteral("DepartmentNo"), code(cmbDepartment, m_departmentNumbers));
-    rs.setField(QStringLiteral("TitleNo"), code(cmbTitle, m_titleNumbers));
-    rs.setField(QStringLiteral("TypeNo"), code(cmbType, m_typeNumbers));
-    rs.setField(QStringLiteral("PunchCard"), m_punch);
-    rs.setField(QStringLiteral("Birthday"), dtBirthday->date().startOfDay());
-    rs.setField(QStringLiteral("StartDate"), dtStartDate->date().startOfDay());
-    rs.setField(QStringLiteral("Deposit01"), dtDeposit01->date().startOfDay());
-    rs.setField(QStringLiteral("Deposit02"),
-                cbxDeposit02->isChecked() ? QVariant(dtDeposit02->date().startOfDay())
-                                          : QVariant());
-    rs.setField(QStringLiteral("Deposit03"),
-                cbxDeposit03->isChecked() ? QVariant(dtDeposit03->date().startOfDay())
-                                          : QVariant());
-    rs.setField(QStringLiteral("Deposit04"), cmbDeposit04->currentText());
-    rs.setField(QStringLiteral("ExpiredDate"),
-                cbxExpireDate->isChecked() ? QVariant(dtExpiredDate->date().startOfDay())
-                                           : QVariant());
-    rs.setField(QStringLiteral("Photo"), m_photo.isEmpty() ? QVariant() : QVariant(m_photo));
-    rs.setField(QStringLiteral("CheckMark"), 1);
-    if (inserting)
-        rs.setField(QStringLiteral("Enabled"), 1);
 }
 
 void TfrmHolder::reloadAfterSave()
@@ -119,83 +73,93 @@ void TfrmHolder::reloadAfterSave()
     m_ui.tbEdit->setEnabled(true);
 }
 
-bool TfrmHolder::storeHolder(bool ready, bool inserting, const QString &number)
+// The write of adq2DB's row in one transaction, then its audit entry and the deposit list;
+// `ready` says that adq2DB holds what the write needs.
+bool TfrmHolder::storeHolder(bool ready, bool inserting, const st::HolderRecord &edited)
 {
     m_lock = true;
-    if (ready && !inserting) {
-        // The holder as the window showed him guards the update, not as just read again:
-        // a field another workstation changed since is not overwritten unseen.
-        adq2DB->takeValuesFrom(*adq1DB);
-        adq2DB->setReadValue(QStringLiteral("Photo"), m_photoShown);
-    }
-    const bool committed = ready
-                           && zq::data::WriteInTransaction(adq1DB->connection(), [this, inserting] {
-                                  if (inserting)
-                                      adq2DB->append();
-                                  else
-                                      adq2DB->edit();
-                                  writeHolder(*adq2DB, inserting);
-                                  adq2DB->post();
-                              });
+    // The holder as the window read him guards the update, not as just read again: a field
+    // another workstation changed since is not overwritten unseen.
+    if (ready && !inserting)
+        st::guardWith(*adq2DB, m_holder);
+    const bool committed = ready && zq::data::WriteInTransaction(adq1DB->connection(), [&] {
+                               if (inserting)
+                                   adq2DB->append();
+                               else
+                                   adq2DB->edit();
+                               st::writeHolder(*adq2DB, m_pageShown, edited, inserting);
+                               adq2DB->post();
+                           });
     if (!committed) {
         adq2DB->cancel();
-        // Nothing was stored: the input stays on the Data page, and the audit trail holds
-        // only what was committed.
+        // Nothing was stored: the input stays on the Data page, the holder as read stays the
+        // guard of the next OK, and the audit trail holds only what was committed.
         m_lock = false;
-        if (!ready && !inserting && adq2DB->isOpen() && number == m_displayed)
+        if (!ready && !inserting && adq2DB->isOpen())
             tellConflict(); // deleted on another workstation since it was shown
         else
             tellWriteFailure(adq1DB->connection());
         return false;
     }
-    svc::AddProgramRunEdit(kRightKey,
-                           (inserting ? QStringLiteral("A ") : QStringLiteral("E ")) + number);
-    storeDeposit(cmbDeposit04->currentText());
+    svc::AddProgramRunEdit(
+        kRightKey, (inserting ? QStringLiteral("A ") : QStringLiteral("E ")) + edited.number);
+    storeDeposit(edited.deposit04);
+    return true;
+}
+
+// The duplicate test: true (and the operator told) when `number` is another holder's.
+bool TfrmHolder::refuseDuplicate(const QString &number, bool inserting)
+{
+    if (zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) != 1 || adoChk->isEmpty()) {
+        adoChk->close();
+        return false;
+    }
+    svc::SelectLanguage();
+    const QString message = svc::GetMessageString(QStringLiteral("HolderNoDouble"));
+    if (inserting)
+        svc::ShowMessageBox(
+            message + QStringLiteral("  ") + adoChk->text(QStringLiteral("HolderNo")).trimmed()
+                + QStringLiteral(" : ") + adoChk->text(QStringLiteral("HolderName")).trimmed()
+                + QStringLiteral("  "),
+            QStringLiteral("SystemMessage"),
+            64);
+    else
+        svc::ShowMessageBox(message + QStringLiteral("   [")
+                                + adoChk->text(QStringLiteral("HolderName"))
+                                + QStringLiteral("]   "),
+                            QStringLiteral("SystemMessage"),
+                            0);
+    m_ui.tsData->setEnabled(true);
+    m_ui.pcData->setCurrentWidget(m_ui.tsData);
+    m_page->focusNumber();
+    adoChk->close();
     return true;
 }
 
 bool TfrmHolder::insertHolder()
 {
     try {
-        for (QLineEdit *e : {edNo, edName, edShowText})
-            e->setText(e->text().trimmed());
-        const QString number = edNo->text();
-        if (zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1 && !adoChk->isEmpty()) {
-            svc::SelectLanguage();
-            const QString text = svc::GetMessageString(QStringLiteral("HolderNoDouble"))
-                                 + QStringLiteral("  ")
-                                 + adoChk->text(QStringLiteral("HolderNo")).trimmed()
-                                 + QStringLiteral(" : ")
-                                 + adoChk->text(QStringLiteral("HolderName")).trimmed()
-                                 + QStringLiteral("  ");
-            svc::ShowMessageBox(text, QStringLiteral("SystemMessage"), 64);
-            m_ui.tsData->setEnabled(true);
-            m_ui.pcData->setCurrentWidget(m_ui.tsData);
-            edNo->setFocus();
-            adoChk->close();
+        m_page->trimKeyFields();
+        const st::HolderRecord edited = m_page->current();
+        if (refuseDuplicate(edited.number, true))
             return false;
-        }
-        adoChk->close();
         adq2DB->close();
         zq::data::RunQuery(
             adq2DB, QStringLiteral(" SELECT * FROM HolderData WHERE HolderNo IS NULL "), 0);
-        const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
-        if (!storeHolder(adq2DB->isOpen(), true, number))
+        if (!storeHolder(adq2DB->isOpen(), true, edited))
             return false;
         adq1DB->close();
         adq2DB->close();
         m_filter.clear();
-        const qsizetype at = m_filterNumbers.indexOf(department);
+        const qsizetype at = m_filterNumbers.indexOf(edited.departmentNo);
         selectFilterIndex(at < 0 ? 0 : int(at));
         reloadAfterSave();
-        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), number);
-        m_lock = false;
-        m_modified = false;
+        zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), edited.number);
         enterMode(ViewMode);
         showHolder();
-        adoChk->close();
         return true;
     } catch (...) {
+        st::logCaught("adding a holder");
         m_lock = false;
         m_modified = false;
         adoChk->close();
@@ -206,39 +170,22 @@ bool TfrmHolder::insertHolder()
 bool TfrmHolder::updateHolder()
 {
     try {
-        for (QLineEdit *e : {edNo, edName, edShowText})
-            e->setText(e->text().trimmed());
-        const QString number = edNo->text();
+        m_page->trimKeyFields();
+        const st::HolderRecord edited = m_page->current();
         // The row is found by its key as stored; trailing blanks do not make it another number.
-        const bool renamed = number != m_displayed;
-        if (renamed && zq::data::RunQuery(adoChk, st::holdersNumbered(number), 0) == 1
-            && !adoChk->isEmpty()) {
-            svc::SelectLanguage();
-            svc::ShowMessageBox(
-                svc::GetMessageString(QStringLiteral("HolderNoDouble")) + QStringLiteral("   [")
-                    + adoChk->text(QStringLiteral("HolderName")) + QStringLiteral("]   "),
-                QStringLiteral("SystemMessage"),
-                0);
-            m_ui.tsData->setEnabled(true);
-            m_ui.pcData->setCurrentWidget(m_ui.tsData);
-            edNo->setFocus();
-            adoChk->close();
+        const bool renamed = edited.number != m_holder.number;
+        if (renamed && refuseDuplicate(edited.number, false))
             return false;
-        }
-        adoChk->close();
-        const QString department = m_departmentNumbers.value(cmbDepartment->currentIndex());
-        m_lock = true;
         adq2DB->close();
-        const bool found = zq::data::RunQuery(adq2DB, holderByKey(m_displayedKey), 0) == 1
+        const bool found = zq::data::RunQuery(adq2DB, st::holderByKey(m_holder.key), 0) == 1
                            && !adq2DB->isEmpty();
-        if (!storeHolder(found, false, number))
+        if (!storeHolder(found, false, edited))
             return false;
-        const QString key = renamed ? number : m_displayedKey;
-        m_lock = false;
-        m_modified = false;
+        const QString key = renamed ? edited.number : m_holder.key;
         const QString statement = adq1DB->statement();
         adq1DB->close();
         adq2DB->close();
+        const QString department = edited.departmentNo;
         const QString filter = m_filterNumbers.value(cmbDept->currentIndex()).trimmed();
         if (filter != department) {
             m_filter.clear();
@@ -251,11 +198,10 @@ bool TfrmHolder::updateHolder()
         zq::data::LocateRecord(adq1DB, QStringLiteral("HolderNo"), key);
         enterMode(EditMode);
         showHolder();
-        m_lock = false;
-        m_modified = false;
         adoChk->close();
         return true;
     } catch (...) {
+        st::logCaught("saving a holder");
         m_lock = false;
         m_modified = false;
         adoChk->close();

@@ -165,7 +165,7 @@ void TfrmPrintOption::btnPrintLabelClick()
                                                        &damaged);
         auto *holder = qobject_cast<TfrmHolder *>(
             zq::module::state().registry[int(zq::module::WindowKind::Holder)].data());
-        const bool useBatch = holder && holder->chkBatch->isChecked();
+        const bool useBatch = holder && holder->batchChosen();
         if (useBatch && damaged) {
             svc::ShowMessageBox(
                 QStringLiteral("BatchListUnreadable"), QStringLiteral("SystemMessage"), 16);

@@ -4,13 +4,20 @@
 #include "FormTest.h"
 
 #include "Connection.h"
+#include "PictureBox.h"
 #include "Recordset.h"
 #include "RecordsetModel.h"
 #include "TfrmHolder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -21,6 +28,61 @@ using zq::module::WindowKind;
 
 namespace {
 constexpr int Yes = 6;
+}
+
+namespace zq::forms {
+class PictureBox;
+}
+
+/// The controls of a holder window, found by name as a user finds them on the screen. The
+/// Data page's are null until the page is made (shown by the tab, Add or Edit).
+struct HolderControls
+{
+    QComboBox *cmbDept, *cmbDepartment, *cmbTitle, *cmbType, *cmbDeposit04;
+    QCheckBox *chkBatch, *cbxDeposit02, *cbxDeposit03, *cbxExpireDate;
+    QPushButton *btnBatchSet, *btnOpen, *btnClear;
+    QLineEdit *edtSequenceNo, *edNo, *edName, *edShowText, *edEmail, *edPIN, *edDefinable1,
+        *edDefinable2, *edDescription;
+    QDateEdit *dtBirthday, *dtDeposit01, *dtDeposit02, *dtDeposit03, *dtStartDate, *dtExpiredDate;
+    QLabel *labExpireDate;
+    QToolButton *btnPunchCard;
+    zq::forms::PictureBox *imgPhoto;
+};
+
+/// The department filter of the View page.
+inline QComboBox *filterOf(QWidget *w)
+{
+    return w->findChild<QComboBox *>(QStringLiteral("cmbDept"));
+}
+
+/// The window's controls. A Data page not made yet is made as a user makes it: a look at
+/// it by its tab, and back to the page that was shown.
+inline HolderControls ui(TfrmHolder *w)
+{
+    if (!w->isDataPageBuilt()) {
+        QTabWidget *pages = w->chrome().pcData;
+        QWidget *shown = pages->currentWidget();
+        QTabBar *tabs = pages->tabBar();
+        QTest::mouseClick(
+            tabs, Qt::LeftButton, {}, tabs->tabRect(pages->indexOf(w->chrome().tsData)).center());
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(pages->indexOf(shown)).center());
+    }
+    const auto find = [w](auto *&control, const char *name) {
+        control = w->findChild<std::remove_reference_t<decltype(*control)> *>(
+            QString::fromLatin1(name));
+    };
+    HolderControls c{};
+#define ZQ_FIND(name) find(c.name, #name)
+    ZQ_FIND(cmbDept), ZQ_FIND(cmbDepartment), ZQ_FIND(cmbTitle), ZQ_FIND(cmbType);
+    ZQ_FIND(cmbDeposit04), ZQ_FIND(chkBatch), ZQ_FIND(cbxDeposit02), ZQ_FIND(cbxDeposit03);
+    ZQ_FIND(cbxExpireDate), ZQ_FIND(btnBatchSet), ZQ_FIND(btnOpen), ZQ_FIND(btnClear);
+    ZQ_FIND(edtSequenceNo), ZQ_FIND(edNo), ZQ_FIND(edName), ZQ_FIND(edShowText);
+    ZQ_FIND(edEmail), ZQ_FIND(edPIN), ZQ_FIND(edDefinable1), ZQ_FIND(edDefinable2);
+    ZQ_FIND(edDescription), ZQ_FIND(dtBirthday), ZQ_FIND(dtDeposit01), ZQ_FIND(dtDeposit02);
+    ZQ_FIND(dtDeposit03), ZQ_FIND(dtStartDate), ZQ_FIND(dtExpiredDate);
+    ZQ_FIND(labExpireDate), ZQ_FIND(btnPunchCard), ZQ_FIND(imgPhoto);
+#undef ZQ_FIND
+    return c;
 }
 
 class HolderTest : public zq::test::FormTest

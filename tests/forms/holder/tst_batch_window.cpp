@@ -37,7 +37,7 @@ protected:
     {
         auto *w = openHolders(user, rights);
         if (w)
-            pick(w->cmbDept, "");
+            pick(filterOf(w), "");
         return w;
     }
     static int rowOf(TfrmHolder *w, const QString &storedNo)
@@ -124,7 +124,7 @@ TEST_P(BatchWindowTest, RowsAreChosenWithTheUsualGesturesAndTheCommandFollows)
     clickWith(w, "H3", Qt::ControlModifier);
     EXPECT_EQ(selectedNumbers(w), (QStringList{"H1", "H3"}));
     EXPECT_EQ(currentNumber(w), "H3"); // the click moves the current holder as ever
-    EXPECT_EQ(w->edName->text(), "Ben 100%");
+    EXPECT_EQ(ui(w).edName->text(), "Ben 100%");
     EXPECT_TRUE(command(w)->isEnabled());
     EXPECT_TRUE(button->isEnabled());
     // Ctrl+click again takes a row out.
@@ -144,7 +144,7 @@ TEST_P(BatchWindowTest, RowsAreChosenWithTheUsualGesturesAndTheCommandFollows)
     // A plain click is one holder again.
     clickRow(w, "H2");
     EXPECT_EQ(selectedNumbers(w), QStringList{"H2"});
-    EXPECT_EQ(w->edName->text(), "O'Brien");
+    EXPECT_EQ(ui(w).edName->text(), "O'Brien");
     EXPECT_FALSE(button->isEnabled());
 }
 

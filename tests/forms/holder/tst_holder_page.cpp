@@ -50,22 +50,22 @@ protected:
     }
     void expectH2(TfrmHolder *w, const QByteArray &jpeg)
     {
-        EXPECT_EQ(w->edNo->text(), "H2");
-        EXPECT_EQ(w->edName->text(), "O'Brien");
-        EXPECT_EQ(w->edEmail->text(), "ob@site");
-        EXPECT_EQ(w->edPIN->text(), "4321");
-        EXPECT_EQ(w->cmbDepartment->currentText(), "D2 : Sales");
-        EXPECT_EQ(w->cmbTitle->currentText(), "Clerk");
-        EXPECT_EQ(w->dtBirthday->date(), QDate(1990, 5, 4));
-        EXPECT_TRUE(w->cbxDeposit02->isChecked());
-        EXPECT_EQ(w->dtDeposit02->date(), QDate(2021, 2, 3));
-        EXPECT_FALSE(w->cbxDeposit03->isChecked());
-        EXPECT_TRUE(w->cbxExpireDate->isChecked());
-        EXPECT_EQ(w->dtExpiredDate->date(), QDate(2031, 3, 2));
-        EXPECT_EQ(w->cmbDeposit04->currentText(), "250");
-        EXPECT_FALSE(w->btnPunchCard->isChecked());
+        EXPECT_EQ(ui(w).edNo->text(), "H2");
+        EXPECT_EQ(ui(w).edName->text(), "O'Brien");
+        EXPECT_EQ(ui(w).edEmail->text(), "ob@site");
+        EXPECT_EQ(ui(w).edPIN->text(), "4321");
+        EXPECT_EQ(ui(w).cmbDepartment->currentText(), "D2 : Sales");
+        EXPECT_EQ(ui(w).cmbTitle->currentText(), "Clerk");
+        EXPECT_EQ(ui(w).dtBirthday->date(), QDate(1990, 5, 4));
+        EXPECT_TRUE(ui(w).cbxDeposit02->isChecked());
+        EXPECT_EQ(ui(w).dtDeposit02->date(), QDate(2021, 2, 3));
+        EXPECT_FALSE(ui(w).cbxDeposit03->isChecked());
+        EXPECT_TRUE(ui(w).cbxExpireDate->isChecked());
+        EXPECT_EQ(ui(w).dtExpiredDate->date(), QDate(2031, 3, 2));
+        EXPECT_EQ(ui(w).cmbDeposit04->currentText(), "250");
+        EXPECT_FALSE(ui(w).btnPunchCard->isChecked());
         EXPECT_EQ(w->punchFlag(), 0);
-        EXPECT_TRUE(w->imgPhoto->hasPicture());
+        EXPECT_TRUE(ui(w).imgPhoto->hasPicture());
         EXPECT_EQ(w->currentPhoto(), jpeg);
     }
 };
@@ -78,7 +78,7 @@ TEST_P(HolderPageTest, TheDataTabShowsTheRowClickedBeforeThePageWasMade)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     EXPECT_FALSE(w->isDataPageBuilt()); // the window opens on the listing
-    pick(w->cmbDept, "D2 : Sales");
+    pick(filterOf(w), "D2 : Sales");
     clickRow(w, "H3");
     clickRow(w, "H2");
     EXPECT_FALSE(w->isDataPageBuilt());
@@ -90,22 +90,22 @@ TEST_P(HolderPageTest, TheDataTabShowsTheRowClickedBeforeThePageWasMade)
     EXPECT_FALSE(w->isModified());
     // Shown as the listing's mode shows them: fields visible, the photo buttons and the
     // empty reissue date hidden, the fields read-only.
-    for (QWidget *field : std::initializer_list<QWidget *>{w->edNo,
-                                                           w->edName,
-                                                           w->cmbDepartment,
-                                                           w->dtBirthday,
-                                                           w->dtExpiredDate,
-                                                           w->imgPhoto,
-                                                           w->btnPunchCard})
+    for (QWidget *field : std::initializer_list<QWidget *>{ui(w).edNo,
+                                                           ui(w).edName,
+                                                           ui(w).cmbDepartment,
+                                                           ui(w).dtBirthday,
+                                                           ui(w).dtExpiredDate,
+                                                           ui(w).imgPhoto,
+                                                           ui(w).btnPunchCard})
         EXPECT_TRUE(field->isVisible()) << qPrintable(field->objectName());
-    for (QWidget *hidden :
-         std::initializer_list<QWidget *>{w->btnOpen, w->btnClear, w->cbxDeposit03, w->dtDeposit03})
+    for (QWidget *hidden : std::initializer_list<QWidget *>{
+             ui(w).btnOpen, ui(w).btnClear, ui(w).cbxDeposit03, ui(w).dtDeposit03})
         EXPECT_FALSE(hidden->isVisible()) << qPrintable(hidden->objectName());
-    EXPECT_TRUE(w->edName->isReadOnly());
+    EXPECT_TRUE(ui(w).edName->isReadOnly());
     // The grid and the page go on together: the next row shows at once.
     w->chrome().pcData->setCurrentWidget(w->chrome().tsView);
     clickRow(w, "H3");
-    EXPECT_EQ(w->edNo->text(), "H3");
+    EXPECT_EQ(ui(w).edNo->text(), "H3");
     EXPECT_TRUE(w->currentPhoto().isEmpty());
 }
 
@@ -116,7 +116,7 @@ TEST_P(HolderPageTest, WhatTheWindowKeepsOfTheHolderShownIsThereBeforeThePage)
     const QByteArray jpeg = fillH2();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    pick(w->cmbDept, "D2 : Sales");
+    pick(filterOf(w), "D2 : Sales");
     clickRow(w, "H2");
     ASSERT_FALSE(w->isDataPageBuilt());
     // The deposit of a holder shown goes to the deposit list, page or not.
@@ -140,15 +140,15 @@ TEST_P(HolderPageTest, AddAndEditFromTheListingMakeThePageAndSave)
     click(w, "btnAdd");
     ASSERT_EQ(w->mode(), TfrmHolder::AddMode);
     ASSERT_TRUE(w->chrome().tsData->isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), w->edNo);
-    EXPECT_EQ(w->edNo->text(), "");
-    EXPECT_TRUE(w->btnOpen->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), ui(w).edNo);
+    EXPECT_EQ(ui(w).edNo->text(), "");
+    EXPECT_TRUE(ui(w).btnOpen->isVisible());
     // Keys typed into number and name make the display text (the page's key filter).
     QTest::keyClicks(QApplication::focusWidget(), "H9");
-    typeInto(w->edName, "Nina");
-    EXPECT_EQ(w->edShowText->text(), "H9 Nina");
+    typeInto(ui(w).edName, "Nina");
+    EXPECT_EQ(ui(w).edShowText->text(), "H9 Nina");
     EXPECT_TRUE(w->isModified());
-    pick(w->cmbDepartment, "D3 : Lab");
+    pick(ui(w).cmbDepartment, "D3 : Lab");
     click(w, "btnOk");
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H9'"), "Nina");
     EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H9'"), "D3");
@@ -161,12 +161,12 @@ TEST_P(HolderPageTest, AddAndEditFromTheListingMakeThePageAndSave)
     ASSERT_FALSE(w2->isDataPageBuilt());
     click(w2, "btnEdit");
     ASSERT_EQ(w2->mode(), TfrmHolder::EditMode);
-    EXPECT_EQ(w2->edNo->text(), "H1");
-    EXPECT_EQ(w2->edName->text(), "Ann Berg");
-    EXPECT_EQ(QApplication::focusWidget(), w2->edName);
-    EXPECT_FALSE(w2->edName->isReadOnly());
+    EXPECT_EQ(ui(w2).edNo->text(), "H1");
+    EXPECT_EQ(ui(w2).edName->text(), "Ann Berg");
+    EXPECT_EQ(QApplication::focusWidget(), ui(w2).edName);
+    EXPECT_FALSE(ui(w2).edName->isReadOnly());
     EXPECT_FALSE(w2->isModified());
-    typeInto(w2->edName, "Ann Berg-Lund");
+    typeInto(ui(w2).edName, "Ann Berg-Lund");
     click(w2, "btnOk");
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H1'"), "Ann Berg-Lund");
     EXPECT_EQ(scalar("SELECT Deposit04 FROM HolderData WHERE HolderNo = 'H1'"), "100");
@@ -178,17 +178,17 @@ TEST_P(HolderPageTest, NavigationAndRefreshBeforeThePageLeaveItToTheLastHolder)
     fillSite();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    pick(w->cmbDept, "D2 : Sales");
+    pick(filterOf(w), "D2 : Sales");
     click(w, "btnLast");
     click(w, "btnRefresh"); // back to the first department, nothing to save
     EXPECT_EQ(w->departmentFilter(), "D1");
-    pick(w->cmbDept, "D2 : Sales");
+    pick(filterOf(w), "D2 : Sales");
     click(w, "btnNext");
     ASSERT_FALSE(w->isDataPageBuilt());
     EXPECT_FALSE(d.messages().contains("SaveEdit"));
     clickDataTab(w);
-    EXPECT_EQ(w->edNo->text(), "H3");
-    EXPECT_EQ(w->edName->text(), "Ben 100%");
+    EXPECT_EQ(ui(w).edNo->text(), "H3");
+    EXPECT_EQ(ui(w).edName->text(), "Ben 100%");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines,

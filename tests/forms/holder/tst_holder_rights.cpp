@@ -36,7 +36,7 @@ TEST_P(HolderRightsTest, WithoutTheOkRightLeavingAChangedHolderDoesNotSave)
     ASSERT_TRUE(w);
     click(w, "btnEdit");
     ASSERT_EQ(w->mode(), TfrmHolder::EditMode);
-    typeInto(w->edName, "Changed");
+    typeInto(ui(w).edName, "Changed");
     d.messageBoxAnswers = {Yes};
     zq::test::pressKey(Qt::Key_PageDown);
     EXPECT_TRUE(d.messages().isEmpty());

@@ -144,7 +144,7 @@ TEST_P(HolderSearchTest, ANumberTypedAndEnterFindsTheHolder)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     });
     EXPECT_EQ(w->departmentFilter(), "D3");
-    EXPECT_EQ(w->edNo->text(), "H4");
+    EXPECT_EQ(ui(w).edNo->text(), "H4");
     EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
 }
 
@@ -168,9 +168,9 @@ TEST_P(HolderSearchTest, AHitFoundBeforeTheDataPageIsMadeIsTheOneItShows)
                       {},
                       tabs->tabRect(w->chrome().pcData->indexOf(w->chrome().tsData)).center());
     ASSERT_TRUE(w->isDataPageBuilt());
-    EXPECT_EQ(w->edNo->text(), "H4");
-    EXPECT_EQ(w->edName->text(), "Carl");
-    EXPECT_EQ(w->cmbDepartment->currentText(), "D3 : Lab");
+    EXPECT_EQ(ui(w).edNo->text(), "H4");
+    EXPECT_EQ(ui(w).edName->text(), "Carl");
+    EXPECT_EQ(ui(w).cmbDepartment->currentText(), "D3 : Lab");
     // A name found by LIKE, with the page made: shown at once.
     w->chrome().pcData->setCurrentWidget(w->chrome().tsView);
     search(w, [](TfrmHolderSearch *dialog) {
@@ -180,7 +180,7 @@ TEST_P(HolderSearchTest, AHitFoundBeforeTheDataPageIsMadeIsTheOneItShows)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     });
     EXPECT_EQ(w->listing()->recordCount(), 1);
-    EXPECT_EQ(w->edNo->text(), "H2");
+    EXPECT_EQ(ui(w).edNo->text(), "H2");
 }
 
 TEST_P(HolderSearchTest, BlanksOrCancelRunNoSearch)
@@ -201,7 +201,7 @@ TEST_P(HolderSearchTest, BlanksOrCancelRunNoSearch)
     });
     EXPECT_EQ(w->listing()->statement(), statement);
     EXPECT_EQ(w->departmentFilter(), "D1");
-    EXPECT_EQ(w->edNo->text(), "H1");
+    EXPECT_EQ(ui(w).edNo->text(), "H1");
 }
 
 TEST_P(HolderSearchTest, SearchIsRefusedWhileEditing)

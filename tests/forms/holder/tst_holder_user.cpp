@@ -36,17 +36,17 @@ TEST_P(HolderUserTest, AStoredNumberWithTrailingBlanksIsEditedInPlace)
     ZQ_FORM_DB();
     auto *w = openWithBlankNumber();
     ASSERT_TRUE(w);
-    ASSERT_EQ(w->edNo->text(), "H5");
+    ASSERT_EQ(ui(w).edNo->text(), "H5");
     click(w, "btnEdit");
     ASSERT_EQ(w->mode(), TfrmHolder::EditMode);
-    typeInto(w->edName, "Blank Two");
+    typeInto(ui(w).edName, "Blank Two");
     click(w, "btnOk");
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H5  '"), "Blank Two");
     // The key stays as stored, so the cards filed under it still find their holder.
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H5'"), 0);
     EXPECT_EQ(d.auditEntries(), QStringList{"BasicDataHolderI|E H5"});
     EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
-    EXPECT_EQ(w->edName->text(), "Blank Two");
+    EXPECT_EQ(ui(w).edName->text(), "Blank Two");
 }
 
 TEST_P(HolderUserTest, TrailingBlanksDoNotMakeANewNumber)
@@ -55,8 +55,8 @@ TEST_P(HolderUserTest, TrailingBlanksDoNotMakeANewNumber)
     auto *w = openWithBlankNumber();
     ASSERT_TRUE(w);
     click(w, "btnAdd");
-    typeInto(w->edNo, "H5");
-    typeInto(w->edName, "Twin");
+    typeInto(ui(w).edNo, "H5");
+    typeInto(ui(w).edName, "Twin");
     click(w, "btnOk");
     EXPECT_EQ(d.messages(), QStringList{"HolderNoDouble  H5 : Blank  "});
     EXPECT_EQ(w->mode(), TfrmHolder::AddMode);
@@ -67,8 +67,8 @@ TEST_P(HolderUserTest, TrailingBlanksDoNotMakeANewNumber)
                                   QStringLiteral("H%"),
                                   QStringLiteral("H_"),
                                   QStringLiteral("H\\5")}) {
-        typeInto(w->edNo, "  " + number + "  ");
-        typeInto(w->edName, "Odd");
+        typeInto(ui(w).edNo, "  " + number + "  ");
+        typeInto(ui(w).edName, "Odd");
         click(w, "btnOk");
         EXPECT_EQ(
             count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = " + Connection::quoted(number)),
@@ -176,10 +176,10 @@ TEST_P(HolderUserTest, AnOperatorsSearchSaveAndPrintKeepToHisDepartments)
     // A letter in every name: his departments' holders only.
     w->searchFor("", "e");
     EXPECT_EQ(listed(w), (QStringList{"H2", "H3"}));
-    EXPECT_EQ(w->cmbDept->currentIndex(), 0);
+    EXPECT_EQ(filterOf(w)->currentIndex(), 0);
 
     // The printed list of all departments.
-    pick(w->cmbDept, "");
+    pick(filterOf(w), "");
     EXPECT_EQ(listed(w), (QStringList{"H2", "H3", "H4"}));
     click(w, "btnOutput");
     const auto reports = d.callsNamed("ShowReport");
@@ -188,9 +188,9 @@ TEST_P(HolderUserTest, AnOperatorsSearchSaveAndPrintKeepToHisDepartments)
 
     // A save whose listing falls back to all departments.
     click(w, "btnAdd");
-    typeInto(w->edNo, "H7");
-    typeInto(w->edName, "Seven");
-    w->cmbDepartment->setCurrentIndex(-1); // no department, as other paths can leave it
+    typeInto(ui(w).edNo, "H7");
+    typeInto(ui(w).edName, "Seven");
+    ui(w).cmbDepartment->setCurrentIndex(-1); // no department, as other paths can leave it
     click(w, "btnOk");
     EXPECT_EQ(w->departmentFilter(), "");
     EXPECT_FALSE(listed(w).contains("H1"));
@@ -203,11 +203,11 @@ TEST_P(HolderUserTest, AHolderOfADepartmentNotListedKeepsItOnSave)
     addHolder("H8", "Gone", "D9", ""); // his department row was removed by another tool
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    pick(w->cmbDept, "");
+    pick(filterOf(w), "");
     clickRow(w, "H8"); // every holder is listed, those without a department too
-    EXPECT_EQ(w->cmbDepartment->currentIndex(), -1);
+    EXPECT_EQ(ui(w).cmbDepartment->currentIndex(), -1);
     click(w, "btnEdit");
-    typeInto(w->edName, "Still here");
+    typeInto(ui(w).edName, "Still here");
     click(w, "btnOk");
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData WHERE HolderNo = 'H8'"), "Still here");
     EXPECT_EQ(scalar("SELECT DepartmentNo FROM HolderData WHERE HolderNo = 'H8'"), "D9");
@@ -222,9 +222,9 @@ TEST_P(HolderUserTest, AnExactHitWithoutADepartmentIsShownOnTheEmptyFilter)
     // Written by another workstation after the window filled in missing departments.
     addHolder("H8  ", "Nobody", "", "");
     w->searchFor("H8", "");
-    EXPECT_EQ(w->cmbDept->currentIndex(), 0);
-    EXPECT_EQ(w->edNo->text(), "H8");
-    EXPECT_EQ(w->edName->text(), "Nobody");
+    EXPECT_EQ(filterOf(w)->currentIndex(), 0);
+    EXPECT_EQ(ui(w).edNo->text(), "H8");
+    EXPECT_EQ(ui(w).edName->text(), "Nobody");
     // Only to those who see every department.
     delete w;
     QCoreApplication::processEvents();
@@ -233,7 +233,7 @@ TEST_P(HolderUserTest, AnExactHitWithoutADepartmentIsShownOnTheEmptyFilter)
     const QStringList before = listed(w2);
     w2->searchFor("H8", "");
     EXPECT_EQ(listed(w2), before);
-    EXPECT_NE(w2->edNo->text(), "H8");
+    EXPECT_NE(ui(w2).edNo->text(), "H8");
 }
 
 TEST_P(HolderUserTest, AnEmptyOrUnreadableDateIsNoDate)
@@ -247,14 +247,22 @@ TEST_P(HolderUserTest, AnEmptyOrUnreadableDateIsNoDate)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     clickRow(w, "H1");
-    EXPECT_FALSE(w->cbxExpireDate->isChecked());
-    EXPECT_FALSE(w->cbxDeposit02->isChecked());
-    EXPECT_FALSE(w->cbxDeposit03->isChecked());
+    EXPECT_FALSE(ui(w).cbxExpireDate->isChecked());
+    EXPECT_FALSE(ui(w).cbxDeposit02->isChecked());
+    EXPECT_FALSE(ui(w).cbxDeposit03->isChecked());
+    // A save leaves the dates the operator did not touch as they are; one he ticked off is
+    // stored as none.
     click(w, "btnEdit");
-    typeInto(w->edDescription, "dated");
+    typeInto(ui(w).edDescription, "dated");
     click(w, "btnOk");
-    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND ExpiredDate IS NULL "
-                    "AND Deposit02 IS NULL AND Deposit03 IS NULL"),
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND ExpiredDate = '' "
+                    "AND Deposit02 = 'soon' AND Deposit03 = ''"),
+              1);
+    tick(ui(w).cbxDeposit02, true);
+    click(w, "btnOk");
+    tick(ui(w).cbxDeposit02, false);
+    click(w, "btnOk");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData WHERE HolderNo = 'H1' AND Deposit02 IS NULL"),
               1);
 }
 
@@ -270,7 +278,7 @@ TEST_P(HolderUserTest, EachHolderShowsHisOwnDatesAndBoxes)
           "UPDATE HolderData SET Birthday = NULL, StartDate = NULL WHERE HolderNo = 'H3'"});
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    pick(w->cmbDept, "D2 : Sales");
+    pick(filterOf(w), "D2 : Sales");
     const QDate today = QDate::currentDate();
     struct Field
     {
@@ -280,12 +288,12 @@ TEST_P(HolderUserTest, EachHolderShowsHisOwnDatesAndBoxes)
         QDate h2;
     };
     const Field fields[] = {
-        {"Birthday", w->dtBirthday, nullptr, QDate(1990, 5, 4)},
-        {"StartDate", w->dtStartDate, nullptr, QDate(2024, 1, 1)},
-        {"ExpiredDate", w->dtExpiredDate, w->cbxExpireDate, QDate(2031, 3, 2)},
-        {"Deposit01", w->dtDeposit01, nullptr, QDate(2020, 1, 2)},
-        {"Deposit02", w->dtDeposit02, w->cbxDeposit02, QDate(2021, 2, 3)},
-        {"Deposit03", w->dtDeposit03, w->cbxDeposit03, QDate(2022, 3, 4)},
+        {"Birthday", ui(w).dtBirthday, nullptr, QDate(1990, 5, 4)},
+        {"StartDate", ui(w).dtStartDate, nullptr, QDate(2024, 1, 1)},
+        {"ExpiredDate", ui(w).dtExpiredDate, ui(w).cbxExpireDate, QDate(2031, 3, 2)},
+        {"Deposit01", ui(w).dtDeposit01, nullptr, QDate(2020, 1, 2)},
+        {"Deposit02", ui(w).dtDeposit02, ui(w).cbxDeposit02, QDate(2021, 2, 3)},
+        {"Deposit03", ui(w).dtDeposit03, ui(w).cbxDeposit03, QDate(2022, 3, 4)},
     };
     // H3's birthday and start date were filled in with today's when the window opened.
     for (const char *holder : {"H2", "H3", "H2", "H3"}) {
@@ -310,12 +318,12 @@ TEST_P(HolderUserTest, BackspaceInTheDepositComboRemovesTheText)
     ASSERT_TRUE(w);
     clickRow(w, "H1"); // deposit "100", now in the list file
     click(w, "btnEdit");
-    QTest::mouseClick(w->cmbDeposit04->lineEdit(), Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmbDeposit04->lineEdit(), Qt::LeftButton);
     ASSERT_TRUE(QApplication::focusWidget());
-    ASSERT_EQ(w->cmbDeposit04->currentText(), "100");
+    ASSERT_EQ(ui(w).cmbDeposit04->currentText(), "100");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
-    EXPECT_EQ(w->cmbDeposit04->currentText(), "");
-    EXPECT_EQ(w->cmbDeposit04->count(), 0);
+    EXPECT_EQ(ui(w).cmbDeposit04->currentText(), "");
+    EXPECT_EQ(ui(w).cmbDeposit04->count(), 0);
     EXPECT_TRUE(w->isModified());
     QFile file(w->depositListPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -336,9 +344,9 @@ TEST_P(HolderUserTest, TheDepositListIsSortedMatchedWithoutCaseAndReadFromBig5)
     ASSERT_TRUE(w);
     clickRow(w, "H1");
     // "a100" shown is the list's "A100": nothing is added.
-    EXPECT_EQ(comboItems(w->cmbDeposit04).mid(0, 2), (QStringList{"A100", "b200"}));
-    EXPECT_EQ(w->cmbDeposit04->count(), 3);
-    EXPECT_TRUE(comboItems(w->cmbDeposit04).contains(QString::fromUtf8("押金")));
+    EXPECT_EQ(comboItems(ui(w).cmbDeposit04).mid(0, 2), (QStringList{"A100", "b200"}));
+    EXPECT_EQ(ui(w).cmbDeposit04->count(), 3);
+    EXPECT_TRUE(comboItems(ui(w).cmbDeposit04).contains(QString::fromUtf8("押金")));
 }
 
 TEST_P(HolderUserTest, ThePinTakesOnlyDigitsWhateverThePath)
@@ -348,18 +356,18 @@ TEST_P(HolderUserTest, ThePinTakesOnlyDigitsWhateverThePath)
     auto *w = openHolders();
     ASSERT_TRUE(w);
     click(w, "btnEdit");
-    QTest::mouseClick(w->edPIN, Qt::LeftButton);
+    QTest::mouseClick(ui(w).edPIN, Qt::LeftButton);
     QWidget *pin = QApplication::focusWidget();
-    ASSERT_EQ(pin, w->edPIN);
+    ASSERT_EQ(pin, ui(w).edPIN);
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->setText("12ab");
     QTest::keyClick(pin, Qt::Key_V, Qt::ControlModifier);
     clipboard->setText(" 7 8");
     QTest::keyClick(pin, Qt::Key_Insert, Qt::ShiftModifier);
-    EXPECT_EQ(w->edPIN->text(), "");
+    EXPECT_EQ(ui(w).edPIN->text(), "");
     clipboard->setText("567890");
     QTest::keyClick(pin, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(w->edPIN->text(), "5678");
+    EXPECT_EQ(ui(w).edPIN->text(), "5678");
     click(w, "btnOk");
     EXPECT_EQ(scalar("SELECT PIN FROM HolderData WHERE HolderNo = 'H1'"), "5678");
 }
@@ -372,22 +380,22 @@ TEST_P(HolderUserTest, TenThousandPastedCharactersInEveryFieldAreCutToItsLimit)
     ASSERT_TRUE(w);
     click(w, "btnAdd");
     QGuiApplication::clipboard()->setText(QString(10000, QLatin1Char('7')));
-    const QList<QWidget *> fields{w->edNo,
-                                  w->edName,
-                                  w->edShowText,
-                                  w->edEmail,
-                                  w->edPIN,
-                                  w->edDefinable1,
-                                  w->edDefinable2,
-                                  w->edDescription,
-                                  w->cmbDeposit04->lineEdit()};
+    const QList<QWidget *> fields{ui(w).edNo,
+                                  ui(w).edName,
+                                  ui(w).edShowText,
+                                  ui(w).edEmail,
+                                  ui(w).edPIN,
+                                  ui(w).edDefinable1,
+                                  ui(w).edDefinable2,
+                                  ui(w).edDescription,
+                                  ui(w).cmbDeposit04->lineEdit()};
     for (QWidget *field : fields) {
         QTest::mouseClick(field, Qt::LeftButton);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
     }
-    EXPECT_EQ(w->edNo->text().size(), 10);
-    EXPECT_EQ(w->edPIN->text().size(), 4);
-    EXPECT_EQ(w->cmbDeposit04->currentText().size(), 40);
+    EXPECT_EQ(ui(w).edNo->text().size(), 10);
+    EXPECT_EQ(ui(w).edPIN->text().size(), 4);
+    EXPECT_EQ(ui(w).cmbDeposit04->currentText().size(), 40);
     click(w, "btnOk");
     EXPECT_EQ(w->mode(), TfrmHolder::ViewMode);
     const QString no = QString(10, QLatin1Char('7'));
@@ -410,7 +418,7 @@ TEST_P(HolderUserTest, APhotoFileThatIsNoPictureIsRefused)
     }
     zq::platform::setFileDialogAnswer([&](const QString &, const QString &) { return path; });
     click(w, "btnEdit");
-    QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+    QTest::mouseClick(ui(w).btnOpen, Qt::LeftButton);
     zq::platform::setFileDialogAnswer({});
     EXPECT_TRUE(w->currentPhoto().isEmpty());
     EXPECT_EQ(d.sounds().last(), "Error");

@@ -92,13 +92,13 @@ TEST_P(PrintOptionTest, CheckedBatchBoxPrintsTheStoredListWhateverTheFilter)
     auto *h = openHolders();
     ASSERT_TRUE(h);
     storeBatch(zq::forms::batch::batchText({"H7", "H3", "H2", "H4", "H6"}));
-    h->chkBatch->setChecked(true);
+    h->findChild<QCheckBox *>("chkBatch")->setChecked(true);
     h->setDepartmentFilter("D1");
     EXPECT_EQ(print(true), (QStringList{"H2", "H4"})); // ordered by department, holder
     EXPECT_EQ(print(false), (QStringList{"H2", "H4", "H7"}));
 
     // Unchecked: the filter again.
-    h->chkBatch->setChecked(false);
+    h->findChild<QCheckBox *>("chkBatch")->setChecked(false);
     EXPECT_EQ(print(true), QStringList{"H1"});
 }
 
@@ -107,7 +107,7 @@ TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueUsesTheFilterAndADamagedValu
     ZQ_FORM_DB();
     auto *h = openHolders();
     ASSERT_TRUE(h);
-    h->chkBatch->setChecked(true);
+    h->findChild<QCheckBox *>("chkBatch")->setChecked(true);
     h->setDepartmentFilter("D2");
     EXPECT_EQ(print(true), QStringList{"H2"}); // no ZQMain.ini at all
 
@@ -127,7 +127,7 @@ TEST_P(PrintOptionTest, CheckedBoxWithoutStoredValueUsesTheFilterAndADamagedValu
     }
     EXPECT_EQ(count("SELECT COUNT(*) FROM HolderData"), 8);
     // Without the batch box the list plays no part.
-    h->chkBatch->setChecked(false);
+    h->findChild<QCheckBox *>("chkBatch")->setChecked(false);
     EXPECT_EQ(print(true), QStringList{"H2"});
 }
 

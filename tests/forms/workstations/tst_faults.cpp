@@ -121,11 +121,11 @@ TEST_P(PostgresFaultTest, HolderSaveWithTheLinkCutKeepsTheInputAndTheNextOkSaves
     auto *w = open<TfrmHolder>(WindowKind::Holder);
     ASSERT_TRUE(w);
     click(w, "btnEdit");
-    type(w->edEmail, "ann@new");
+    type(w->findChild<QLineEdit *>("edEmail"), "ann@new");
     cutTheLink();
     click(w, "btnOk");
     EXPECT_TRUE(d.messages().contains("LinkLost")) << d.messages().join(",").toStdString();
-    EXPECT_EQ(w->edEmail->text(), "ann@new");
+    EXPECT_EQ(w->findChild<QLineEdit *>("edEmail")->text(), "ann@new");
     EXPECT_EQ(w->mode(), TfrmHolder::EditMode);
     EXPECT_TRUE(d.auditEntries().isEmpty());
     EXPECT_EQ(elsewhere("SELECT Email FROM HolderData"), "ann@site");
@@ -163,7 +163,7 @@ TEST_P(PostgresFaultTest, HolderDeletionCutAfterTheDeviceCallsKeepsHolderAndCard
               "2");
     EXPECT_TRUE(d.auditEntries().isEmpty());
     // Usable: the listing was read again over a new link, and the deletion goes through.
-    EXPECT_EQ(w->edNo->text(), "H1");
+    EXPECT_EQ(w->holder().number, "H1");
     d.messageBoxAnswers = {Yes, Yes};
     click(w, "btnDelete");
     EXPECT_EQ(elsewhere("SELECT COUNT(*) FROM HolderData"), "0");
@@ -303,10 +303,10 @@ TEST_P(SQLiteFaultTest, ASaveWhileAnotherHostHoldsTheLockFailsCleanly)
     ASSERT_TRUE(other->execute("BEGIN IMMEDIATE"));
     ASSERT_TRUE(other->execute("UPDATE OccupationTitle SET TitleName = 'Officer'"));
     click(w, "btnEdit");
-    type(w->edEmail, "ann@new");
+    type(w->findChild<QLineEdit *>("edEmail"), "ann@new");
     click(w, "btnOk"); // waits out the busy timeout
     EXPECT_TRUE(d.messages().contains("DatabaseBusy")) << d.messages().join(",").toStdString();
-    EXPECT_EQ(w->edEmail->text(), "ann@new");
+    EXPECT_EQ(w->findChild<QLineEdit *>("edEmail")->text(), "ann@new");
     EXPECT_TRUE(d.auditEntries().isEmpty());
     ASSERT_TRUE(other->execute("COMMIT"));
     click(w, "btnOk");
@@ -464,8 +464,9 @@ TEST_P(SQLiteFaultTest, AnImportOnAFullDiskStopsWithAReasonAndTheDatabaseStaysIn
               1);
     const int stored = check.text("n").toInt();
     EXPECT_LT(stored, 20000);
-    if (stored > 0) // a prefix of the file
+    if (stored > 0) { // a prefix of the file
         EXPECT_EQ(check.text("last"), QString("N%1").arg(stored, 6, 10, QChar('0')));
+    }
     site.close();
 }
 

@@ -167,12 +167,12 @@ TEST_P(HolderWorkstationsTest, EditsOfDifferentFieldsBothStayAndTheSameFieldIsRe
     ZQ_TWO_WORKSTATIONS();
     auto *w = openHolders();
     ASSERT_TRUE(w);
-    ASSERT_EQ(w->edNo->text(), "H1");
+    ASSERT_EQ(w->holder().number, "H1");
     elsewhere("UPDATE HolderData SET HolderName = 'Anna' WHERE HolderNo = 'H1'");
 
     // The window still shows "Ann"; the e-mail is saved and the other name stays.
     click(w, "btnEdit");
-    type(w->edEmail, "ann@new");
+    type(w->findChild<QLineEdit *>("edEmail"), "ann@new");
     click(w, "btnOk");
     EXPECT_FALSE(d.messages().contains(kChanged));
     EXPECT_EQ(scalar("SELECT HolderName FROM HolderData"), "Anna");
@@ -181,10 +181,10 @@ TEST_P(HolderWorkstationsTest, EditsOfDifferentFieldsBothStayAndTheSameFieldIsRe
 
     // Now both change the e-mail: the window is told and keeps its text.
     elsewhere("UPDATE HolderData SET Email = 'anna@other' WHERE HolderNo = 'H1'");
-    type(w->edEmail, "ann@mine");
+    type(w->findChild<QLineEdit *>("edEmail"), "ann@mine");
     click(w, "btnOk");
     EXPECT_TRUE(d.messages().contains(kChanged)) << d.messages().join(",").toStdString();
-    EXPECT_EQ(w->edEmail->text(), "ann@mine");
+    EXPECT_EQ(w->findChild<QLineEdit *>("edEmail")->text(), "ann@mine");
     EXPECT_EQ(scalar("SELECT Email FROM HolderData"), "anna@other");
     EXPECT_EQ(d.auditEntries().size(), 1);
 }
