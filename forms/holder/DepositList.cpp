@@ -1,10 +1,10 @@
 #include "DepositList.h"
 
-#include "TransferText.h"
-
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -34,16 +34,25 @@ QStringList DepositList::load() const
     // The list is a handful of short texts; anything larger is not a deposit list.
     if (m_path.isEmpty() || QFileInfo(m_path).size() > (1 << 20))
         return {};
-    // Written as UTF-8; a list kept from an older installation is in Big5.
-    zq::transfer::TextLineReader reader(m_path);
-    if (!reader.open())
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
+    const QByteArray bytes = file.readAll();
+    // Written as UTF-8; a list kept from an older installation is in Big5. A file that is
+    // neither is no list.
+    QStringDecoder utf8(QStringConverter::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        QStringDecoder big5("Big5");
+        text = big5.decode(bytes);
+        if (!big5.isValid() || big5.hasError())
+            return {};
+    }
+    static const QRegularExpression lineEnd(QStringLiteral("\\r\\n|\\r|\\n"));
     QStringList items;
-    reader.forEachLine([&items](const QString &line) {
+    for (const QString &line : text.split(lineEnd))
         if (!line.trimmed().isEmpty() && indexOf(items, line) < 0)
             items << line;
-        return true;
-    });
     std::sort(items.begin(), items.end(), before);
     return items;
 }
