@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "Helpers.h"
 #include "InputGuards.h"
+#include "ModuleLog.h"
 #include "Recordset.h"
 #include "RecordsetModel.h"
 #include "Services.h"
@@ -243,11 +244,52 @@ void MaintenanceWindow::showRecord()
                 e.first->setText(adoDB->text(e.second).trimmed());
             }
         } catch (...) {
+            zq::logCaught("showing the current row");
             clearDataPage();
         }
     }
+    rememberShown();
     m_modified = false;
     m_busy = false;
+}
+
+void MaintenanceWindow::rememberShown()
+{
+    m_shownRow.clear();
+    if (!adoDB->isOpen() || adoDB->currentRow() < 0)
+        return;
+    for (int i = 0; i < adoDB->fieldCount(); ++i) {
+        const QString field = adoDB->fieldName(i);
+        m_shownRow.append({field, adoDB->valueAt(adoDB->currentRow(), i)});
+    }
+}
+
+QVariant MaintenanceWindow::shownValue(const QString &column) const
+{
+    for (const auto &field : m_shownRow)
+        if (field.first.compare(column, Qt::CaseInsensitive) == 0)
+            return field.second;
+    return QVariant();
+}
+
+bool MaintenanceWindow::differsFromShown(const QString &column, const QString &input) const
+{
+    return Recordset::textOf(shownValue(column)).trimmed() != input;
+}
+
+void MaintenanceWindow::writeText(Recordset &rs, const QString &column, const QString &input) const
+{
+    // A new row takes every field; an edited one only those the input changed, so that a
+    // field nobody touched is never written (nor guarded) over another workstation's value.
+    if (rs.state() == Recordset::State::Insert || differsFromShown(column, input))
+        rs.setField(column, input);
+}
+
+void MaintenanceWindow::guardWithShown(Recordset &rs) const
+{
+    for (const auto &field : m_shownRow)
+        if (rs.hasField(field.first))
+            rs.setReadValue(field.first, field.second);
 }
 
 void MaintenanceWindow::onDataChanged()
@@ -313,7 +355,7 @@ bool MaintenanceWindow::leaveCheck()
 void MaintenanceWindow::writeColumns(Recordset &rs)
 {
     for (const auto &e : std::as_const(m_edits))
-        rs.setField(e.second, e.first->text().trimmed());
+        writeText(rs, e.second, e.first->text().trimmed());
 }
 
 MaintenanceWindow::KeyCheck MaintenanceWindow::checkKey(const QString &statement)
@@ -332,6 +374,17 @@ void MaintenanceWindow::refuseDuplicate()
         m_keyEdit->setFocus();
 }
 
+QString MaintenanceWindow::inUseStatement(const QString &stored) const
+{
+    // A key stored with blanks after it (older tools) is in use by rows that name it so,
+    // and by rows that name it trimmed, as this module writes references.
+    QString keys = quotedKey(stored);
+    if (stored.trimmed() != stored)
+        keys += QStringLiteral(" OR ") + m_spec.keyColumn + QStringLiteral(" = ")
+                + quotedKey(stored.trimmed());
+    return m_spec.inUsePrefix + keys + m_spec.inUseSuffix;
+}
+
 QString MaintenanceWindow::currentListKey() const
 {
     if (!adoDB->isOpen() || adoDB->currentRow() < 0 || !adoDB->hasField(m_spec.keyColumn))
@@ -347,10 +400,12 @@ bool MaintenanceWindow::writeRow(Recordset &rs,
     bool posted = false;
     m_busy = true;
     const bool committed = zq::data::WriteInTransaction(rs.connection(), [&] {
-        if (adding)
+        if (adding) {
             rs.append();
-        else
+        } else {
+            guardWithShown(rs);
             rs.edit();
+        }
         setColumns(rs);
         rs.post();
         posted = true;
@@ -358,6 +413,14 @@ bool MaintenanceWindow::writeRow(Recordset &rs,
     if (committed)
         return true;
     rs.cancel();
+    if (posted && &rs == adoDB && !adding) {
+        // The list's row took the input when it was posted; it reads as shown again, so
+        // that the next save is guarded by what the user saw, never by a list read again
+        // with changes of other workstations he has not seen.
+        guardWithShown(*adoDB);
+        m_ui.dgView->viewport()->update();
+        posted = false;
+    }
     writeFailed(posted && &rs == adoDB, listKey);
     return false;
 }
@@ -510,11 +573,9 @@ void MaintenanceWindow::btnDeleteClick()
     }
     try {
         if (adoDB->isOpen() && !adoDB->isEmpty() && zq::data::CheckConnection() == 1) {
-            const QString key = adoDB->text(m_spec.keyColumn).trimmed();
-            if (zq::data::RunQuery(
-                    adqTmp, m_spec.inUsePrefix + quotedKey(key) + m_spec.inUseSuffix, 0)
-                    == 1
-                && !adqTmp->isEmpty()) {
+            const QString stored = currentListKey();
+            const QString key = stored.trimmed();
+            if (zq::data::RunQuery(adqTmp, inUseStatement(stored), 0) == 1 && !adqTmp->isEmpty()) {
                 adqTmp->close();
                 svc::PlaySoundError();
                 svc::SelectFormLanguage(this, kSection);

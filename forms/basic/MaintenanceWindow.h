@@ -139,6 +139,23 @@ protected:
     virtual void writeFailed(bool listShowedWrite, const QString &listKey);
     /// The untrimmed key of the list's current row ("" when there is none).
     QString currentListKey() const;
+    /// The in-use test of the key `stored` (as the list holds it).
+    QString inUseStatement(const QString &stored) const;
+
+    /// Takes the list's current row as the Data page shows it now. Every later save is
+    /// judged against it: a field whose input still reads as shown is no change (whether
+    /// the column held NULL, '' or blanks after the text), and the columns written are
+    /// guarded by the values shown, not by a list read again meanwhile.
+    void rememberShown();
+    /// The value of `column` as last shown (null when it was not shown).
+    QVariant shownValue(const QString &column) const;
+    /// True when `input` (trimmed, as saved) differs from what `column` showed.
+    bool differsFromShown(const QString &column, const QString &input) const;
+    /// Sets `column` of `rs`'s edit buffer to `input` in a new row, or in an edited one
+    /// when the input differs from what the column showed.
+    void writeText(zq::data::Recordset &rs, const QString &column, const QString &input) const;
+    /// Makes `rs`'s current row read as the row shown, in the fields both have.
+    void guardWithShown(zq::data::Recordset &rs) const;
 
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -162,6 +179,7 @@ private:
     bool m_modified = false;
     bool m_busy = true;
     bool m_shown = false;
+    QList<QPair<QString, QVariant>> m_shownRow; // the row the Data page showed
     QGridLayout *m_dataLayout;
     int m_dataRows = 0;
 };

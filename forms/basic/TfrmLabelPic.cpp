@@ -2,6 +2,7 @@
 
 #include "FileDialogs.h"
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "PictureBox.h"
 #include "PictureCodec.h"
 #include "Recordset.h"
@@ -146,6 +147,7 @@ void TfrmLabelPic::showRecord()
     if (!adoDB->isOpen() || adoDB->isEmpty() || adoDB->currentRow() < 0)
         return;
     clearPicture();
+    m_pictureChanged = false;
     try {
         const QByteArray stored = adoDB->bytes(QStringLiteral("GBPhoto"));
         if (!stored.isEmpty()) {
@@ -157,6 +159,7 @@ void TfrmLabelPic::showRecord()
             }
         }
     } catch (...) {
+        zq::logCaught("showing a card picture");
         clearDataPage();
     }
     clearModified();
@@ -165,6 +168,7 @@ void TfrmLabelPic::showRecord()
 void TfrmLabelPic::btnOpenClick()
 {
     setModified();
+    m_pictureChanged = true;
     svc::PlaySoundOk();
     const QString path = zq::platform::getOpenFileName(this, QString(), fileFilter());
     if (path.isEmpty())
@@ -181,6 +185,7 @@ void TfrmLabelPic::btnOpenClick()
 void TfrmLabelPic::btnClearClick()
 {
     setModified();
+    m_pictureChanged = true;
     svc::PlaySoundOk();
     clearPicture();
 }
@@ -188,7 +193,11 @@ void TfrmLabelPic::btnClearClick()
 void TfrmLabelPic::writeColumns(zq::data::Recordset &rs)
 {
     MaintenanceWindow::writeColumns(rs);
-    rs.setField(QStringLiteral("GBPhoto"), m_picture);
+    // A picture neither loaded nor erased is the one stored, written again or not at all:
+    // not at all, so that bytes this window cannot show, or a picture changed on another
+    // workstation meanwhile, stay as they are.
+    if (rs.state() == zq::data::Recordset::State::Insert || m_pictureChanged)
+        rs.setField(QStringLiteral("GBPhoto"), m_picture);
 }
 
 void TfrmLabelPic::btnOkClick()

@@ -54,6 +54,7 @@ private:
     /// The duplicate test of `number`: true (and the refusal shown) when it cannot be saved.
     bool numberRefused(const QString &number);
     QByteArray m_picture;
+    bool m_pictureChanged = false; // loaded or erased since the record was shown
 };
 
 } // namespace zq::forms

@@ -1,6 +1,7 @@
 #include "TfrmOccupationType.h"
 
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "Recordset.h"
 
 #include <QCloseEvent>
@@ -149,6 +150,7 @@ void TfrmOccupationType::showRecord()
             p.first->setCurrentIndex(found);
         }
     } catch (...) {
+        zq::logCaught("showing the pictures of a type");
     }
     // Showing a record is not a change of input.
     clearModified();
@@ -157,12 +159,12 @@ void TfrmOccupationType::showRecord()
 void TfrmOccupationType::writeColumns(zq::data::Recordset &rs)
 {
     MaintenanceWindow::writeColumns(rs);
-    rs.setField(
-        QStringLiteral("PicNoV"),
-        zq::data::TextBeforeSeparator(cmbPicV->currentText(), QStringLiteral(":")).trimmed());
-    rs.setField(
-        QStringLiteral("PicNoH"),
-        zq::data::TextBeforeSeparator(cmbPicH->currentText(), QStringLiteral(":")).trimmed());
+    writeText(rs,
+              QStringLiteral("PicNoV"),
+              zq::data::TextBeforeSeparator(cmbPicV->currentText(), QStringLiteral(":")).trimmed());
+    writeText(rs,
+              QStringLiteral("PicNoH"),
+              zq::data::TextBeforeSeparator(cmbPicH->currentText(), QStringLiteral(":")).trimmed());
 }
 
 void TfrmOccupationType::btnLabelPicClick()

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "Recordset.h"
 
 namespace zq::forms {
@@ -27,11 +28,13 @@ DepartmentList loadParentCandidates(Connection *connection, bool supervisor, con
             const int no = q.fieldIndex(QStringLiteral("DepartmentNo"));
             const int name = q.fieldIndex(QStringLiteral("DepartmentName"));
             for (int row = 0; row < q.recordCount(); ++row) {
-                list.numbers << Recordset::textOf(q.valueAt(row, no)).trimmed();
+                // The number as stored: a parent is written as its key, blanks and all.
+                list.numbers << Recordset::textOf(q.valueAt(row, no));
                 list.names << Recordset::textOf(q.valueAt(row, name)).trimmed();
             }
         }
     } catch (...) {
+        zq::logCaught("reading the parent departments");
     }
     q.close();
     return list;
@@ -50,8 +53,7 @@ void removeBelow(Connection *connection,
         return;
     QStringList numbers;
     for (int row = 0; row < q.recordCount(); ++row)
-        numbers << Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo"))))
-                       .trimmed();
+        numbers << Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo"))));
     q.close();
     for (const QString &number : std::as_const(numbers)) {
         try {
@@ -70,6 +72,7 @@ void removeBelow(Connection *connection,
                         list,
                         visited);
         } catch (...) {
+            zq::logCaught("walking the departments below one");
         }
     }
 }
@@ -92,7 +95,7 @@ bool isAncestorOrSelf(Connection *connection, const QString &ancestor, const QSt
     QString current = number;
     Recordset q;
     q.setConnection(connection);
-    while (!current.isEmpty() && !visited.contains(current)) {
+    while (!current.trimmed().isEmpty() && !visited.contains(current)) {
         if (current == ancestor)
             return true;
         visited.insert(current);
@@ -104,10 +107,22 @@ bool isAncestorOrSelf(Connection *connection, const QString &ancestor, const QSt
                 != 1
             || q.isEmpty())
             break;
-        current = q.text(QStringLiteral("UnderNo")).trimmed();
+        current = q.text(QStringLiteral("UnderNo"));
     }
     // A chain that runs into itself is already a cycle: treat it as related, so no move adds to it.
-    return !current.isEmpty() && visited.contains(current);
+    return !current.trimmed().isEmpty() && visited.contains(current);
+}
+
+qsizetype indexOfNumber(const QStringList &numbers, const QString &number)
+{
+    const qsizetype exact = numbers.indexOf(number);
+    if (exact >= 0 || number.trimmed().isEmpty())
+        return exact;
+    const QString trimmed = number.trimmed();
+    for (qsizetype i = 1; i < numbers.size(); ++i)
+        if (numbers.at(i).trimmed() == trimmed)
+            return i;
+    return -1;
 }
 
 } // namespace zq::forms

@@ -10,7 +10,8 @@ class Connection;
 
 namespace zq::forms {
 
-/// Parallel lists of department numbers and names; entry 0 of both is "" (no parent).
+/// Parallel lists of department numbers (as stored, blanks after them included) and names
+/// (trimmed); entry 0 of both is "" (no parent).
 struct DepartmentList
 {
     QStringList numbers{QString()};
@@ -36,5 +37,9 @@ void removeSubtree(zq::data::Connection *connection, const QString &number, Depa
 bool isAncestorOrSelf(zq::data::Connection *connection,
                       const QString &ancestor,
                       const QString &number);
+
+/// Where `number` stands in `numbers`: the number as stored, else the first one that reads
+/// the same without blanks after it (a reference written trimmed); -1 when none.
+qsizetype indexOfNumber(const QStringList &numbers, const QString &number);
 
 } // namespace zq::forms

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "Recordset.h"
 #include "Services.h"
 #include "TfrmDepartmentView.h"
@@ -157,7 +158,7 @@ void TfrmDepartment::loadPicker(const QString &underNo)
     const QSignalBlocker block(cmbUnderNo);
     cmbUnderNo->clear();
     cmbUnderNo->addItems(m_picker.names);
-    const qsizetype at = underNo.isEmpty() ? 0 : m_picker.numbers.indexOf(underNo);
+    const qsizetype at = underNo.trimmed().isEmpty() ? 0 : indexOfNumber(m_picker.numbers, underNo);
     cmbUnderNo->setCurrentIndex(at < 0 ? 0 : int(at));
 }
 
@@ -172,34 +173,41 @@ void TfrmDepartment::showRecord()
 {
     if (!adoDB->isOpen() || adoDB->isEmpty() || adoDB->currentRow() < 0) {
         clearDataPage();
+        rememberShown();
         clearModified();
         setBusy(false);
         return;
     }
     try {
-        const QString number = adoDB->text(QStringLiteral("DepartmentNo")).trimmed();
+        // The department is its number as stored (older tools left blanks after some).
+        const QString stored = adoDB->text(QStringLiteral("DepartmentNo"));
         if (mode() != AddMode)
-            edNo->setText(number);
+            edNo->setText(stored.trimmed());
         m_picker = m_candidates;
         if (mode() == EditMode)
-            removeSubtree(adoDB->connection(), number, m_picker);
-        loadPicker(adoDB->text(QStringLiteral("UnderNo")).trimmed());
+            removeSubtree(adoDB->connection(), stored, m_picker);
+        loadPicker(adoDB->text(QStringLiteral("UnderNo")));
         edDescription->setText(adoDB->text(QStringLiteral("Description")).trimmed());
         edName->setText(adoDB->text(QStringLiteral("DepartmentName")).trimmed());
     } catch (...) {
+        zq::logCaught("showing the current department");
         clearDataPage();
     }
+    rememberShown();
     clearModified();
     setBusy(false);
 }
 
 void TfrmDepartment::setRow(Recordset &rs)
 {
-    rs.setField(QStringLiteral("DepartmentNo"), edNo->text().trimmed());
-    rs.setField(QStringLiteral("DepartmentName"), edName->text().trimmed());
-    rs.setField(QStringLiteral("Description"), edDescription->text().trimmed());
-    rs.setField(QStringLiteral("UnderNo"),
-                m_picker.numbers.value(cmbUnderNo->currentIndex()).trimmed());
+    writeText(rs, QStringLiteral("DepartmentNo"), edNo->text().trimmed());
+    writeText(rs, QStringLiteral("DepartmentName"), edName->text().trimmed());
+    writeText(rs, QStringLiteral("Description"), edDescription->text().trimmed());
+    // The parent is written as its number is stored, so that it still names that row.
+    const QString under = m_picker.numbers.value(cmbUnderNo->currentIndex());
+    if (rs.state() == Recordset::State::Insert
+        || differsFromShown(QStringLiteral("UnderNo"), under.trimmed()))
+        rs.setField(QStringLiteral("UnderNo"), under);
 }
 
 void TfrmDepartment::grantToUsers(const QString &number)
@@ -234,6 +242,7 @@ void TfrmDepartment::grantToUsers(const QString &number)
             }
         }
     } catch (...) {
+        zq::logCaught("granting a new department");
     }
     adqUserData->close();
     adqUserRightDept->close();
@@ -278,6 +287,7 @@ bool TfrmDepartment::insertRecord()
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("saving a department");
         setBusy(false);
         adoChk->close();
         svc::PlaySoundError();
@@ -290,7 +300,9 @@ bool TfrmDepartment::updateRecord()
     try {
         trimInput();
         const QString number = edNo->text().trimmed();
-        const KeyCheck check = checkKey(numberStatement(number));
+        // Found by its number as stored, which may end in blanks the Data page trims.
+        const QString stored = currentListKey();
+        const KeyCheck check = checkKey(numberStatement(stored));
         if (check == KeyCheck::Failed) {
             // A check that could not run is a failed save: the input stays.
             adoChk->close();
@@ -304,8 +316,7 @@ bool TfrmDepartment::updateRecord()
             tellConflict();
             return false;
         }
-        // The row as it was shown guards the update, not as it was just read again.
-        adoChk->takeValuesFrom(*adoDB);
+        // The row as it was shown guards the update (writeRow), not as it was just read again.
         const bool written = writeRow(*adoChk, false, [this](Recordset &rs) { setRow(rs); });
         adoChk->close();
         if (!written)
@@ -313,17 +324,73 @@ bool TfrmDepartment::updateRecord()
         audit(QStringLiteral("E "), number);
         m_candidates = loadParentCandidates(adoDB->connection(), m_supervisor, loginUser());
         reloadList();
-        zq::data::LocateRecord(adoDB, QStringLiteral("DepartmentNo"), number);
+        zq::data::LocateRecord(adoDB, QStringLiteral("DepartmentNo"), stored);
         setBusy(false);
         clearModified();
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("saving a department");
         setBusy(false);
         adoChk->close();
         svc::PlaySoundError();
         return false;
     }
+}
+
+// "Column = 'number'", also matching the number without its blanks where it has some: rows
+// that refer to a department written back trimmed still count as referring to it.
+QString TfrmDepartment::refersTo(const QString &column, const QString &stored)
+{
+    const QString exact = column + QStringLiteral(" = ") + Connection::quoted(stored);
+    if (stored.trimmed() == stored)
+        return exact;
+    return QStringLiteral("( ") + exact + QStringLiteral(" OR ") + column + QStringLiteral(" = ")
+           + Connection::quoted(stored.trimmed()) + QStringLiteral(" )");
+}
+
+bool TfrmDepartment::deleteRefused(const QString &stored)
+{
+    const auto used = [this](const QString &sql) {
+        return zq::data::RunQuery(adqTmp, sql, 0) == 1 && !adqTmp->isEmpty();
+    };
+    QString refusal;
+    if (used(QStringLiteral(" SELECT DepartmentNo FROM HolderData ") + QStringLiteral("  WHERE ")
+             + refersTo(QStringLiteral("DepartmentNo"), stored) + QStringLiteral(" ")))
+        refusal = QStringLiteral("HaveDepartmentCantDelete");
+    else if (used(QStringLiteral(" SELECT DepartmentNo FROM DepartmentData ")
+                  + QStringLiteral("  WHERE ") + refersTo(QStringLiteral("UnderNo"), stored)
+                  + QStringLiteral(" ")))
+        refusal = QStringLiteral("CantDelete");
+    if (refusal.isEmpty())
+        return false;
+    svc::PlaySoundError();
+    svc::SelectLanguage();
+    svc::ShowMessageBox(refusal, kCaption, 16);
+    return true;
+}
+
+bool TfrmDepartment::deleteShownRow(const QString &stored)
+{
+    // Deleted only as it was shown: a department changed or deleted on another workstation
+    // meanwhile stays, and the user is told.
+    bool deleted = false;
+    if (zq::data::RunQuery(adoChk, numberStatement(stored), 0) != 1)
+        tellWriteFailure(adoDB->connection());
+    else if (adoChk->isEmpty())
+        tellConflict();
+    else {
+        try {
+            guardWithShown(*adoChk);
+            adoChk->deleteCurrent();
+            deleted = true;
+        } catch (...) {
+            zq::logCaught("deleting a department");
+            tellWriteFailure(adoDB->connection());
+        }
+    }
+    adoChk->close();
+    return deleted;
 }
 
 void TfrmDepartment::btnDeleteClick()
@@ -337,58 +404,19 @@ void TfrmDepartment::btnDeleteClick()
         return;
     }
     try {
-        const QString number = adoDB->text(QStringLiteral("DepartmentNo")).trimmed();
-        const QString q = Connection::quoted(number);
-        if (zq::data::RunQuery(adqTmp,
-                               QStringLiteral(" SELECT DepartmentNo FROM HolderData ")
-                                   + QStringLiteral("  WHERE DepartmentNo = ") + q
-                                   + QStringLiteral(" "),
-                               0)
-                == 1
-            && !adqTmp->isEmpty()) {
-            svc::PlaySoundError();
-            svc::SelectLanguage();
-            svc::ShowMessageBox(QStringLiteral("HaveDepartmentCantDelete"), kCaption, 16);
-        } else if (zq::data::RunQuery(adqTmp,
-                                      QStringLiteral(" SELECT DepartmentNo FROM DepartmentData ")
-                                          + QStringLiteral("  WHERE UnderNo = ") + q
-                                          + QStringLiteral(" "),
-                                      0)
-                       == 1
-                   && !adqTmp->isEmpty()) {
-            svc::PlaySoundError();
-            svc::SelectLanguage();
-            svc::ShowMessageBox(QStringLiteral("CantDelete"), kCaption, 16);
-        } else {
+        const QString stored = currentListKey();
+        if (!deleteRefused(stored)) {
             svc::PlaySoundQuestion();
             svc::SelectLanguage();
             if (svc::ShowMessageBox(QStringLiteral("DeleteRecord"), kCaption, 36) == 6) {
                 setBusy(true);
-                // Deleted only as it was shown: a department changed or deleted on another
-                // workstation meanwhile stays, and the user is told.
-                bool deleted = false;
-                if (zq::data::RunQuery(adoChk, m_spec.duplicatePrefix + q + QStringLiteral(" "), 0)
-                    != 1)
-                    tellWriteFailure(adoDB->connection());
-                else if (adoChk->isEmpty())
-                    tellConflict();
-                else {
-                    try {
-                        adoChk->takeValuesFrom(*adoDB);
-                        adoChk->deleteCurrent();
-                        deleted = true;
-                    } catch (const zq::data::DbError &) {
-                        tellWriteFailure(adoDB->connection());
-                    }
-                }
-                adoChk->close();
-                if (deleted) {
-                    audit(QStringLiteral("D "), number);
+                if (deleteShownRow(stored)) {
+                    audit(QStringLiteral("D "), stored.trimmed());
                     if (hasRightsTables())
                         zq::data::RunQuery(
                             adqTmp,
-                            QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ") + q
-                                + QStringLiteral(" "),
+                            QStringLiteral(" DELETE FROM UserRightDept WHERE DepartmentNo = ")
+                                + Connection::quoted(stored) + QStringLiteral(" "),
                             1);
                 }
                 adqUserData->close();
@@ -401,6 +429,8 @@ void TfrmDepartment::btnDeleteClick()
             }
         }
     } catch (...) {
+        zq::logCaught("the department delete");
+        svc::PlaySoundError();
     }
     setBusy(false);
     adqTmp->close();

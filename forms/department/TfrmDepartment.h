@@ -44,6 +44,11 @@ private:
     QString numberStatement(const QString &number) const;
     void loadPicker(const QString &underNo);
     void grantToUsers(const QString &number);
+    static QString refersTo(const QString &column, const QString &stored);
+    /// Refuses (with its message) deleting a department that holders or departments use.
+    bool deleteRefused(const QString &stored);
+    /// Deletes the department as the list showed it; false (told) when that failed.
+    bool deleteShownRow(const QString &stored);
     bool hasRightsTables() const;
     QString loginUser() const;
     bool m_supervisor = false;

@@ -3,6 +3,8 @@
 #include "Connection.h"
 #include "DepartmentPicker.h"
 #include "Helpers.h"
+#include "ModuleLog.h"
+#include "ModuleState.h"
 #include "Recordset.h"
 #include "Services.h"
 #include "WriteFailure.h"
@@ -147,6 +149,7 @@ void TfrmDepartmentView::rebuild()
         trvDept->setCurrentItem(root);
         trvDept->expandAll();
     } catch (...) {
+        zq::logCaught("building the department tree");
     }
     trvDept->setFocus();
     QApplication::restoreOverrideCursor();
@@ -160,11 +163,11 @@ void TfrmDepartmentView::addChildren(QTreeWidgetItem *parent, int level, const Q
     q.setConnection(zq::data::moduleConnection());
     if (zq::data::RunQuery(&q, statement, 0) != 1)
         return;
+    // Numbers as stored (older tools left blanks after some): the node names its row.
     QList<QPair<QString, QString>> rows;
     for (int row = 0; row < q.recordCount(); ++row)
         rows.append(
-            {Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo"))))
-                 .trimmed(),
+            {Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentNo")))),
              Recordset::textOf(q.valueAt(row, q.fieldIndex(QStringLiteral("DepartmentName"))))
                  .trimmed()});
     q.close();
@@ -177,7 +180,7 @@ void TfrmDepartmentView::addChildren(QTreeWidgetItem *parent, int level, const Q
             auto *item = new QTreeWidgetItem(parent, QStringList{r.second});
             item->setData(0, NumberRole, r.first);
             item->setData(0, LevelRole, level);
-            item->setToolTip(0, r.first);
+            item->setToolTip(0, r.first.trimmed());
             const QString user = svc::GetLoginUserID();
             addChildren(
                 item,
@@ -189,6 +192,7 @@ void TfrmDepartmentView::addChildren(QTreeWidgetItem *parent, int level, const Q
                     + Connection::quoted(r.first) + QStringLiteral(" ")
                     + QStringLiteral(" ORDER BY T1.DepartmentNo "));
         } catch (...) {
+            zq::logCaught("adding a department to the tree");
         }
     }
 }
@@ -219,6 +223,9 @@ bool TfrmDepartmentView::dropNode(QTreeWidgetItem *dragged, QTreeWidgetItem *tar
                                     : dragged->parent()->data(0, NumberRole).toString();
     if (!moveInDatabase(draggedNo, targetNo, targetLevel, shownParent))
         return false;
+    // A move is an update of the department, audited as the department window audits one.
+    svc::AddProgramRunEdit(zq::module::rightKey(zq::module::WindowKind::Department),
+                           QStringLiteral("E ") + draggedNo.trimmed());
     dragged->parent()->removeChild(dragged);
     target->addChild(dragged);
     // Levels stay equal to the depth, so the level rule keeps refusing drops into the
@@ -266,6 +273,7 @@ bool TfrmDepartmentView::moveInDatabase(const QString &dragged,
         m_changed = true;
         return true;
     } catch (...) {
+        zq::logCaught("moving a department");
         adqTmp->close();
         tellWriteFailure(c);
         return false;
@@ -276,7 +284,7 @@ QTreeWidgetItem *TfrmDepartmentView::findNumber(const QString &number) const
 {
     QTreeWidgetItemIterator it(trvDept);
     for (; *it; ++it)
-        if ((*it)->data(0, NumberRole).toString() == number && (*it)->parent())
+        if ((*it)->data(0, NumberRole).toString().trimmed() == number.trimmed() && (*it)->parent())
             return *it;
     return nullptr;
 }
