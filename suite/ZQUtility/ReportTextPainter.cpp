@@ -17,11 +17,14 @@ constexpr qsizetype kShapedTexts = 2048;
 // width; nearer than this the text is measured.
 constexpr double kEstimateMargin = 0.01;
 
+// Characters whose drawn width is not their own advance: controls (tabs among them), halves
+// of surrogate pairs, marks that combine with their neighbour, and format characters (the
+// soft hyphen, joiners, direction marks), which shaping draws with no width or not at all.
 bool controlOrMark(QChar c)
 {
     const char16_t u = c.unicode();
-    return u < 0x20 || (u >= 0x7f && u < 0xa0) || c.isSurrogate()
-           || c.category() == QChar::Mark_NonSpacing;
+    return u < 0x20 || (u >= 0x7f && u < 0xa0) || c.isSurrogate() || c.isMark()
+           || c.category() == QChar::Other_Format;
 }
 
 // The widths compared as the aligned drawing compares them, in 1/64 pixel.
@@ -112,6 +115,7 @@ ReportTextPainter::Look ReportTextPainter::look(Font &f, const QString &text) co
     Look result;
     char16_t previous = 0;
     bool primary = true;
+    bool separate = true;
     for (const QChar c : text) {
         if (controlOrMark(c))
             return result;
@@ -120,13 +124,19 @@ ReportTextPainter::Look ReportTextPainter::look(Font &f, const QString &text) co
         result.advances += known.advance;
         if (primary) {
             primary = known.primary;
-            if (primary && previous)
+            if (primary && previous) {
                 result.estimate += kerning(f, previous, u);
+                // A pair drawn as one glyph (a ligature) makes neither the sum of advances
+                // nor a cut between its characters what shaping the whole text gives.
+                if (!m_exact)
+                    separate = separate && shape(f, previous, u).known == 1;
+            }
         }
         previous = u;
     }
     result.plain = true;
     result.primary = primary;
+    result.separate = primary && separate;
     result.estimate += result.advances;
     return result;
 }
@@ -338,9 +348,9 @@ void ReportTextPainter::draw(const QRectF &area,
         if (text.back().isSpace())
             width = fm.horizontalAdvance(text);
         fits = fitsIn(width, room);
-    } else if (seen.estimate <= room * (1 - kEstimateMargin))
+    } else if (seen.separate && seen.estimate <= room * (1 - kEstimateMargin))
         fits = true;
-    else if (seen.estimate >= room * (1 + kEstimateMargin))
+    else if (seen.separate && seen.estimate >= room * (1 + kEstimateMargin))
         fits = false;
     else {
         width = fm.horizontalAdvance(text);
@@ -369,7 +379,7 @@ void ReportTextPainter::draw(const QRectF &area,
         laidOut(area, text, f, align, elide);
         return;
     }
-    QString cut = surelyCut(f, text, room);
+    QString cut = seen.separate ? surelyCut(f, text, room) : QString();
     if (cut.isNull())
         cut = fm.elidedText(text, Qt::ElideRight, room);
     if (cutSurelyFits(f, text, cut, room))
@@ -466,6 +476,8 @@ bool ReportTextPainter::cutSurelyFits(Font &f,
     const Look cutLook = look(f, cut);
     if (!cutLook.plain || !cutLook.primary)
         return false;
+    if (!cutLook.separate)
+        return fitsIn(f.metrics.horizontalAdvance(cut), room);
     const char16_t last = cut.at(kept - 1).unicode();
     if (kerning(f, last, 0x2026) <= kerning(f, last, text.at(kept).unicode()))
         return true;

@@ -59,10 +59,11 @@ private:
     // What the characters of a text tell without shaping it.
     struct Look
     {
-        bool plain = false;   // no control character, surrogate or combining mark
-        bool primary = false; // every character drawn in the first font of the list
-        double advances = 0;  // sum of the characters' own advances
-        double estimate = 0;  // the same with the kerning of each pair of neighbours
+        bool plain = false;    // no control or format character, surrogate or mark
+        bool primary = false;  // every character drawn in the first font of the list
+        bool separate = false; // primary, and every pair of neighbours drawn as two glyphs
+        double advances = 0;   // sum of the characters' own advances
+        double estimate = 0;   // the same with the kerning of each pair of neighbours
     };
     struct Glyphs
     {

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPdfWriter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -141,6 +142,57 @@ QStringList names()
     for (int length = 6; length <= 32; length += 2)
         result << QString(length, QLatin1Char(length % 4 ? 'W' : 'i')) + QStringLiteral("ab");
     return result;
+}
+
+// A text drawn from pieces of every kind the quick placement must either place exactly or
+// leave to the aligned drawing: Latin words with ligatures and kerning, Greek, Cyrillic, CJK,
+// soft hyphens and other format characters, combining marks, tabs and blanks.
+QString randomText(QRandomGenerator &random)
+{
+    static const QStringList words{QStringLiteral("office"),
+                                   QStringLiteral("affine"),
+                                   QStringLiteral("waffle"),
+                                   QStringLiteral("fjord"),
+                                   QStringLiteral("AVAWAY"),
+                                   QStringLiteral("To.Ta"),
+                                   QStringLiteral("Holder"),
+                                   QStringLiteral("Ærøskøbing"),
+                                   QStringLiteral("Αθήνα"),
+                                   QStringLiteral("Ύψος"),
+                                   QStringLiteral("Ёжик"),
+                                   QStringLiteral("Жанна"),
+                                   QStringLiteral("陳美玲"),
+                                   QStringLiteral("研發部"),
+                                   QStringLiteral("x"),
+                                   QStringLiteral("1234567"),
+                                   QStringLiteral("mail@example.com"),
+                                   QStringLiteral("W")};
+    static const QList<char16_t> inserts{0x00AD,
+                                         0x00AD,
+                                         0x200B,
+                                         0x200C,
+                                         0x200D,
+                                         0x200E,
+                                         0x2060,
+                                         0xFEFF,
+                                         0x0301,
+                                         0x0308,
+                                         0x0327,
+                                         u'\t'};
+    QString text;
+    const int count = 1 + int(random.bounded(6));
+    for (int i = 0; i < count; ++i) {
+        QString word = words.at(random.bounded(words.size()));
+        // Now and then a format character, a mark or a tab inside the word.
+        if (random.bounded(3) == 0) {
+            const int at = int(random.bounded(word.size() + 1));
+            word.insert(at, QChar(inserts.at(random.bounded(inserts.size()))));
+        }
+        if (!text.isEmpty())
+            text += random.bounded(8) == 0 ? QStringLiteral("\u00AD") : QStringLiteral(" ");
+        text += word;
+    }
+    return text;
 }
 
 class ReportPlacementTest : public testing::TestWithParam<Engine>
@@ -402,6 +454,22 @@ TEST_P(ReportPlacementTest, TextsEndingAtTheirColumnsEdgeAreCutAsTheAlignedDrawi
         QStringLiteral(ZQ_REPORT_TEMPLATES), QStringLiteral("HolderData.frf"), error);
     ASSERT_TRUE(layout) << error.toStdString();
     compare(*layout, QString::fromLatin1(kList), "edge");
+}
+
+// Random texts of every script and kind in every column kind: the quick placement draws
+// exactly the pixels of the aligned drawing, a text with soft hyphens or ligatures included.
+TEST_P(ReportPlacementTest, RandomTextsLandWhereTheAlignedDrawingPutsThem)
+{
+    QRandomGenerator random(20261209);
+    for (int i = 0; i < 150; ++i)
+        run(QStringLiteral("UPDATE HolderData SET HolderName = ?, Email = ?, ShowText = ? "
+                           "WHERE HolderNo = ?"),
+            {randomText(random).left(40),
+             randomText(random).left(40),
+             randomText(random).left(16),
+             QStringLiteral("H%1").arg(i, 4, 10, QLatin1Char('0'))});
+    compare(parsed(kAwkward), QString::fromLatin1(kList), "random");
+    compare(parsed(kLow), QString::fromLatin1(kList), "random-low");
 }
 
 // A list counted for its page total keeps its rows from the counting pass and runs its
