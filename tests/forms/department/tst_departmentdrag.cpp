@@ -48,7 +48,8 @@ void dragItem(QTreeWidget *tree, QTreeWidgetItem *from, QTreeWidgetItem *to)
 } // namespace
 
 class DepartmentDragTest : public FormTest
-{};
+{
+};
 
 TEST_P(DepartmentDragTest, ADepartmentDraggedOntoAnotherIsMovedAndAudited)
 {

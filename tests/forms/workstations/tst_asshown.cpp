@@ -93,7 +93,11 @@ protected:
         const QString desc = description ? Connection::quoted(QString::fromUtf8(description))
                                          : QStringLiteral("NULL");
         exec({QString("INSERT INTO %1 (%2, %3, Description) VALUES (%4, %5, %6)")
-                  .arg(b.table, b.key, b.name, Connection::quoted(key), Connection::quoted(name),
+                  .arg(b.table,
+                       b.key,
+                       b.name,
+                       Connection::quoted(key),
+                       Connection::quoted(name),
                        desc)});
         if (b.kind == WindowKind::Department)
             exec({"INSERT INTO UserRightDept (UserID, DepartmentNo) VALUES ('admin', "
@@ -141,8 +145,7 @@ protected:
         const QString trigger = QString("zq_refuse_%1_update").arg(QString(table).toLower());
         QSqlQuery q(db().database());
         const bool pg = GetParam() == zq::data::Engine::PostgreSQL;
-        ASSERT_TRUE(
-            q.exec("DROP TRIGGER " + trigger + (pg ? QString(" ON ") + table : QString())));
+        ASSERT_TRUE(q.exec("DROP TRIGGER " + trigger + (pg ? QString(" ON ") + table : QString())));
     }
     std::unique_ptr<Connection> m_other;
 };
@@ -181,8 +184,7 @@ TEST_P(AsShownTest, AFieldLeftAsShownIsNoChangeWhetherNullOrEmpty)
         clickButton(w, "btnEdit");
         typeInto(edit(w, b.descriptionEdit), "");
         clickButton(w, "btnOk");
-        EXPECT_EQ(count(QString("SELECT COUNT(*) FROM %1 WHERE Description = ''").arg(b.table)),
-                  1);
+        EXPECT_EQ(count(QString("SELECT COUNT(*) FROM %1 WHERE Description = ''").arg(b.table)), 1);
         closeAll();
     }
 }
