@@ -92,6 +92,27 @@ QWidget *createWindow(WindowKind kind)
     return window;
 }
 
+namespace {
+
+QPoint cascadedPosition(const QRect &area,
+                        const QSize &size,
+                        const QMdiSubWindow *before,
+                        int titleHeight)
+{
+    const QPoint centred(qMax(0, (area.width() - size.width()) / 2),
+                         qMax(0, (area.height() - size.height()) / 2));
+    if (!before || !before->isVisible() || before->isMinimized() || before->isMaximized())
+        return centred;
+    const int step = qMax(titleHeight, 20);
+    QPoint at = before->pos() + QPoint(step, step);
+    // Past the area's edge the cascade starts again at its top left corner.
+    if (at.x() + size.width() > area.width() || at.y() + size.height() > area.height())
+        at = QPoint(0, 0);
+    return at;
+}
+
+} // namespace
+
 void showDocumentWindow(QWidget *window)
 {
     if (!window)
@@ -104,15 +125,17 @@ void showDocumentWindow(QWidget *window)
                 sub = s;
         if (!sub) {
             const QSize wanted = window->size();
+            QMdiSubWindow *before = mdi->activeSubWindow();
             sub = mdi->addSubWindow(window);
             sub->setAttribute(Qt::WA_DeleteOnClose);
-            // The frame takes the window's own size and sits in the middle of the area.
+            // The frame takes the window's own size; the first window sits in the middle of
+            // the area, and each later one a title bar lower and to the right of the window
+            // before, whose title and left edge stay in sight.
             sub->show();
             const QSize frame = sub->size() - window->size();
             sub->resize(wanted + frame);
             const QRect area = mdi->viewport()->rect();
-            sub->move(qMax(0, (area.width() - sub->width()) / 2),
-                      qMax(0, (area.height() - sub->height()) / 2));
+            sub->move(cascadedPosition(area, sub->size(), before, frame.height()));
             const QPointer<QMdiSubWindow> guard(sub);
             // A window that closes itself takes its frame along.
             QObject::connect(window, &QObject::destroyed, mdi, [guard] {

@@ -178,6 +178,37 @@ TEST_P(ModuleTest, WindowsBecomeDocumentWindowsOfTheHost)
     EXPECT_TRUE(d.sounds().contains("Close"));
 }
 
+// The first document window opens in the middle of the host's area; each next one a title
+// bar lower and to the right of the one before, whose title stays in sight; a window that
+// would leave the area starts the cascade again at its top left corner.
+TEST_P(ModuleTest, DocumentWindowsCascade)
+{
+    ZQ_OPEN_TEST_DB(db, GetParam());
+    SetADOConnection(&db.connection());
+    QMdiArea area;
+    qApp->setProperty("zq.mdiArea", QVariant::fromValue<QObject *>(&area));
+    area.resize(1280, 960);
+    area.show();
+    ASSERT_EQ(ShowDepartmentForm(), 1);
+    ASSERT_EQ(ShowOccupationTitleForm(), 1);
+    ASSERT_EQ(ShowOccupationTypeForm(), 1);
+    const QList<QMdiSubWindow *> subs = area.subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(subs.size(), 3);
+    const QRect first = subs[0]->geometry();
+    EXPECT_NEAR(first.center().x(), area.viewport()->rect().center().x(), 1);
+    const int title = subs[0]->height() - subs[0]->widget()->height();
+    EXPECT_GT(title, 10);
+    EXPECT_EQ(subs[1]->pos(), first.topLeft() + QPoint(title, title));
+    EXPECT_EQ(subs[2]->pos(), subs[1]->pos() + QPoint(title, title));
+
+    area.resize(1000, 760);
+    ASSERT_EQ(ShowHolderForm(), 1);
+    EXPECT_EQ(area.subWindowList(QMdiArea::CreationOrder).last()->pos(), QPoint(0, 0));
+    for (QMdiSubWindow *sub : area.subWindowList())
+        sub->close();
+    QTRY_COMPARE(CheckFormStatus(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines,
                          ModuleTest,
                          testing::Values(Engine::SQLite, Engine::PostgreSQL),
