@@ -38,6 +38,25 @@ QProgressBar *progressBar(const char *name, QWidget *parent)
     return bar;
 }
 
+// A progress bar at rest looks like an empty field: it stands after its label.
+QHBoxLayout *labelled(QLabel *label, QWidget *field)
+{
+    auto *row = new QHBoxLayout;
+    label->setBuddy(field);
+    row->addWidget(label);
+    row->addWidget(field, 1);
+    return row;
+}
+
+// A path too long for its field shows from its start, the whole of it in the tool tip.
+void showPathsFromTheStart(QLineEdit *edit)
+{
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &path) {
+        edit->setCursorPosition(0);
+        edit->setToolTip(path);
+    });
+}
+
 } // namespace
 
 void TfrmHolderImportExport::buildLayout()
@@ -80,11 +99,15 @@ void TfrmHolderImportExport::buildLayout()
     m_exportFormatSlot = new QVBoxLayout;
     exportPage->addLayout(m_exportFormatSlot, 1);
     pbExportProcess = progressBar("pbExportProcess", tsExport);
-    exportPage->addWidget(pbExportProcess);
+    exportPage->addLayout(labelled(
+        named<QLabel>("lblExportProgress", QStringLiteral("Progress:"), tsExport),
+        pbExportProcess));
     auto *exportFile = new QHBoxLayout;
     lblExportFile = named<QLabel>("lblExportFile", QStringLiteral("Export File："), tsExport);
     edExportFile = named<QLineEdit>("edExportFile", tsExport);
     edExportFile->setReadOnly(true);
+    edExportFile->setMinimumWidth(260);
+    showPathsFromTheStart(edExportFile);
     btnExportPath = named<QPushButton>("btnExportPath", QStringLiteral("Default"), tsExport);
     btnExportFile = named<QPushButton>("btnExportFile", QStringLiteral("..."), tsExport);
     exportFile->addWidget(lblExportFile);
@@ -122,11 +145,15 @@ void TfrmHolderImportExport::buildLayout()
     m_importFormatSlot = new QVBoxLayout;
     importPage->addLayout(m_importFormatSlot, 1);
     pbImportProcess = progressBar("pbImportProcess", tsImport);
-    importPage->addWidget(pbImportProcess);
+    importPage->addLayout(labelled(
+        named<QLabel>("lblImportProgress", QStringLiteral("Progress:"), tsImport),
+        pbImportProcess));
     auto *importFile = new QHBoxLayout;
     lblImportFile = named<QLabel>("lblImportFile", QStringLiteral("Export File："), tsImport);
     edImportFile = named<QLineEdit>("edImportFile", tsImport);
     edImportFile->setReadOnly(true);
+    edImportFile->setMinimumWidth(260);
+    showPathsFromTheStart(edImportFile);
     btnImportFile = named<QPushButton>("btnImportFile", QStringLiteral("..."), tsImport);
     importFile->addWidget(lblImportFile);
     importFile->addWidget(edImportFile, 1);
