@@ -174,6 +174,7 @@ void MaintenanceWindow::formCreate()
         for (int i = 0; i < columns; ++i)
             m_ui.dgView->setColumnWidth(i, (gridWidth - 40) / columns);
     } catch (...) {
+        zq::logCaught("loading the list");
         // The window still opens, with its list not loaded.
         m_busy = false;
         dsDB->setRecordset(adoDB);
@@ -463,6 +464,7 @@ bool MaintenanceWindow::insertRecord()
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("adding a record");
         m_busy = false;
         adoChk->close();
         svc::PlaySoundError();
@@ -487,6 +489,7 @@ bool MaintenanceWindow::updateRecord()
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("saving a record");
         m_busy = false;
         svc::PlaySoundError();
         return false;
@@ -601,6 +604,7 @@ void MaintenanceWindow::btnDeleteClick()
             svc::PlaySoundError();
         }
     } catch (...) {
+        zq::logCaught("deleting a record");
         // Nothing was deleted; the list still shows the row.
         svc::PlaySoundError();
     }
@@ -702,6 +706,7 @@ void MaintenanceWindow::dgViewTitleClick(int column)
         else
             adoDB->setSort(field + QStringLiteral(" DESC"));
     } catch (...) {
+        zq::logCaught("sorting the list");
         sortFailed();
     }
     QApplication::restoreOverrideCursor();
@@ -763,6 +768,7 @@ bool MaintenanceWindow::eventFilter(QObject *watched, QEvent *event)
             else if (delta > 0)
                 btnPrevClick();
         } catch (...) {
+            zq::logCaught("moving with the mouse wheel");
         }
         return true;
     }

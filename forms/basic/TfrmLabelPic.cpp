@@ -249,6 +249,7 @@ bool TfrmLabelPic::insertRecord()
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("adding a card picture");
         setBusy(false);
         adoChk->close();
         svc::PlaySoundError();
@@ -271,6 +272,7 @@ bool TfrmLabelPic::updateRecord()
         showRecord();
         return true;
     } catch (...) {
+        zq::logCaught("saving a card picture");
         setBusy(false);
         svc::PlaySoundError();
         return false;
@@ -300,6 +302,7 @@ void TfrmLabelPic::btnDeleteClick()
     try {
         adoDB->deleteCurrent();
     } catch (...) {
+        zq::logCaught("deleting a card picture");
         // Nothing was deleted (changed on another workstation, or not written at all); the
         // list still shows the row.
         tellWriteFailure(adoDB->connection());

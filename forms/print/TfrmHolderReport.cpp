@@ -1,6 +1,7 @@
 #include "TfrmHolderReport.h"
 
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "PrintStatements.h"
 #include "Recordset.h"
 #include "Services.h"
@@ -90,6 +91,7 @@ void TfrmHolderReport::formCreate(int rights)
                 && adqDepartment->value(QStringLiteral("Supervisor")).toInt() == 1)
                 m_supervisor = true;
         } catch (...) {
+            zq::logCaught("reading the login user");
         }
     }
     if (zq::data::RunQuery(adqDepartment, print::reportDepartmentList(m_supervisor, user), 0)
@@ -99,6 +101,7 @@ void TfrmHolderReport::formCreate(int rights)
                 edDepartment->addItem(
                     adqDepartment->text(QStringLiteral("DepartmentName")).trimmed());
         } catch (...) {
+            zq::logCaught("reading the report departments");
         }
     }
     adqDepartment->close();
@@ -149,6 +152,7 @@ void TfrmHolderReport::btnViewClick()
                 if (found)
                     department = adqDepartment->text(QStringLiteral("DepartmentNo")).trimmed();
             } catch (...) {
+                zq::logCaught("finding the chosen department");
                 found = false;
             }
         }
@@ -172,6 +176,7 @@ void TfrmHolderReport::btnViewClick()
         svc::SelectReportLanguage();
         svc::ShowReport(QStringLiteral("HolderData.frf"), statement);
     } catch (...) {
+        zq::logCaught("opening the holder report");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "TfrmPrintOption.h"
 
 #include "BatchList.h"
+#include "ModuleLog.h"
 #include "ModuleState.h"
 #include "PrintStatements.h"
 #include "Recordset.h"
@@ -181,6 +182,7 @@ void TfrmPrintOption::btnPrintLabelClick()
             return;
         svc::ShowReport(job.templateFile, job.statement);
     } catch (...) {
+        zq::logCaught("printing card labels");
     }
     close();
 }

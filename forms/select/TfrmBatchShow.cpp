@@ -3,6 +3,7 @@
 #include "BatchList.h"
 #include "BatchStatements.h"
 #include "Helpers.h"
+#include "ModuleLog.h"
 #include "Recordset.h"
 #include "RecordsetModel.h"
 #include "Services.h"
@@ -161,6 +162,7 @@ QStringList TfrmBatchShow::rightsDepartments()
             numbers << Recordset::textOf(
                 adqTmp->valueAt(row, adqTmp->fieldIndex(QStringLiteral("DepartmentNo"))));
     } catch (...) {
+        zq::logCaught("reading the department rights");
         // A site without department rights: every department is visible, as with no rows.
         numbers.clear();
     }
@@ -182,6 +184,7 @@ void TfrmBatchShow::formCreate()
         else
             zq::data::OpenQueryText(adqDepartment, batch::departmentsIn(rights));
     } catch (...) {
+        zq::logCaught("reading the departments");
         adqDepartment->close();
     }
 
@@ -224,6 +227,7 @@ void TfrmBatchShow::formCreate()
     try {
         svc::GetDBGridView(dbgLeaveData, kLayoutKey);
     } catch (...) {
+        zq::logCaught("loading the batch list");
     }
 }
 
@@ -244,6 +248,7 @@ void TfrmBatchShow::closeEvent(QCloseEvent *event)
     try {
         svc::SetDBGridView(dbgLeaveData, kLayoutKey);
     } catch (...) {
+        zq::logCaught("closing the batch window");
     }
     zq::data::BindFormDataSets(this, 1);
     m_departmentNumbers.clear();
@@ -291,6 +296,7 @@ void TfrmBatchShow::trvDepartmentChange(QTreeWidgetItem *item)
         else
             zq::data::OpenQueryText(adqHolder, batch::holdersOfAll(rightsDepartments()));
     } catch (...) {
+        zq::logCaught("reading the holders of a department");
     }
     dbgLeaveData->setColumnWidth(0, 99);
 }
@@ -345,6 +351,7 @@ void TfrmBatchShow::dbgLeaveDataDblClick()
     try {
         addHolderAtCursor();
     } catch (...) {
+        zq::logCaught("choosing holders");
     }
     expandSelection();
 }
@@ -367,6 +374,7 @@ void TfrmBatchShow::btnAddAllClick()
             for (adqHolder->first(); !adqHolder->eof(); adqHolder->next())
                 addHolderAtCursor();
         } catch (...) {
+            zq::logCaught("choosing a holder");
         }
     }
     expandSelection();
@@ -419,6 +427,7 @@ void TfrmBatchShow::btnOkClick()
                     m_holders << number;
             }
         } catch (...) {
+            zq::logCaught("adding holders of a department");
         }
         adqTmp->close();
     }
@@ -446,6 +455,7 @@ void TfrmBatchShow::btnOkClick()
         written = batch::writeBatchList(batch::settingsFile(svc::GetProgramPath()),
                                         batch::batchText(numbers));
     } catch (...) {
+        zq::logCaught("adding the holders of every department");
     }
     if (progress != 0 && !cancelled)
         svc::CloseProcessForm(progress);
@@ -469,6 +479,7 @@ void TfrmBatchShow::dbgLeaveDataTitleClick(int column)
         else
             adqHolder->setSort(field + QStringLiteral(" DESC"));
     } catch (...) {
+        zq::logCaught("saving the batch list");
     }
 }
 

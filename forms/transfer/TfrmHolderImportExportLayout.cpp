@@ -99,9 +99,9 @@ void TfrmHolderImportExport::buildLayout()
     m_exportFormatSlot = new QVBoxLayout;
     exportPage->addLayout(m_exportFormatSlot, 1);
     pbExportProcess = progressBar("pbExportProcess", tsExport);
-    exportPage->addLayout(labelled(
-        named<QLabel>("lblExportProgress", QStringLiteral("Progress:"), tsExport),
-        pbExportProcess));
+    exportPage->addLayout(
+        labelled(named<QLabel>("lblExportProgress", QStringLiteral("Progress:"), tsExport),
+                 pbExportProcess));
     auto *exportFile = new QHBoxLayout;
     lblExportFile = named<QLabel>("lblExportFile", QStringLiteral("Export File："), tsExport);
     edExportFile = named<QLineEdit>("edExportFile", tsExport);
@@ -145,9 +145,9 @@ void TfrmHolderImportExport::buildLayout()
     m_importFormatSlot = new QVBoxLayout;
     importPage->addLayout(m_importFormatSlot, 1);
     pbImportProcess = progressBar("pbImportProcess", tsImport);
-    importPage->addLayout(labelled(
-        named<QLabel>("lblImportProgress", QStringLiteral("Progress:"), tsImport),
-        pbImportProcess));
+    importPage->addLayout(
+        labelled(named<QLabel>("lblImportProgress", QStringLiteral("Progress:"), tsImport),
+                 pbImportProcess));
     auto *importFile = new QHBoxLayout;
     lblImportFile = named<QLabel>("lblImportFile", QStringLiteral("Export File："), tsImport);
     edImportFile = named<QLineEdit>("edImportFile", tsImport);
