@@ -200,8 +200,8 @@ TEST_P(AsShownTest, AfterAFailedCommitTheValuesShownStillGuardTheSave)
         insert(b, "K1", "Old", "mine");
         auto *w = openWindow(b);
         ASSERT_TRUE(w);
-        refuseWrites(b.table, "UPDATE", true);
         elsewhere(QString("UPDATE %1 SET Description = 'theirs'").arg(b.table));
+        refuseWrites(b.table, "UPDATE", true);
         clickButton(w, "btnEdit");
         typeInto(edit(w, b.nameEdit), "New");
         d.calls.clear();
