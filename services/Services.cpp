@@ -3,8 +3,6 @@
 #include "Recordset.h"
 
 #include <QByteArray>
-#include <QTableView>
-#include <QWidget>
 
 #include <dlfcn.h>
 

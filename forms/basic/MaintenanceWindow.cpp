@@ -62,7 +62,7 @@ MaintenanceWindow::MaintenanceWindow(const MaintenanceSpec &spec,
     , adoDB(new Recordset(QStringLiteral("adoDB"), this))
     , adoChk(new Recordset(QStringLiteral("adoChk"), this))
     , adqTmp(new Recordset(QStringLiteral("adqTmp"), this))
-    , dsDB(new zq::data::RecordsetModel(this))
+    , dsDB(new zq::widgets::RecordsetModel(this))
     , m_rights(rights)
 {
     setObjectName(QStringLiteral("frm") + spec.formClass.mid(4));

@@ -166,7 +166,7 @@ protected:
     zq::data::Recordset *adoDB;
     zq::data::Recordset *adoChk;
     zq::data::Recordset *adqTmp;
-    zq::data::RecordsetModel *dsDB;
+    zq::widgets::RecordsetModel *dsDB;
     QLineEdit *m_keyEdit = nullptr;
     QLineEdit *m_nameEdit = nullptr;
     QList<QPair<QLineEdit *, QString>> m_edits; // every edit with its column, key first

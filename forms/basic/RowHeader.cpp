@@ -5,7 +5,7 @@
 namespace zq::forms {
 
 RowHeader::RowHeader(QWidget *parent)
-    : zq::data::GridHeader(Qt::Vertical, parent)
+    : zq::widgets::GridHeader(Qt::Vertical, parent)
 {
     // As the header a QTableView makes for itself.
     setSectionsClickable(true);

@@ -13,7 +13,7 @@ namespace zq::forms {
 /// each time the grid's viewport changes size, which the first listing of a window does
 /// twice (the header, then the scroll bar appear); when it does measure again, each row
 /// number already measured is not measured again (GridHeader).
-class RowHeader : public zq::data::GridHeader
+class RowHeader : public zq::widgets::GridHeader
 {
 public:
     explicit RowHeader(QWidget *parent = nullptr);

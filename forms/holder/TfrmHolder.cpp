@@ -87,7 +87,7 @@ TfrmHolder::TfrmHolder(int rights, QWidget *parent)
     , adqphoto(new Recordset(QStringLiteral("adqphoto"), this))
     , adqCardData(new Recordset(QStringLiteral("adqCardData"), this))
     , adqDevice(new Recordset(QStringLiteral("adqDevice"), this))
-    , dsDB(new zq::data::RecordsetModel(this))
+    , dsDB(new zq::widgets::RecordsetModel(this))
     , m_rights(rights)
 {
     setObjectName(QStringLiteral("frmHolder"));

@@ -17,8 +17,10 @@ class QPushButton;
 
 namespace zq::data {
 class Recordset;
-class RecordsetModel;
 } // namespace zq::data
+namespace zq::widgets {
+class RecordsetModel;
+} // namespace zq::widgets
 
 namespace zq::forms {
 
@@ -147,7 +149,7 @@ private:
     // and departments, the photo, and the cards and devices of a deletion.
     zq::data::Recordset *adq1DB, *adq2DB, *adoChk, *adqTmp, *adoSearch, *adqphoto;
     zq::data::Recordset *adqCardData, *adqDevice;
-    zq::data::RecordsetModel *dsDB;
+    zq::widgets::RecordsetModel *dsDB;
     int m_rights;
     Mode m_mode = ViewMode;
     bool m_modified = false;

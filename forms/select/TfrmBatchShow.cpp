@@ -58,7 +58,7 @@ TfrmBatchShow::TfrmBatchShow(QWidget *parent)
     , adqDepartment(new Recordset(QStringLiteral("adqDepartment"), this))
     , adqHolder(new Recordset(QStringLiteral("adqHolder"), this))
     , adqTmp(new Recordset(QStringLiteral("adqTmp"), this))
-    , dsHolder(new zq::data::RecordsetModel(this))
+    , dsHolder(new zq::widgets::RecordsetModel(this))
 {
     setObjectName(QStringLiteral("frmBatchShow"));
     setProperty("zq.formClass", QStringLiteral("TfrmBatchShow"));

@@ -74,7 +74,7 @@ private:
     zq::data::Recordset *adqDepartment;
     zq::data::Recordset *adqHolder;
     zq::data::Recordset *adqTmp;
-    zq::data::RecordsetModel *dsHolder;
+    zq::widgets::RecordsetModel *dsHolder;
     QTreeWidgetItem *m_holderGroup = nullptr;
     QTreeWidgetItem *m_departmentGroup = nullptr;
     QString m_userId;

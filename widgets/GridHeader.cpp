@@ -5,7 +5,7 @@
 #include <QList>
 #include <QStyle>
 
-namespace zq::data {
+namespace zq::widgets {
 
 namespace {
 
@@ -74,4 +74,4 @@ QSize GridHeader::sectionSizeFromContents(int logicalIndex) const
     return size;
 }
 
-} // namespace zq::data
+} // namespace zq::widgets

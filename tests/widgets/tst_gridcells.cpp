@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 using namespace zq::data;
+using namespace zq::widgets;
 
 class GridCellsTest : public testing::TestWithParam<Engine>
 {

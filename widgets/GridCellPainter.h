@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zqdata_export.h"
+#include "zqwidgets_export.h"
 
 #include <QCache>
 #include <QFont>
@@ -8,14 +8,14 @@
 #include <QSize>
 #include <QStyledItemDelegate>
 
-namespace zq::data {
+namespace zq::widgets {
 
 /// The cell painter of the recordset grids: draws every cell exactly as the default item
 /// painter of the view's style does, in fewer steps for the common cell (text only, nothing
 /// selected, no focus, check box, icon or background of its own): its text is laid out once
 /// instead of three or four times, and kept for the next cell of the same text, size and
 /// font. Every other cell goes the default way.
-class ZQDATA_EXPORT GridCellPainter : public QStyledItemDelegate
+class ZQWIDGETS_EXPORT GridCellPainter : public QStyledItemDelegate
 {
     Q_OBJECT
 public:
@@ -56,4 +56,4 @@ private:
     mutable QCache<CellKey, CellText> m_cells;
 };
 
-} // namespace zq::data
+} // namespace zq::widgets

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zqdata_export.h"
+#include "zqwidgets_export.h"
 
 #include <QFont>
 #include <QHash>
@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QSize>
 
-namespace zq::data {
+namespace zq::widgets {
 
 /// A grid header that measures each distinct section text once. A header sizes itself by
 /// measuring up to two hundred of its sections whenever its rows change; for the row numbers
@@ -17,7 +17,7 @@ namespace zq::data {
 /// of the same font, resolution, orientation and sort indicator. Sizes are exactly the
 /// default header's: only sections with nothing but a text are remembered, and a header
 /// under a style sheet keeps its own, dropped when its font, style or sort indicator changes.
-class ZQDATA_EXPORT GridHeader : public QHeaderView
+class ZQWIDGETS_EXPORT GridHeader : public QHeaderView
 {
     Q_OBJECT
 public:
@@ -33,4 +33,4 @@ private:
     mutable bool m_sortShown = false;
 };
 
-} // namespace zq::data
+} // namespace zq::widgets

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zqdata_export.h"
+#include "zqwidgets_export.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
@@ -11,12 +11,16 @@ class QItemSelectionModel;
 class QTableView;
 
 namespace zq::data {
-
 class Recordset;
+}
+
+namespace zq::widgets {
+
+using zq::data::Recordset;
 
 /// Shows a `Recordset` in a grid: one row per fetched row, one column per field (or per
 /// name given to `setColumns`). Read-only. Follows the recordset's signals.
-class ZQDATA_EXPORT RecordsetModel : public QAbstractTableModel
+class ZQWIDGETS_EXPORT RecordsetModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
@@ -56,4 +60,4 @@ private:
     bool m_syncing = false;
 };
 
-} // namespace zq::data
+} // namespace zq::widgets

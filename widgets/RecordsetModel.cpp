@@ -9,7 +9,9 @@
 
 #include <typeinfo>
 
-namespace zq::data {
+namespace zq::widgets {
+
+using zq::data::Recordset;
 
 RecordsetModel::RecordsetModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -189,4 +191,4 @@ void RecordsetModel::syncViewToCursor()
     m_syncing = false;
 }
 
-} // namespace zq::data
+} // namespace zq::widgets

@@ -9,7 +9,7 @@
 #include <climits>
 #include <memory>
 
-namespace zq::data {
+namespace zq::widgets {
 
 // The laid-out text of a cell and where it is drawn, from the cell's top left corner. Its
 // glyphs are kept with it (a layout drops them once laid out, and shapes the text again to
@@ -283,4 +283,4 @@ bool GridCellPainter::layOutCutShort(const QStyleOptionViewItem &opt,
     return true;
 }
 
-} // namespace zq::data
+} // namespace zq::widgets
