@@ -21,7 +21,7 @@ private=$(grep -m1 '/libZQHolder\.so$' "$tmp/files" | sed 's#/libZQHolder\.so$##
 case "$private" in /usr/lib/*/zqholder|/usr/lib/zqholder) ;; *) fail "plug-in in $private" ;; esac
 for f in /usr/bin/zqhost /usr/bin/zqtransfer /usr/bin/zqsite \
          "$private/libZQCommon.so" "$private/libZQLanguage.so" "$private/libZQUserRight.so" \
-         "$private/libZQCom.so" "$private/libZQUtility.so" "$private/libzqdata.so" \
+         "$private/libZQCom.so" "$private/libZQUtility.so" "$private/libzqdata.so" "$private/libzqwidgets.so" \
          /usr/share/zqholder/lang/en.ini /usr/share/zqholder/lang/zh_TW.ini \
          /usr/share/zqholder/reports/HolderData.frf \
          /usr/share/zqholder/reports/HolderCardLabelV.frf \
