@@ -3,7 +3,6 @@
 #include "Connection.h"
 #include "Recordset.h"
 
-#include <QComboBox>
 #include <QPointer>
 
 namespace zq::data {
@@ -123,25 +122,6 @@ void OpenQueryText(Recordset *query, const QString &statement)
 {
     query->setStatement(statement);
     query->open();
-}
-
-void FillComboFromDataSet(Recordset *dataSet,
-                          const QString &keyField,
-                          const QString &nameField,
-                          QComboBox *combo,
-                          QStringList &keys)
-{
-    dataSet->first();
-    combo->addItem(QString());
-    const int count = dataSet->recordCount();
-    for (int i = 0; i < count; ++i) {
-        const QString key = dataSet->text(keyField).trimmed();
-        const QString name = dataSet->text(nameField).trimmed();
-        combo->addItem(key + QStringLiteral(" : ") + name);
-        keys << key;
-        dataSet->next();
-    }
-    combo->setCurrentIndex(0);
 }
 
 QString TextBeforeSeparator(const QString &text, const QString &separator)

@@ -7,7 +7,6 @@
 
 #include <functional>
 
-class QComboBox;
 class QObject;
 
 namespace zq::data {
@@ -41,14 +40,6 @@ ZQDATA_EXPORT void OpenTableOrdered(Recordset *query, const QString &table, cons
 
 /// Sets the statement and opens it. Throws `DbError`.
 ZQDATA_EXPORT void OpenQueryText(Recordset *query, const QString &statement);
-
-/// Adds an empty item, then "key : name" per row (trimmed texts), appending each key to
-/// `keys`; selects item 0. `keys` is neither cleared nor given an empty first entry.
-ZQDATA_EXPORT void FillComboFromDataSet(Recordset *dataSet,
-                                        const QString &keyField,
-                                        const QString &nameField,
-                                        QComboBox *combo,
-                                        QStringList &keys);
 
 /// The trimmed text before the first `separator`, or `text` unchanged without one.
 ZQDATA_EXPORT QString TextBeforeSeparator(const QString &text, const QString &separator);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Recordset.h"
 #include "zqwidgets_export.h"
 
 #include <QAbstractTableModel>
@@ -9,10 +10,6 @@
 
 class QItemSelectionModel;
 class QTableView;
-
-namespace zq::data {
-class Recordset;
-}
 
 namespace zq::widgets {
 

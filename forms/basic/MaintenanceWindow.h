@@ -15,8 +15,10 @@ class QLineEdit;
 
 namespace zq::data {
 class Recordset;
-class RecordsetModel;
 } // namespace zq::data
+namespace zq::widgets {
+class RecordsetModel;
+} // namespace zq::widgets
 
 namespace zq::forms {
 

@@ -1,5 +1,6 @@
 #include "TfrmOccupationType.h"
 
+#include "ComboFill.h"
 #include "Helpers.h"
 #include "ModuleLog.h"
 #include "Recordset.h"
@@ -113,7 +114,7 @@ void TfrmOccupationType::fillPicker(QComboBox *picker)
     picker->clear();
     QStringList keys;
     if (adoSearch->isOpen())
-        zq::data::FillComboFromDataSet(
+        zq::widgets::FillComboFromDataSet(
             adoSearch, QStringLiteral("PicNo"), QStringLiteral("PicName"), picker, keys);
 }
 

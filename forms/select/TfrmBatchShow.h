@@ -10,8 +10,10 @@ class QTreeWidgetItem;
 
 namespace zq::data {
 class Recordset;
-class RecordsetModel;
 } // namespace zq::data
+namespace zq::widgets {
+class RecordsetModel;
+} // namespace zq::widgets
 
 namespace zq::forms {
 

@@ -1,3 +1,4 @@
+#include "ComboFill.h"
 #include "Connection.h"
 #include "Helpers.h"
 #include "Recordset.h"
@@ -78,7 +79,7 @@ TEST_P(HelpersTest, LocateFillAndOpenHelpers)
 
     QComboBox combo;
     QStringList keys{"kept"};
-    FillComboFromDataSet(&q, "TitleNo", "TitleName", &combo, keys);
+    zq::widgets::FillComboFromDataSet(&q, "TitleNo", "TitleName", &combo, keys);
     EXPECT_EQ(combo.count(), 1);
     EXPECT_EQ(combo.currentIndex(), 0);
     EXPECT_EQ(keys, QStringList{"kept"});
@@ -89,7 +90,7 @@ TEST_P(HelpersTest, LocateFillAndOpenHelpers)
     OpenTableOrdered(&q, "OccupationTitle", "TitleNo");
     keys.clear();
     combo.clear();
-    FillComboFromDataSet(&q, "TitleNo", "TitleName", &combo, keys);
+    zq::widgets::FillComboFromDataSet(&q, "TitleNo", "TitleName", &combo, keys);
     ASSERT_EQ(combo.count(), 4);
     EXPECT_EQ(combo.itemText(0), "");
     EXPECT_EQ(keys.size(), 3);
