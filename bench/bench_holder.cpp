@@ -447,9 +447,8 @@ void LikeSearch(benchmark::State &state, Engine engine)
         return;
     TfrmHolder *w = openWindow(zq::bench::kSupervisorUser);
     const QString fragment = QStringLiteral("name 99");
-    const bool postgres = engine == Engine::PostgreSQL;
     QStringList statements{st::exactSearch(fragment, false),
-                           st::likeListing(fragment, false, postgres)};
+                           st::likeListing(fragment, false, zq::data::Dialect::of(engine))};
     {
         QSqlQuery first(c->database());
         first.exec(statements.last());

@@ -1,10 +1,10 @@
 #include "Connection.h"
 
+#include "Backend.h"
 #include "SqlText.h"
 
 #include <QAtomicInt>
 #include <QDateTime>
-#include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -66,6 +66,7 @@ DbError::DbError(const QString &message)
 Connection::Connection(QObject *parent)
     : QObject(parent)
     , m_name(QStringLiteral("zq-connection-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1)))
+    , m_backend(Backend::make(m_engine, *this))
 {}
 
 Connection::~Connection()
@@ -95,27 +96,22 @@ void Connection::setSQLiteFile(const QString &path)
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     m_engine = Engine::SQLite;
+    m_backend = Backend::make(m_engine, *this, m_backendKind);
 }
 
-namespace {
-// The driver reads every timestamp into a local QDateTime through the C library, which with
-// TZ unset looks at /etc/localtime again (a stat() and a path walk) for each value: half the
-// client's CPU time of a listing of every holder. Naming that same zone file once makes the
-// library read it once; a zone the user set is left as it is.
-void nameLocalZoneOnce()
+void Connection::setBackendKind(BackendKind kind)
 {
-    static const bool named = [] {
-        if (qEnvironmentVariableIsSet("TZ") || !QFile::exists(QStringLiteral("/etc/localtime")))
-            return false;
-        return qputenv("TZ", ":/etc/localtime");
-    }();
-    Q_UNUSED(named);
+    m_backendKind = kind;
+    m_backend = Backend::make(m_engine, *this, m_backendKind);
 }
-} // namespace
+
+int Connection::fallbacks() const
+{
+    return m_backend->fallbacks();
+}
 
 void Connection::setPostgres(const QString &conninfo)
 {
-    nameLocalZoneOnce();
     close();
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
@@ -143,6 +139,7 @@ void Connection::setPostgres(const QString &conninfo)
     }
     db.setConnectOptions(options.join(QLatin1Char(';')));
     m_engine = Engine::PostgreSQL;
+    m_backend = Backend::make(m_engine, *this, m_backendKind);
 }
 
 bool Connection::open()

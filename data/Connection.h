@@ -2,18 +2,22 @@
 
 #include "zqdata_export.h"
 
+#include "Dialect.h"
+
 #include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace zq::data {
 
-/// The database engine behind a connection.
-enum class Engine { SQLite, PostgreSQL };
+class Backend;
+enum class BackendKind;
 
 /// One entry of the error list of the last failure.
 ///
@@ -67,6 +71,15 @@ public:
     void setPostgres(const QString &conninfo);
 
     Engine engine() const { return m_engine; }
+    /// The engine seam: the one way to the engine's own client library, or to Qt's driver
+    /// alone (see `Backend`). Made anew when the engine is set.
+    Backend &backend() const { return *m_backend; }
+    const Dialect &dialect() const { return Dialect::of(m_engine); }
+    /// Makes this connection take a backend of `kind` from now on, whatever ZQ_DATA_BACKEND
+    /// says (for comparing the ways side by side).
+    void setBackendKind(BackendKind kind);
+    /// How often a direct way handed a statement to Qt's driver on this connection.
+    int fallbacks() const;
     QString connectionName() const { return m_name; }
     /// The underlying database handle (valid between construction and destruction).
     QSqlDatabase database() const;
@@ -152,6 +165,8 @@ private:
     bool closeHandle();
     QString m_name;
     Engine m_engine = Engine::SQLite;
+    std::optional<BackendKind> m_backendKind;
+    std::unique_ptr<Backend> m_backend;
     bool m_inTransaction = false;
     int m_rowsAffected = -1;
     bool m_closedByHost = true; // also before the first open()

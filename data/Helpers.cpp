@@ -1,5 +1,6 @@
 #include "Helpers.h"
 
+#include "Caught.h"
 #include "Connection.h"
 #include "Recordset.h"
 
@@ -41,6 +42,7 @@ int RunQuery(Recordset *query, const QString &statement, int mode)
             query->execute();
         return 1;
     } catch (...) {
+        logCaught(lcData(), "RunQuery");
         try {
             query->close();
             if (connection) {
@@ -52,6 +54,7 @@ int RunQuery(Recordset *query, const QString &statement, int mode)
                 }
             }
         } catch (...) {
+            logCaught(lcData(), "RunQuery: closing after a failure");
         }
         return 0;
     }
@@ -68,6 +71,7 @@ int CheckConnection()
         probe.close();
         return result;
     } catch (...) {
+        logCaught(lcData(), "CheckConnection");
         return 0;
     }
 }
@@ -81,6 +85,7 @@ bool WriteInTransaction(Connection *connection, const std::function<void()> &wri
         if (connection->commit())
             return true;
     } catch (...) {
+        logCaught(lcData(), "WriteInTransaction");
     }
     // The caller tells a conflict from other failures by the errors of the write, which the
     // rollback and the probe would otherwise replace.
@@ -142,6 +147,7 @@ void BindFormDataSets(QObject *window, int mode)
             rs->close();
             rs->setConnection(mode == 0 ? moduleConnection() : nullptr);
         } catch (...) {
+            logCaught(lcData(), "BindFormDataSets");
         }
     }
 }

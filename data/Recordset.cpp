@@ -1,12 +1,12 @@
 #include "Recordset.h"
 
+#include "Backend.h"
 #include "Connection.h"
 #include "RecordsetStore.h"
 #include "Schema.h"
 #include "SqlText.h"
 
 #include <QCoreApplication>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlIndex>
@@ -14,7 +14,6 @@
 #include <QSqlRecord>
 
 #include <algorithm>
-#include <sqlite3.h>
 
 namespace zq::data {
 
@@ -32,21 +31,6 @@ DbError failure(Connection *connection, const QSqlError &error)
 {
     connection->setErrorsFrom(error);
     return DbError(connection->errors());
-}
-
-// The value as it is sent to the database: date-times as zone-free text.
-QVariant boundValue(const QVariant &value)
-{
-    if (!value.isValid() || value.isNull())
-        return QVariant();
-    switch (value.metaType().id()) {
-    case QMetaType::QDateTime:
-        return Connection::dateTimeText(value.toDateTime());
-    case QMetaType::QDate:
-        return Connection::dateTimeText(value.toDate().startOfDay());
-    default:
-        return value;
-    }
 }
 
 // Whether an edited value differs from the value read: numbers by value (an engine may read
@@ -103,23 +87,22 @@ void Recordset::setStatement(const QString &sql)
 void Recordset::setParameter(const QString &name, const QVariant &value)
 {
     const QString key = name.startsWith(QLatin1Char(':')) ? name : QLatin1Char(':') + name;
-    for (auto &p : m_store->parameters) {
+    for (auto &p : m_parameters) {
         if (p.first == key) {
             p.second = value;
             return;
         }
     }
-    m_store->parameters.append({key, value});
+    m_parameters.append({key, value});
 }
 
 void Recordset::clearParameters()
 {
-    m_store->parameters.clear();
+    m_parameters.clear();
 }
 
-QSqlQuery Recordset::runStatement(bool forRows)
+void Recordset::checkRunnable(Connection *c)
 {
-    Connection *c = m_connection.data();
     if (!c || !c->ensureOpen()) {
         throw failure(c, tr("The query has no open connection."), 0);
     }
@@ -128,16 +111,21 @@ QSqlQuery Recordset::runStatement(bool forRows)
     const QString refusal = sqltext::singleStatementRefusal(m_statement);
     if (!refusal.isEmpty())
         throw failure(c, refusal);
+}
 
+QSqlQuery Recordset::runStatement()
+{
+    Connection *c = m_connection.data();
+    checkRunnable(c);
     QSqlQuery q(c->database());
     q.setForwardOnly(true);
     bool ok;
-    if (m_store->parameters.isEmpty()) {
+    if (m_parameters.isEmpty()) {
         ok = q.exec(m_statement);
     } else {
         ok = q.prepare(m_statement);
         if (ok) {
-            for (const auto &p : std::as_const(m_store->parameters)) {
+            for (const auto &p : std::as_const(m_parameters)) {
                 if (m_statement.contains(p.first))
                     q.bindValue(p.first, boundValue(p.second));
             }
@@ -146,116 +134,17 @@ QSqlQuery Recordset::runStatement(bool forRows)
     }
     if (!ok)
         throw failure(c, q.lastError());
-    if (forRows && !q.isSelect())
-        throw failure(c, tr("The statement returns no rows."));
     c->clearErrors();
     return q;
-}
-
-// SQLite: a statement that only reads is stepped on the driver's own handle, its values
-// packed without a QVariant each (see RecordsetStore::fetchSQLite), which halves the cost of
-// a listing next to reading it through Qt's driver. The fields are those the driver's record
-// would have: its names, a blob by the declared type or else by the first row's value. Where
-// anything is not as simple — parameters, another precision policy, a statement that writes
-// or fails — nothing has been changed, and Qt's driver runs the statement as before, so that
-// its errors read as they always did; only a lock that outlasted the busy timeout is told
-// here, as the driver tells it.
-bool Recordset::openSQLite(RecordsetStore &store)
-{
-    Connection *c = m_connection.data();
-    if (!c || c->engine() != Engine::SQLite || !m_store->parameters.isEmpty() || !c->isConnected()
-        || m_statement.trimmed().isEmpty()
-        || !sqltext::singleStatementRefusal(m_statement).isEmpty())
-        return false;
-    const QSqlDriver *driver = c->database().driver();
-    const QVariant handle = driver ? driver->handle() : QVariant();
-    if (!handle.typeName() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    const QSql::NumericalPrecisionPolicy policy = driver->numericalPrecisionPolicy();
-    if (policy != QSql::HighPrecision && policy != QSql::LowPrecisionDouble)
-        return false;
-    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
-    if (!db)
-        return false;
-    sqlite3_stmt *stmt = nullptr;
-    const void *tail = nullptr;
-    const auto *text = reinterpret_cast<const char16_t *>(m_statement.utf16());
-    const int bytes = int(m_statement.size() * qsizetype(sizeof(char16_t)));
-    if (sqlite3_prepare16_v2(db, text, bytes, &stmt, &tail) != SQLITE_OK || !stmt) {
-        sqlite3_finalize(stmt);
-        return false;
-    }
-    const auto *rest = static_cast<const char16_t *>(tail);
-    const bool single = !rest
-                        || QStringView(rest, text + m_statement.size() - rest).trimmed().isEmpty();
-    const int columns = sqlite3_column_count(stmt);
-    if (!single || columns == 0 || !sqlite3_stmt_readonly(stmt)) {
-        sqlite3_finalize(stmt);
-        return false;
-    }
-    const int step = sqlite3_step(stmt);
-    if (step != SQLITE_ROW && step != SQLITE_DONE) {
-        // Locked by another workstation for the whole busy timeout: the driver would have
-        // waited as long and failed so; running it again would only wait twice.
-        const int primary = step & 0xff;
-        const QSqlError busy(QCoreApplication::translate("QSQLiteResult", "Unable to fetch row"),
-                             QString(static_cast<const QChar *>(sqlite3_errmsg16(db))),
-                             QSqlError::ConnectionError,
-                             QString::number(step));
-        sqlite3_finalize(stmt);
-        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-            throw failure(c, busy);
-        return false;
-    }
-    for (int i = 0; i < columns; ++i) {
-        const QString name = QString(static_cast<const QChar *>(sqlite3_column_name16(stmt, i)))
-                                 .remove(u'"');
-        const QString declared(static_cast<const QChar *>(sqlite3_column_decltype16(stmt, i)));
-        const bool blob = declared.isEmpty()
-                              ? step == SQLITE_ROW && sqlite3_column_type(stmt, i) == SQLITE_BLOB
-                              : declared.compare(QLatin1String("blob"), Qt::CaseInsensitive) == 0;
-        store.addField(name,
-                       blob                     ? FieldKind::Blob
-                       : isDateTimeColumn(name) ? FieldKind::DateTime
-                                                : FieldKind::Plain);
-    }
-    const bool read = store.fetchSQLite(stmt, step);
-    sqlite3_finalize(stmt);
-    if (read)
-        c->clearErrors();
-    return read;
 }
 
 void Recordset::open()
 {
     close();
-    auto store = std::make_unique<RecordsetStore>();
-    store->parameters = m_store->parameters;
     Connection *c = m_connection.data();
-    const bool postgres = c && c->engine() == Engine::PostgreSQL;
-    if (!(postgres ? openPostgres(*store) : openSQLite(*store))) {
-        store = std::make_unique<RecordsetStore>();
-        store->parameters = m_store->parameters;
-        QSqlQuery q = runStatement(true);
-        const QSqlRecord rec = q.record();
-        const int columns = rec.count();
-        for (int i = 0; i < columns; ++i) {
-            const QSqlField f = rec.field(i);
-            FieldKind kind = FieldKind::Plain;
-            const int type = f.metaType().id();
-            if (type == QMetaType::QByteArray)
-                kind = FieldKind::Blob;
-            else if (type == QMetaType::QDateTime || type == QMetaType::QDate
-                     || isDateTimeColumn(f.name()))
-                kind = FieldKind::DateTime;
-            store->addField(f.name(), kind);
-        }
-        store->fetchAll(q);
-        // A statement that fails after its first rows (a value it cannot compute) ends the
-        // rows early; what was read is not the statement's result.
-        if (q.lastError().isValid())
-            throw failure(c, q.lastError());
-    }
+    checkRunnable(c);
+    auto store = std::make_unique<RecordsetStore>();
+    c->backend().readRows(m_statement, m_parameters, *store);
     m_store = std::move(store);
     m_state = State::Browse;
     m_sort.clear();
@@ -272,15 +161,13 @@ void Recordset::execute()
 {
     close();
     m_rowsAffected = -1;
-    m_rowsAffected = runStatement(false).numRowsAffected();
+    m_rowsAffected = runStatement().numRowsAffected();
 }
 
 void Recordset::close()
 {
     const bool wasOpen = m_state != State::Closed;
-    auto params = std::move(m_store->parameters);
     m_store = std::make_unique<RecordsetStore>();
-    m_store->parameters = std::move(params);
     m_state = State::Closed;
     m_sort.clear();
     m_row = -1;
@@ -447,7 +334,7 @@ QDateTime Recordset::dateTime(const QString &field) const
         return v.toDateTime();
     if (v.metaType().id() == QMetaType::QDate)
         return v.toDate().startOfDay();
-    return RecordsetStore::parseDateTime(v.toString());
+    return RowCodec::parseDateTime(v.toString());
 }
 
 void Recordset::append()
@@ -570,10 +457,8 @@ QString Recordset::condition(int column, const QVariant &read, QVariantList &bin
     if (!read.isValid() || read.isNull())
         return name + QStringLiteral(" IS NULL");
     if (read.metaType().id() == QMetaType::QDateTime) {
-        const bool sqlite = m_connection->engine() == Engine::SQLite;
         binds << boundValue(read);
-        return sqlite ? QStringLiteral("datetime(%1) = ?").arg(name)
-                      : QStringLiteral("date_trunc('second', %1) = CAST(? AS timestamp)").arg(name);
+        return m_connection->dialect().sameSecond(name);
     }
     binds << boundValue(read);
     return name + QStringLiteral(" = ?");

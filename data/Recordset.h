@@ -151,9 +151,8 @@ signals:
 
 private:
     void setRow(int row);
-    QSqlQuery runStatement(bool forRows);
-    bool openSQLite(RecordsetStore &store);
-    bool openPostgres(RecordsetStore &store);
+    void checkRunnable(Connection *c);
+    QSqlQuery runStatement();
     WriteTarget writeTarget() const;
     QString whereClause(const WriteTarget &target,
                         const QVector<QVariant> &original,
@@ -163,6 +162,7 @@ private:
     int runWrite(const QString &sql, const QVariantList &binds);
     QPointer<Connection> m_connection;
     QString m_statement;
+    QList<QPair<QString, QVariant>> m_parameters;
     bool m_prepared = false;
     QString m_sort;
     State m_state = State::Closed;

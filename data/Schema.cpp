@@ -116,26 +116,6 @@ QList<TableDef> buildTables()
     return t;
 }
 
-QString typeName(const ColumnDef &c, Engine engine)
-{
-    const bool pg = engine == Engine::PostgreSQL;
-    switch (c.type) {
-    case T::Text:
-        return c.width > 0 ? QStringLiteral("varchar(%1)").arg(c.width) : QStringLiteral("text");
-    case T::Integer:
-        return QStringLiteral("integer");
-    case T::SmallInt:
-        return QStringLiteral("smallint");
-    case T::Numeric:
-        return pg ? QStringLiteral("numeric(18,0)") : QStringLiteral("numeric");
-    case T::DateTime:
-        return pg ? QStringLiteral("timestamp without time zone") : QStringLiteral("timestamp");
-    case T::Blob:
-        return pg ? QStringLiteral("bytea") : QStringLiteral("blob");
-    }
-    return QStringLiteral("text");
-}
-
 } // namespace
 
 const QList<TableDef> &siteTables()
@@ -169,7 +149,8 @@ QStringList createStatements(const TableDef &table, Engine engine)
 {
     QStringList parts;
     for (const ColumnDef &c : table.columns) {
-        QString col = QString::fromLatin1(c.name) + QLatin1Char(' ') + typeName(c, engine);
+        QString col = QString::fromLatin1(c.name) + QLatin1Char(' ')
+                      + Dialect::of(engine).typeName(c.type, c.width);
         if (c.notNull)
             col += QStringLiteral(" NOT NULL");
         parts << col;

@@ -10,9 +10,6 @@
 
 namespace zq::data {
 
-/// Column kinds of the table definitions; each engine maps them to its own types.
-enum class ColumnType { Text, Integer, SmallInt, Numeric, DateTime, Blob };
-
 struct ColumnDef
 {
     const char *name;

@@ -2,6 +2,8 @@
 
 #include "zqdata_export.h"
 
+#include "Backend.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -9,20 +11,21 @@
 #include <QVariant>
 
 #include <memory>
-#include <string>
 
 namespace zq::data {
 
 class Connection;
 
-/// The rows of one SELECT read forward straight through the engine's client library: each
-/// value as the UTF-8 bytes the engine holds, without a QVariant or a QString per value (the
-/// cost that dominates reading a large result through Qt's drivers).
+/// The rows of one SELECT read forward, each value as the UTF-8 bytes the engine holds,
+/// without a QVariant or a QString per value (the cost that dominates reading a large
+/// result through Qt's drivers), through the connection's backend.
 ///
-/// SQLite steps the statement on the driver's own handle; PostgreSQL sends it as
-/// `COPY (statement) TO STDOUT` on the driver's connection. Where a value is anything but
-/// text (an SQLite number or blob, a PostgreSQL date-time), `value()` gives it over exactly
-/// as `QSqlQuery::value()` would, so callers keep one rule for every value.
+/// SQLite's backend steps the statement on the driver's own handle; PostgreSQL's sends it
+/// as `COPY (statement) TO STDOUT` on the driver's connection; the reference backend, and
+/// any backend for a statement its own way cannot read (counted as a fallback), reads
+/// through Qt's driver. Where a value is anything but text (an SQLite number or blob, a
+/// PostgreSQL date-time), `value()` gives it over exactly as `QSqlQuery::value()` would, so
+/// callers keep one rule for every value.
 ///
 /// A failure fills the connection's error list as a failed statement does (a lost link
 /// closes it, and the next command connects again).
@@ -34,27 +37,26 @@ public:
     TextRows(const TextRows &) = delete;
     TextRows &operator=(const TextRows &) = delete;
 
-    /// Runs `sql`, one SELECT. False when it failed (`errorText()` says why) or when this
-    /// connection cannot be read this way (`unavailable()` true, nothing was run): the
-    /// caller then reads through Qt's driver.
+    /// Runs `sql`, one SELECT. False when it failed (`errorText()` says why) or when the
+    /// connection is not open (`unavailable()` true, nothing was run).
     bool exec(const QString &sql);
     bool unavailable() const { return m_unavailable; }
     /// The next row; false at the end or on a failure (`failed()`).
     bool next();
-    bool failed() const { return !m_error.isEmpty(); }
-    QString errorText() const { return m_error; }
+    bool failed() const { return !m_rows.error.isEmpty(); }
+    QString errorText() const { return m_rows.error; }
     /// Stops reading before the end; the connection is ready for other statements after.
     void finish();
 
-    int columnCount() const { return int(m_cells.size()); }
-    bool isNull(int column) const { return m_cells.at(column).null; }
+    int columnCount() const { return int(m_rows.cells.size()); }
+    bool isNull(int column) const { return m_rows.cells.at(column).null; }
     /// True when `column` holds text whose bytes `text()` gives (also for NULL, as empty).
-    bool isText(int column) const { return m_cells.at(column).text; }
+    bool isText(int column) const { return m_rows.cells.at(column).text; }
     /// The UTF-8 bytes of a text value, followed by a NUL; valid until the next row.
     QByteArrayView text(int column) const
     {
-        const Cell &c = m_cells.at(column);
-        return QByteArrayView(m_row.data() + c.offset, c.size);
+        const TextCell &c = m_rows.cells.at(column);
+        return QByteArrayView(m_rows.row.data() + c.offset, c.size);
     }
     /// The value as Qt's driver hands it over.
     QVariant value(int column) const;
@@ -63,22 +65,9 @@ public:
     QString columnName(int column) const;
 
 private:
-    struct Cell
-    {
-        qsizetype offset = 0;
-        qsizetype size = 0;
-        bool null = true;
-        bool text = true;
-    };
-    struct Engine;
-    struct SQLite;
-    struct Postgres;
-    void fail(const QString &driverText);
     Connection *m_connection;
-    std::unique_ptr<Engine> m_engine;
-    std::string m_row; // the row's values, each followed by a NUL
-    QList<Cell> m_cells;
-    QString m_error;
+    TextRowBuffer m_rows;
+    std::unique_ptr<TextCursor> m_cursor;
     bool m_unavailable = false;
 };
 

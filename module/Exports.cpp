@@ -1,5 +1,6 @@
 #include "Exports.h"
 
+#include "Caught.h"
 #include "Connection.h"
 #include "Helpers.h"
 #include "ModuleState.h"
@@ -8,6 +9,8 @@
 using namespace zq::module;
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcModule, "zq.module")
 
 int32_t openWindow(WindowKind kind)
 {
@@ -28,6 +31,7 @@ int32_t openWindow(WindowKind kind)
         showDocumentWindow(window);
         return 1;
     } catch (...) {
+        zq::data::logCaught(lcModule(), "opening a window");
         return 0;
     }
 }
@@ -48,6 +52,7 @@ int32_t SetGlobalFunction(intptr_t common,
             common, language, userRight, com, utility};
         zq::services::bind(handles);
     } catch (...) {
+        zq::data::logCaught(lcModule(), "SetGlobalFunction");
     }
     for (int i = 0; i < ExportedKinds; ++i)
         state().flags[i] = 0;
@@ -68,9 +73,11 @@ int32_t SetADOConnection(void *connection)
             state().tableNames = c->userTables();
             zq::data::CheckConnection();
         } catch (...) {
+            zq::data::logCaught(lcModule(), "SetADOConnection: reading the table list");
         }
         return 1;
     } catch (...) {
+        zq::data::logCaught(lcModule(), "SetADOConnection");
         return 0;
     }
 }

@@ -153,13 +153,13 @@ QString exactSearch(const QString &text, bool byNumber)
 
 QString likeListing(const QString &text,
                     bool byNumber,
-                    bool postgres,
+                    const zq::data::Dialect &dialect,
                     const std::optional<QString> &rightsUser)
 {
-    const QString like = postgres ? QStringLiteral(" ILIKE ") : QStringLiteral(" LIKE ");
-    const QString condition = (byNumber ? QStringLiteral(" T1.HolderNo")
-                                        : QStringLiteral(" T1.HolderName"))
-                              + like + containsPattern(text) + QStringLiteral(" ");
+    const QString condition = dialect.likeIgnoringCase(byNumber ? QStringLiteral(" T1.HolderNo")
+                                                                : QStringLiteral(" T1.HolderName"),
+                                                       containsPattern(text))
+                              + QStringLiteral(" ");
     const QString from = !rightsUser
                              ? allFrom() + allJoins()
                              : PF() + QStringLiteral("  WHERE T1.DepartmentNo = T2.DepartmentNo ")

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Dialect.h"
+
 #include <QString>
 
 #include <optional>
@@ -39,10 +41,10 @@ QString holderByKey(const QString &key);
 /// department, so that the window can tell a hit it may not show from none.
 QString exactSearch(const QString &text, bool byNumber);
 /// The LIKE listing of a search that found nothing exactly; `%` and `_` typed by the user
-/// match themselves. PostgreSQL compares with ILIKE so that both engines ignore case alike.
+/// match themselves, and case is ignored on every engine (in `dialect`'s way).
 QString likeListing(const QString &text,
                     bool byNumber,
-                    bool postgres,
+                    const zq::data::Dialect &dialect,
                     const std::optional<QString> &rightsUser = std::nullopt);
 /// The statement of the printed holder list.
 QString printListing(const QString &filter,

@@ -135,10 +135,10 @@ void TfrmHolder::searchFor(const QString &number, const QString &name)
         }
         adqTmp->close();
         selectFilterIndex(0);
-        const bool postgres = adq1DB->connection()
-                              && adq1DB->connection()->engine() == zq::data::Engine::PostgreSQL;
+        const zq::data::Dialect &dialect = zq::data::Dialect::of(
+            adq1DB->connection() ? adq1DB->connection()->engine() : zq::data::Engine::SQLite);
         m_filter.clear();
-        runListing(st::likeListing(s, byNumber, postgres, rightsUser()));
+        runListing(st::likeListing(s, byNumber, dialect, rightsUser()));
         enterMode(ViewMode);
         showHolder();
     } catch (...) {

@@ -109,7 +109,7 @@ bool HolderExport::open()
         return false;
     }
     try {
-        if (m_direct && m_connection->engine() == zq::data::Engine::SQLite && m_mapBefore < 0) {
+        if (m_connection->engine() == zq::data::Engine::SQLite && m_mapBefore < 0) {
             // The rows come in the order of the department index, each from anywhere in the
             // table: read through SQLite's small page cache, that is a system call and a
             // page copy per row, twice (count and rows). Mapped, pages are read in place.
@@ -134,15 +134,13 @@ bool HolderExport::open()
         }
         auto rows = std::make_unique<Rows>(m_connection->database());
         const QString statement = exportStatement(m_request, exportSelectList());
-        if (m_direct) {
-            rows->direct = std::make_unique<zq::data::TextRows>(m_connection);
-            if (!rows->direct->exec(statement)) {
-                if (!rows->direct->unavailable()) {
-                    m_error = rows->direct->errorText();
-                    return false;
-                }
-                rows->direct.reset();
+        rows->direct = std::make_unique<zq::data::TextRows>(m_connection);
+        if (!rows->direct->exec(statement)) {
+            if (!rows->direct->unavailable()) {
+                m_error = rows->direct->errorText();
+                return false;
             }
+            rows->direct.reset();
         }
         rows->query.setForwardOnly(true);
         if (!rows->direct && !rows->query.exec(statement)) {

@@ -72,9 +72,6 @@ public:
                  const QString &dateFormat);
     ~HolderExport();
 
-    /// Reads through Qt's driver even where the engine could be read directly (before
-    /// `open()`; for comparing both ways).
-    void setDirectRead(bool direct) { m_direct = direct; }
     /// Counts and opens the rows; false when a statement fails (the error in `errorText`).
     bool open();
     /// True when the open rows are read straight from the engine.
@@ -91,7 +88,6 @@ public:
 private:
     struct Rows;
     bool forEachDirect(const std::function<bool(int, const QList<ExportValue> &)> &row);
-    bool m_direct = true;
     qint64 m_mapBefore = -1; // the SQLite connection's memory-map size before the export
     zq::data::Connection *m_connection;
     ExportRequest m_request;

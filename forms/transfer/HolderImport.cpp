@@ -295,7 +295,7 @@ bool HolderImport::readSnapshot()
     m_tableSize = 0;
     const QString snapshot = QStringLiteral(" SELECT HolderNo FROM HolderData  ");
     zq::data::TextRows direct(m_connection);
-    if (m_options.directWrites && direct.exec(snapshot)) {
+    if (direct.exec(snapshot)) {
         while (direct.next()) {
             const QByteArrayView bytes = direct.text(0);
             takeStored(direct.isText(0) && zq::data::isPlainUtf8(bytes)
@@ -307,7 +307,7 @@ bool HolderImport::readSnapshot()
         direct.finish();
         return true;
     }
-    if (m_options.directWrites && !direct.unavailable())
+    if (!direct.unavailable())
         return false;
     QSqlQuery numbers(m_connection->database());
     numbers.setForwardOnly(true);

@@ -40,10 +40,6 @@ struct ImportOptions
     QString userId;
     /// How long a batch of lines may grow before it is committed (0: after every line).
     qint64 commitEveryMs = 1000;
-    /// Holders go to the database through the engine's own library (see
-    /// `zq::data::BulkWriter`); false: through Qt's driver alone, statement by statement,
-    /// as the writes that a refused batch is replayed with.
-    bool directWrites = true;
 };
 
 /// Why a line of an import file was not stored.

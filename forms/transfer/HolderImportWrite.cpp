@@ -221,12 +221,8 @@ void HolderImport::addRow(const Pending &row)
 // whose message then tells the refusal as it always has.
 HolderImport::Outcome HolderImport::writeDirect(const Pending &row)
 {
-    zq::data::BulkWriter *w = m_options.directWrites ? writerOf(m_connection,
-                                                                m_sql->writers,
-                                                                m_sql->writerTried,
-                                                                row.exists,
-                                                                m_updated)
-                                                     : nullptr;
+    zq::data::BulkWriter *w = writerOf(
+        m_connection, m_sql->writers, m_sql->writerTried, row.exists, m_updated);
     if (!w)
         return writeHolder(row);
     addRow(row);
@@ -252,12 +248,8 @@ HolderImport::Outcome HolderImport::writeDirect(const Pending &row)
 HolderImport::Batch HolderImport::writeBatch(const std::vector<Pending> &rows)
 {
     const bool update = rows.front().exists;
-    if (zq::data::BulkWriter *w = m_options.directWrites ? writerOf(m_connection,
-                                                                    m_sql->writers,
-                                                                    m_sql->writerTried,
-                                                                    update,
-                                                                    m_updated)
-                                                         : nullptr) {
+    if (zq::data::BulkWriter *w = writerOf(
+            m_connection, m_sql->writers, m_sql->writerTried, update, m_updated)) {
         for (const Pending &row : rows)
             addRow(row);
         if (!savepoint()) {

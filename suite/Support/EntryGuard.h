@@ -1,11 +1,18 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QLoggingCategory>
 
 #include <exception>
 #include <type_traits>
 
 namespace zq::suite {
+
+/// The sibling libraries' log ("zq.suite").
+inline const QLoggingCategory &lcSuite()
+{
+    static const QLoggingCategory category("zq.suite");
+    return category;
+}
 
 /// Runs the body of a C entry. Nothing may unwind into the caller, which is C: an exception
 /// is logged and the entry answers `fallback` instead.
@@ -15,9 +22,9 @@ Result guarded(const char *entry, Result fallback, Body &&body) noexcept
     try {
         return body();
     } catch (const std::exception &error) {
-        qWarning("%s failed: %s", entry, error.what());
+        qCWarning(lcSuite, "%s failed: %s", entry, error.what());
     } catch (...) {
-        qWarning("%s failed", entry);
+        qCWarning(lcSuite, "%s failed: an exception that is no std::exception", entry);
     }
     return fallback;
 }

@@ -169,14 +169,12 @@ QString searchStatement(const QString &baseStatement,
                         const QString &field,
                         const QString &op,
                         const QString &value,
-                        bool postgres)
+                        const zq::data::Dialect &dialect)
 {
     QString condition;
     if (op.compare(QLatin1String("LIKE"), Qt::CaseInsensitive) == 0) {
         const QString pattern = Connection::quoted(QLatin1Char('%') + value + QLatin1Char('%'));
-        condition = postgres ? QStringLiteral("CAST(%1 AS TEXT) ILIKE %2")
-                                   .arg(fieldReference(field), pattern)
-                             : QStringLiteral("%1 LIKE %2").arg(fieldReference(field), pattern);
+        condition = dialect.likeIgnoringCase(dialect.asText(fieldReference(field)), pattern);
     } else {
         condition = fieldReference(field) + QLatin1Char(' ') + op + QLatin1Char(' ')
                     + Connection::quoted(value);
@@ -226,9 +224,12 @@ void showSearchDialog(Recordset &recordset, const QString &baseStatement, const 
     Connection *connection = recordset.connection() ? recordset.connection() : host().connection;
     if (!recordset.connection() && connection)
         recordset.setConnection(connection);
-    const bool postgres = connection && connection->engine() == zq::data::Engine::PostgreSQL;
     const QString sql = searchStatement(
-        baseStatement, input->field, input->op, input->value, postgres);
+        baseStatement,
+        input->field,
+        input->op,
+        input->value,
+        connection ? connection->dialect() : zq::data::Dialect::of(zq::data::Engine::SQLite));
     recordset.close();
     recordset.setStatement(sql);
     try {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Dialect.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,12 +19,12 @@ QStringList searchOperators();
 /// `baseStatement` narrowed to the rows whose `field` compares to `value` by `op`. The
 /// condition joins an existing top-level WHERE with AND (the old condition bracketed) and
 /// goes in front of a top-level GROUP BY, HAVING, ORDER BY or LIMIT. LIKE matches `value`
-/// anywhere in the field's text, case-insensitively on PostgreSQL as well.
+/// anywhere in the field's text, ignoring case on every engine (in `dialect`'s way).
 QString searchStatement(const QString &baseStatement,
                         const QString &field,
                         const QString &op,
                         const QString &value,
-                        bool postgres);
+                        const zq::data::Dialect &dialect);
 
 /// Asks for one condition and reopens `recordset` on the narrowed statement. Cancel leaves
 /// the recordset as it was; a statement the database refuses leaves it closed.

@@ -4,6 +4,7 @@
 // take must go the driver's way. The driver's way is taken inside an open transaction, which
 // the direct read leaves to the driver; `transaction_read_only` tells which way a statement
 // went, since the direct read runs it in a read-only transaction of its own.
+#include "Backend.h"
 #include "Connection.h"
 #include "Recordset.h"
 #include "TestDatabase.h"
@@ -113,24 +114,24 @@ testing::AssertionResult sameValue(const QVariant &direct, const QVariant &drive
            << "direct " << describe(direct) << ", driver " << describe(driver);
 }
 
-void openOn(Recordset &rs, Connection &c, const QString &sql)
+void openWith(BackendKind kind, Recordset &rs, Connection &c, const QString &sql)
 {
+    c.setBackendKind(kind);
     rs.setConnection(&c);
     rs.setStatement(sql);
     rs.open();
 }
 
-// The statement read the driver's way: inside a transaction, which is rolled back.
+// The statement read on libpq's connection (whatever ZQ_DATA_BACKEND says).
+void openOn(Recordset &rs, Connection &c, const QString &sql)
+{
+    openWith(BackendKind::PostgreSQL, rs, c, sql);
+}
+
+// The statement read through the reference backend (Qt's driver alone).
 void openByDriver(Recordset &rs, Connection &c, const QString &sql)
 {
-    ASSERT_TRUE(c.begin());
-    try {
-        openOn(rs, c, sql);
-    } catch (...) {
-        c.rollback();
-        throw;
-    }
-    c.rollback();
+    openWith(BackendKind::Reference, rs, c, sql);
 }
 
 QString errorsOf(const Connection &c)
@@ -282,6 +283,7 @@ TEST(RecordsetPostgresDirect, WhatItDoesNotTakeGoesTheDriversWay)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Recordset rs, driver;
+        db.connection().setBackendKind(BackendKind::PostgreSQL);
         rs.setConnection(&db.connection());
         rs.setStatement(c.sql);
         if (c.parameter)
@@ -294,6 +296,9 @@ TEST(RecordsetPostgresDirect, WhatItDoesNotTakeGoesTheDriversWay)
             db.connection().rollback();
         ASSERT_GT(rs.recordCount(), 0);
         EXPECT_EQ(rs.valueAt(0, 0).toString(), "off");
+        // Handed over visibly: counted once, with its reason.
+        EXPECT_EQ(db.connection().fallbacks(), 1);
+        EXPECT_FALSE(db.connection().backend().lastFallback().isEmpty());
         openByDriver(driver, db.connection(), c.sql);
         expectSameRecordsets(rs, driver);
     }

@@ -4,6 +4,7 @@
 // workbooks, on data that other tools leave in a site database.
 #include "FormTest.h"
 
+#include "Backend.h"
 #include "HolderExport.h"
 #include "TextRows.h"
 #include "TransferFormat.h"
@@ -240,10 +241,9 @@ protected:
                           QChar separator)
     {
         HolderExport holders(&db(), request, order, format);
-        holders.setDirectRead(false);
+        zq::test::useBackend(db(), false);
         if (!holders.open())
             return "<not open> " + holders.errorText().toUtf8();
-        EXPECT_FALSE(holders.readsDirectly());
         const QString path = m_dir.filePath("driver.txt");
         zq::transfer::TextLineWriter file(path);
         file.open();
@@ -263,10 +263,10 @@ protected:
                           bool direct = true)
     {
         HolderExport holders(&db(), request, order, format);
-        holders.setDirectRead(direct);
+        zq::test::useBackend(db(), direct);
         if (!holders.open())
             return "<not open> " + holders.errorText().toUtf8();
-        EXPECT_EQ(holders.readsDirectly(), direct);
+        EXPECT_EQ(db().fallbacks(), 0) << db().backend().lastFallback().toStdString();
         const QString path = m_dir.filePath("direct.txt");
         QString error;
         if (!zq::transfer::writeTextFile(holders, path, {}, error, separator))
@@ -336,9 +336,9 @@ TEST_P(ExportDirectTest, TheValueListsAreTheDriversToo)
     const ExportRequest every = scopes().at(0).request;
     const auto rows = [&](bool direct) {
         HolderExport holders(&db(), every, kOrders.at(0), "dd/MM/yyyy");
-        holders.setDirectRead(direct);
+        zq::test::useBackend(db(), direct);
         EXPECT_TRUE(holders.open());
-        EXPECT_EQ(holders.readsDirectly(), direct);
+        EXPECT_EQ(db().fallbacks(), 0) << db().backend().lastFallback().toStdString();
         QList<QStringList> all;
         holders.forEachRow([&](int, const QStringList &values) {
             all << values;
@@ -365,7 +365,7 @@ TEST_P(ExportDirectTest, WorkbooksHoldTheDriversCells)
                 const QString expectedPath = m_dir.filePath("driver.xlsx");
                 {
                     HolderExport holders(&db(), scope.request, order, format);
-                    holders.setDirectRead(false);
+                    zq::test::useBackend(db(), false);
                     ASSERT_TRUE(holders.open());
                     zq::platform::WorkbookWriter book;
                     ASSERT_TRUE(book.create() && book.selectFirstSheet());
@@ -376,9 +376,10 @@ TEST_P(ExportDirectTest, WorkbooksHoldTheDriversCells)
                     });
                     ASSERT_TRUE(book.saveAs(expectedPath));
                 }
+                zq::test::useBackend(db(), true);
                 HolderExport holders(&db(), scope.request, order, format);
                 ASSERT_TRUE(holders.open());
-                EXPECT_TRUE(holders.readsDirectly());
+                EXPECT_EQ(db().fallbacks(), 0) << db().backend().lastFallback().toStdString();
                 const QString path = m_dir.filePath("direct.xlsx");
                 QString error;
                 ASSERT_TRUE(zq::transfer::writeWorkbook(holders, path, {}, error))
@@ -433,9 +434,10 @@ TEST_P(ExportDirectTest, ALinkCutWhileTheRowsStreamFailsAndTheNextExportWorks)
     const ExportRequest every = scopes().at(0).request;
     const QString path = m_dir.filePath("cut.txt");
     {
+        zq::test::useBackend(db(), true);
         HolderExport holders(&db(), every, kOrders.at(0), "yyyy-MM-dd");
         ASSERT_TRUE(holders.open());
-        ASSERT_TRUE(holders.readsDirectly());
+        ASSERT_EQ(db().fallbacks(), 0);
         auto other = m_db->openAnother();
         bool cut = false;
         QString error;

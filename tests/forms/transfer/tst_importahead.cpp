@@ -85,7 +85,6 @@ protected:
         o.dateFormat = "yyyy-MM-dd";
         o.today = QDate(2026, 1, 2);
         o.userId = "admin";
-        o.directWrites = direct;
         return o;
     }
 
@@ -126,6 +125,7 @@ TEST_P(ImportAheadTest, LinesAfterABatchBeingWrittenAreJudgedByItsOutcome)
         SCOPED_TRACE(direct ? "engine's library" : "driver");
         seed();
         d.calls.clear();
+        zq::test::useBackend(db(), direct);
         HolderImport import(&db(), options(direct));
         ASSERT_TRUE(import.start());
         qint64 line = 0;
@@ -182,6 +182,7 @@ TEST_P(ImportAheadTest, AProgressCallbackMayUseTheConnectionAndCancel)
             SCOPED_TRACE(direct ? "engine's library" : "driver");
             seed();
             d.calls.clear();
+            zq::test::useBackend(db(), direct);
             HolderImport import(&db(), options(direct));
             ASSERT_TRUE(import.start());
             int calls = 0;

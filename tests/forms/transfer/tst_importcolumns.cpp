@@ -41,7 +41,7 @@ protected:
         options.columnOrder = order;
         options.cover = true;
         options.today = QDate::fromString(kToday, Qt::ISODate);
-        options.directWrites = direct;
+        zq::test::useBackend(db(), direct);
         HolderImport run(&db(), options);
         EXPECT_TRUE(run.start());
         const HolderImport::Outcome outcome = run.importLine(line, 1);

@@ -1,5 +1,5 @@
 // The import writes its holders through the engine's own library (a prepared statement fed
-// UTF-8 on SQLite, COPY on PostgreSQL); with `directWrites` off it writes them through Qt's
+// UTF-8 on SQLite, COPY on PostgreSQL); through the reference backend it writes them through Qt's
 // driver as it always did. Both ways must store the same rows and codes, refuse the same
 // lines for the same reasons and write the same audit entries, on data that other tools
 // wrote (blanks after keys, NULL where the module writes '') and on values that the COPY
@@ -8,6 +8,7 @@
 #include "FormTest.h"
 #include "RefusingSite.h"
 
+#include "Backend.h"
 #include "HolderImport.h"
 
 #include <QSqlQuery>
@@ -96,7 +97,7 @@ protected:
         options.dateFormat = "yyyy-MM-dd";
         options.today = QDate(2026, 1, 2);
         options.userId = "admin";
-        options.directWrites = direct;
+        zq::test::useBackend(db(), direct);
         HolderImport import(&db(), options);
         Outcome o;
         EXPECT_TRUE(import.start());
@@ -104,6 +105,10 @@ protected:
         for (const QString &text : fileLines())
             import.importLine(text, ++line);
         EXPECT_TRUE(import.finish());
+        // Every way the import reads and writes is the engine's own: nothing fell back.
+        if (direct) {
+            EXPECT_EQ(db().fallbacks(), 0) << db().backend().lastFallback().toStdString();
+        }
         o.refusals = refusalTexts(import);
         o.counts = outcomeCounts(import);
         o.holders = rows("SELECT HolderNo, HolderName, Email, Birthday, StartDate, ExpiredDate, "

@@ -77,7 +77,7 @@ TEST_P(ImportFaultsTest, AHolderStoredMeanwhileIsJudgedAgain)
             ImportOptions options;
             options.columnOrder = "12";
             options.cover = cover;
-            options.directWrites = direct;
+            zq::test::useBackend(db(), direct);
             HolderImport run(&db(), options);
             ASSERT_TRUE(run.start());
             // What another workstation stores now, the run's snapshot does not know.

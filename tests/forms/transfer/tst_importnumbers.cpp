@@ -46,7 +46,7 @@ TEST_P(ImportNumbersTest, ANumberStoredWithBlanksAfterItIsFoundByItsBareForm)
             ImportOptions options;
             options.columnOrder = "123";
             options.cover = cover;
-            options.directWrites = direct;
+            zq::test::useBackend(db(), direct);
             HolderImport import(&db(), options);
             ASSERT_TRUE(import.start());
             qint64 line = 0;

@@ -1,5 +1,7 @@
 #include "TestDatabase.h"
 
+#include "Backend.h"
+
 #include "Schema.h"
 
 #include <QAtomicInt>
@@ -11,6 +13,12 @@
 #include <QSqlRecord>
 
 namespace zq::test {
+
+void useBackend(zq::data::Connection &connection, bool direct)
+{
+    connection.setBackendKind(direct ? zq::data::Backend::ownKind(connection.engine())
+                                     : zq::data::BackendKind::Reference);
+}
 
 using zq::data::Connection;
 using zq::data::Engine;

@@ -23,6 +23,10 @@ bool postgresRequired();
 /// Fails the test when the statement does not run.
 QStringList rowTexts(const QSqlDatabase &db, const QString &sql);
 
+/// Makes `connection` take the engine's own backend (`direct`) or the reference one (Qt's
+/// driver alone) from now on, whatever ZQ_DATA_BACKEND says; its fallback count starts anew.
+void useBackend(zq::data::Connection &connection, bool direct);
+
 /// Printable engine names for parameterised tests.
 std::string engineName(const testing::TestParamInfo<zq::data::Engine> &info);
 
