@@ -27,6 +27,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcHolder, "zq.forms.holder")
@@ -219,7 +220,7 @@ void TfrmHolder::formCreate()
     dsDB->setColumns(kGrid);
     dsDB->setRecordset(adq1DB);
     dsDB->attach(m_ui.dgView);
-    const int width = (790 - 40) / 8;
+    const int width = (790 - 40) / int(kGrid.size());
     for (int i = 0; i < int(kGrid.size()); ++i)
         m_ui.dgView->setColumnWidth(i, width);
     m_ui.applyRights(m_rights);
@@ -321,6 +322,24 @@ void TfrmHolder::formShow()
     for (const QString &field : kGrid)
         titles << svc::GetFunctionString(field);
     dsDB->setHeaderTitles(titles);
+    // Every title whole and the columns as wide as the grid together: a title longer than its
+    // share widens its column, and the last column takes what is left. A layout the operator
+    // saved replaces these widths.
+    QHeaderView *header = m_ui.dgView->horizontalHeader();
+    const int columns = int(kGrid.size());
+    // The window is 790 wide; the grid's frame, row numbers and scroll bar take the rest.
+    int rest = 790 - 40 - m_ui.dgView->verticalHeader()->sizeHint().width() - 24;
+    int narrow = columns;
+    for (int i = 0; i < columns; ++i) {
+        if (header->sectionSizeHint(i) > rest / columns) {
+            rest -= header->sectionSizeHint(i);
+            --narrow;
+        }
+    }
+    const int share = narrow > 0 ? std::max(rest / narrow, 40) : 40;
+    for (int i = 0; i < columns; ++i)
+        header->resizeSection(i, std::max(share, header->sectionSizeHint(i)));
+    header->setStretchLastSection(true);
     svc::GetDBGridView(m_ui.dgView, kLayoutKey);
     svc::SelectFormLanguage(this);
     loadUserAndDepartments();
