@@ -105,9 +105,14 @@ protected:
         for (const QString &text : fileLines())
             import.importLine(text, ++line);
         EXPECT_TRUE(import.finish());
-        // Every way the import reads and writes is the engine's own: nothing fell back.
-        if (direct) {
-            EXPECT_EQ(db().fallbacks(), 0) << db().backend().lastFallback().toStdString();
+        // Every way the import reads and writes is the engine's own. The one hand-over allowed
+        // is PostgreSQL's: a number judged again inside the import's own transaction is read
+        // through the driver, counted, since a failed direct read there would abort the batch.
+        if (direct && db().fallbacks() > 0) {
+            const QString reason = db().backend().lastFallback();
+            EXPECT_TRUE(GetParam() == zq::data::Engine::PostgreSQL
+                        && reason.contains(QLatin1String("a transaction is open")))
+                << db().fallbacks() << " fell back: " << reason.toStdString();
         }
         o.refusals = refusalTexts(import);
         o.counts = outcomeCounts(import);
